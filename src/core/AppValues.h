@@ -1,0 +1,34 @@
+#pragma once
+// How the app-wide values are worked out from what the configuration holds.
+// Reading the files is the shell's job; these rules are pure so that every
+// precedence case is tested without touching the disk.
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/Url.h"
+
+namespace orvane {
+
+// The bundle's short version string, or "dev" when it has none.
+std::string versionFrom(const nlohmann::json& info);
+
+// User default first, then the bundle's "OVPageURL", then the built-in
+// address. A user default that is present but does not parse falls back to
+// the built-in address, not to the bundle's entry.
+Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,
+                std::string_view builtIn);
+
+// {"platform": ..., "version": ...} as compact JSON with slashes escaped.
+std::string pageInfoJson(std::string_view platform, std::string_view version);
+
+// Every occurrence of `placeholder` in `text` replaced by `value`.
+std::string replaceAll(std::string text, std::string_view placeholder, std::string_view value);
+
+// The application's name for menus and dialogs: "CFBundleName" or "Orvane".
+std::string appNameFrom(const nlohmann::json& info);
+
+}  // namespace orvane

@@ -1,0 +1,43 @@
+#include "core/Site.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace orvane {
+namespace {
+
+constexpr std::array<double, 11> kZoomLevels = {0.5, 0.67, 0.75, 0.8, 0.9, 1.0,
+                                                1.1, 1.25, 1.5,  1.75, 2.0};
+constexpr int kNormalZoom = 5;
+
+std::optional<std::string> lowered(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    return lowercase(*text);
+}
+
+}  // namespace
+
+bool sameSite(const std::optional<Url>& address, const Url& page) {
+    if (!address) return false;
+    return address->scheme == page.scheme && lowered(address->host) == lowered(page.host) &&
+           address->port == page.port;
+}
+
+double zoomStep(double current, int step) {
+    if (step == 0) return 1.0;
+    int index = kNormalZoom;
+    // A zoom between two levels counts as the next level up. NaN compares
+    // false everywhere and so falls back to the normal size.
+    for (int i = 0; i < static_cast<int>(kZoomLevels.size()); ++i) {
+        if (current - 0.001 <= kZoomLevels[static_cast<std::size_t>(i)]) {
+            index = i;
+            break;
+        }
+    }
+    const long long target = std::clamp<long long>(static_cast<long long>(index) + step, 0,
+                                                   static_cast<long long>(kZoomLevels.size()) - 1);
+    return kZoomLevels[static_cast<std::size_t>(target)];
+}
+
+}  // namespace orvane

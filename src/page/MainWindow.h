@@ -1,0 +1,78 @@
+#pragma once
+// The one application window: the web view showing the control page, the
+// configuration it is built with, page loading, zoom and the title that
+// follows the page's.
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/MainQueue.h"
+#include "core/Url.h"
+#include "platform/Bundle.h"
+#include "platform/GRef.h"
+
+namespace orvane {
+
+struct MainWindowSettings {
+    Url pageUrl;
+    std::string version;
+    bool inspectable = false;
+    Bundle bundle;                      // where bridge.js and offline.html come from
+    std::filesystem::path windowState;  // key file the window frame is saved in
+};
+
+class MainWindow : public std::enable_shared_from_this<MainWindow> {
+public:
+    static constexpr double kLoadTimeoutSeconds = 60;
+    static constexpr int kWidth = 1240, kHeight = 860, kMinWidth = 560, kMinHeight = 480;
+
+    // Builds the window and its web view; loads nothing until show().
+    static std::shared_ptr<MainWindow> create(MainQueue& queue, MainWindowSettings settings);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Loads the page when nothing is loaded yet, then brings the window forward.
+    void show();
+    // Loads the page address afresh.
+    void load();
+    // Reloads in place on the page's site, else loads the page address.
+    void reload();
+    // +1 zooms in one level, -1 out, 0 back to the normal size.
+    void zoom(int step);
+
+    // Called when the window is closing: the frame is saved, then `closed` runs.
+    std::function<void()> closed;
+
+    GtkWindow* window() const { return window_.get(); }
+    WebKitWebView* webView() const { return webView_.get(); }
+    const MainWindowSettings& settings() const { return settings_; }
+    // The web view's current address, parsed; nothing before the first load.
+    std::optional<Url> currentAddress() const;
+
+private:
+    MainWindow(MainQueue& queue, MainWindowSettings settings);
+    void build();
+    void loadPage();
+    void titleChanged();
+    void loadChanged(WebKitLoadEvent event);
+    void saveFrame();
+
+    MainQueue& queue_;
+    MainWindowSettings settings_;
+    GPtr<GtkWindow> window_;
+    GPtr<WebKitWebView> webView_;
+    GPtr<WebKitUserContentManager> content_;
+    bool triedCache_ = false;
+    Task loadDeadline_;
+    SignalConnection titleWatch_, loadWatch_, closeWatch_;
+};
+
+// The page information object handed to the bridge script on this platform.
+std::string pageInfo(const std::string& version);
+
+}  // namespace orvane

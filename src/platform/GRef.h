@@ -1,0 +1,99 @@
+#pragma once
+// Ownership of GLib resources: adopt what a call hands over, ref what is
+// only borrowed, and let destructors give everything back.
+
+#include <glib-object.h>
+
+#include <memory>
+#include <utility>
+
+namespace orvane {
+
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+
+// An owned reference to a GObject of type T.
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+// Takes over a reference the caller was given (transfer full); sinks a
+// floating reference so that ownership is never ambiguous.
+template <typename T>
+GPtr<T> adopt(T* object) {
+    if (object && g_object_is_floating(object)) g_object_ref_sink(object);
+    return GPtr<T>(object);
+}
+
+// Adds a reference to a borrowed object (transfer none).
+template <typename T>
+GPtr<T> retain(T* object) {
+    if (object) g_object_ref_sink(object);
+    return GPtr<T>(object);
+}
+
+struct GFreeDeleter {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GCharPtr = std::unique_ptr<char, GFreeDeleter>;
+
+struct GErrorDeleter {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using GErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
+
+// Fills a GErrorPtr from a GError** out-parameter: call(..., ErrorOut(error)).
+class ErrorOut {
+public:
+    explicit ErrorOut(GErrorPtr& target) : target_(target) {}
+    ~ErrorOut() { target_.reset(raw_); }
+    ErrorOut(const ErrorOut&) = delete;
+    ErrorOut& operator=(const ErrorOut&) = delete;
+    operator GError**() { return &raw_; }
+
+private:
+    GErrorPtr& target_;
+    GError* raw_ = nullptr;
+};
+
+// A signal handler connection that is disconnected when this goes away; it
+// keeps the instance alive so that the disconnection is always valid.
+class SignalConnection {
+public:
+    SignalConnection() = default;
+    SignalConnection(gpointer instance, gulong id) : instance_(retain(G_OBJECT(instance))), id_(id) {}
+    SignalConnection(SignalConnection&& other) noexcept
+        : instance_(std::move(other.instance_)), id_(std::exchange(other.id_, 0)) {}
+    SignalConnection& operator=(SignalConnection&& other) noexcept {
+        if (this != &other) {
+            disconnect();
+            instance_ = std::move(other.instance_);
+            id_ = std::exchange(other.id_, 0);
+        }
+        return *this;
+    }
+    ~SignalConnection() { disconnect(); }
+
+    void disconnect() {
+        if (instance_ && id_) g_signal_handler_disconnect(instance_.get(), id_);
+        id_ = 0;
+        instance_.reset();
+    }
+
+private:
+    GPtr<GObject> instance_;
+    gulong id_ = 0;
+};
+
+// Connects `callback` with a heap copy of `data` that the signal owns and
+// deletes when the handler goes: the usual way to pass a std::weak_ptr.
+template <typename Data>
+SignalConnection connectWith(gpointer instance, const char* signal, GCallback callback, Data data) {
+    auto* owned = new Data(std::move(data));
+    const gulong id = g_signal_connect_data(
+        instance, signal, callback, owned,
+        [](gpointer p, GClosure*) { delete static_cast<Data*>(p); }, GConnectFlags(0));
+    return SignalConnection(instance, id);
+}
+
+}  // namespace orvane

@@ -1,0 +1,19 @@
+#pragma once
+// MainQueue on GLib's default main context: the same loop GTK, WebKit, GDBus
+// and libsoup deliver their callbacks on.
+
+#include "core/MainQueue.h"
+
+namespace orvane {
+
+class MainQueueGlib final : public MainQueue {
+public:
+    void async(Work work) override;
+    Task after(double seconds, Work work) override;
+    Clock::time_point now() const override { return Clock::now(); }
+    std::chrono::system_clock::time_point wallNow() const override {
+        return std::chrono::system_clock::now();
+    }
+};
+
+}  // namespace orvane

@@ -1,0 +1,46 @@
+#include "shell/AppDelegate.h"
+
+#include "platform/KeyFile.h"
+#include "shell/AppInfo.h"
+
+namespace orvane {
+
+AppDelegate::AppDelegate(GtkApplication* app) : app_(app) {}
+
+void AppDelegate::activated() {
+    if (main_) {
+        main_->show();
+        return;
+    }
+    launch();
+}
+
+void AppDelegate::installActions() {
+    // Quit goes through the window's normal close, so its frame is saved.
+    GSimpleAction* quit = g_simple_action_new("quit", nullptr);
+    g_signal_connect(quit, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer app) {
+                         if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(app)))
+                             gtk_window_close(window);
+                         else
+                             g_application_quit(G_APPLICATION(app));
+                     }),
+                     app_);
+    g_action_map_add_action(G_ACTION_MAP(app_), G_ACTION(quit));
+    g_object_unref(quit);
+    const char* quitKeys[] = {"<Control>q", nullptr};
+    gtk_application_set_accels_for_action(app_, "app.quit", quitKeys);
+}
+
+void AppDelegate::launch() {
+    installActions();
+
+    MainWindowSettings settings{PAGE_URL(), VERSION(), UserDefaults::load().boolean("inspectable"),
+                                runningBundle(), userStateDir() / "window.ini"};
+    main_ = MainWindow::create(queue_, std::move(settings));
+    gtk_application_add_window(app_, main_->window());
+    GApplication* app = G_APPLICATION(app_);
+    main_->closed = [app] { g_application_quit(app); };
+    main_->show();
+}
+
+}  // namespace orvane

@@ -1,0 +1,35 @@
+#pragma once
+// The application: single instance, the launch sequence, and the end of the
+// process when the window closes.
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "page/MainWindow.h"
+#include "platform/GRef.h"
+#include "platform/MainQueueGlib.h"
+
+namespace orvane {
+
+class AppDelegate {
+public:
+    explicit AppDelegate(GtkApplication* app);
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // First activation: the launch sequence. Later ones (a second launch of
+    // the app) show the window again.
+    void activated();
+    const std::shared_ptr<MainWindow>& main() const { return main_; }
+
+private:
+    void launch();
+    void installActions();
+
+    GtkApplication* app_;  // the process entry owns it and outlives this object
+    MainQueueGlib queue_;
+    std::shared_ptr<MainWindow> main_;
+};
+
+}  // namespace orvane
