@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "CaseName.h"
+#include "core/AppValues.h"
+
+namespace orvane {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kBuiltIn = "https://orvane.app/";
+
+struct PageUrlCase {
+    const char* name;
+    std::optional<std::string> userDefault;
+    json info;
+    const char* expected;
+};
+
+class PageUrlPrecedence : public testing::TestWithParam<PageUrlCase> {};
+
+TEST_P(PageUrlPrecedence, PicksTheFirstUsableSource) {
+    const auto& c = GetParam();
+    EXPECT_EQ(pageUrlFrom(c.userDefault, c.info, kBuiltIn).text, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PageUrlPrecedence,
+    testing::Values(
+        PageUrlCase{"UserDefaultWinsOverBundle", "http://127.0.0.1:9000/x",
+                    {{"OVPageURL", "https://bundle.example/"}}, "http://127.0.0.1:9000/x"},
+        PageUrlCase{"EmptyUserDefaultFallsToBuiltInNotBundle", "",
+                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn},
+        PageUrlCase{"UnparsableUserDefaultFallsToBuiltInNotBundle", "http://bad host/",
+                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn},
+        PageUrlCase{"BundleEntryWithoutUserDefault", std::nullopt,
+                    {{"OVPageURL", "https://bundle.example/"}}, "https://bundle.example/"},
+        PageUrlCase{"BundleEntryANumber", std::nullopt, {{"OVPageURL", 42}}, kBuiltIn},
+        PageUrlCase{"NothingConfigured", std::nullopt, json::object(), kBuiltIn},
+        PageUrlCase{"NoInfoAtAll", std::nullopt, json(), kBuiltIn},
+        PageUrlCase{"RelativeReferenceKeptUnchanged", "control", json::object(), "control"},
+        PageUrlCase{"BadPercentEscapeDoesNotParse", "https://x.example/%zz", json::object(),
+                    kBuiltIn}),
+    CaseName());
+
+TEST(Version, ComesFromTheShortVersionStringOrIsDev) {
+    EXPECT_EQ(versionFrom({{"CFBundleShortVersionString", "1.4.2"}}), "1.4.2");
+    EXPECT_EQ(versionFrom(json::object()), "dev");
+    EXPECT_EQ(versionFrom({{"CFBundleShortVersionString", 3}}), "dev");
+    EXPECT_EQ(versionFrom(json()), "dev");
+}
+
+TEST(AppName, ComesFromTheBundleNameOrIsOrvane) {
+    EXPECT_EQ(appNameFrom({{"CFBundleName", "Lights"}}), "Lights");
+    EXPECT_EQ(appNameFrom({{"CFBundleName", true}}), "Orvane");
+}
+
+TEST(PageInfo, IsCompactWithSlashesEscaped) {
+    const auto text = pageInfoJson("linux", "1.0/beta \"2\"");
+    EXPECT_EQ(text, R"({"platform":"linux","version":"1.0\/beta \"2\""})");
+    const auto parsed = json::parse(text);
+    EXPECT_EQ(parsed["version"], "1.0/beta \"2\"");
+}
+
+TEST(ReplaceAll, ReplacesEveryOccurrenceAndNothingElse) {
+    EXPECT_EQ(replaceAll("a=__X__;b=__X__", "__X__", "{}"), "a={};b={}");
+    EXPECT_EQ(replaceAll("__X_", "__X__", "{}"), "__X_");
+    // A value that contains the placeholder is not replaced again.
+    EXPECT_EQ(replaceAll("__X__", "__X__", "__X____X__"), "__X____X__");
+}
+
+}  // namespace
+}  // namespace orvane

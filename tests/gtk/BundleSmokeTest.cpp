@@ -1,0 +1,98 @@
+// Launches the assembled bundle's executable as its own process, with its own
+// settings and state folders, a private session bus and a local page.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "PageServer.h"
+#include "Spin.h"
+#include "Xvfb.h"
+#include "platform/GRef.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BundleSmokeTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { startDisplayAndGtk(); }
+
+    void SetUp() override {
+        // The private bus unsets DISPLAY; the app still needs ours.
+        const std::string display = g_getenv("DISPLAY");
+        bus = adopt(g_test_dbus_new(G_TEST_DBUS_NONE));
+        g_test_dbus_up(bus.get());
+        g_setenv("DISPLAY", display.c_str(), TRUE);
+        home = fs::temp_directory_path() / ("orvane-smoke-" + std::to_string(::getpid()));
+        fs::remove_all(home);
+        fs::create_directories(home / "config/orvane");
+        // The page tells the server when it has loaded, with the bridge's view of the app.
+        server.serve("/", {R"(<!doctype html><title>Smoke</title><script>
+            addEventListener("load", () => fetch("/loaded?" + encodeURIComponent(JSON.stringify(__orvane.info))));
+            </script>)"});
+        server.serve("/loaded", {"ok", "text/plain"});
+        std::ofstream(home / "config/orvane/defaults.ini") << "[defaults]\npageURL=" << server.url("/") << "\n";
+    }
+
+    void TearDown() override {
+        g_test_dbus_down(bus.get());
+        fs::remove_all(home);
+    }
+
+    GPtr<GSubprocess> launch() {
+        GPtr<GSubprocessLauncher> launcher = adopt(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE));
+        g_subprocess_launcher_setenv(launcher.get(), "XDG_CONFIG_HOME", (home / "config").c_str(), TRUE);
+        g_subprocess_launcher_setenv(launcher.get(), "XDG_STATE_HOME", (home / "state").c_str(), TRUE);
+        GErrorPtr error;
+        const std::string exe = std::string(ORVANE_TEST_BUNDLE) + "/Contents/Linux/orvane";
+        auto process = adopt(g_subprocess_launcher_spawn(launcher.get(), ErrorOut(error), exe.c_str(), nullptr));
+        EXPECT_TRUE(process) << (error ? error->message : "");
+        return process;
+    }
+
+    static bool exited(GSubprocess* process) {
+        return spinUntil([&] {
+            g_subprocess_wait_async(process, nullptr, nullptr, nullptr);
+            return g_subprocess_get_identifier(process) == nullptr;
+        });
+    }
+
+    GPtr<GTestDBus> bus;
+    PageServer server;
+    fs::path home;
+};
+
+TEST_F(BundleSmokeTest, LoadsTheConfiguredPageIsSingleInstanceAndQuitsCleanly) {
+    auto first = launch();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(spinUntil([&] { return server.count("/loaded") == 1 || !g_subprocess_get_identifier(first.get()); }, 60));
+    ASSERT_EQ(server.count("/loaded"), 1u);
+    EXPECT_TRUE(server.requests().front().userAgent.ends_with(" Orvane/" ORVANE_TEST_VERSION));
+
+    // A second launch hands over to the first and ends at once.
+    auto second = launch();
+    ASSERT_TRUE(exited(second.get()));
+    EXPECT_EQ(g_subprocess_get_exit_status(second.get()), 0);
+    spinFor(0.3);
+    EXPECT_EQ(server.count("/"), 1u) << "showing the window again must not reload the page";
+
+    // Quit through the application's own action, as the menu and Ctrl+Q do.
+    GErrorPtr error;
+    GPtr<GDBusConnection> session = adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, ErrorOut(error)));
+    ASSERT_TRUE(session) << error->message;
+    std::string path = "/" + std::string(ORVANE_TEST_BUNDLE_ID);
+    std::replace(path.begin(), path.end(), '.', '/');
+    g_dbus_connection_call(session.get(), ORVANE_TEST_BUNDLE_ID, path.c_str(), "org.gtk.Actions", "Activate",
+                           g_variant_new("(sava{sv})", "quit", nullptr, nullptr), nullptr,
+                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(exited(first.get()));
+    EXPECT_TRUE(g_subprocess_get_if_exited(first.get()));
+    EXPECT_EQ(g_subprocess_get_exit_status(first.get()), 0);
+    EXPECT_TRUE(fs::exists(home / "state/orvane/window.ini")) << "the window frame is saved on the way out";
+}
+
+}  // namespace
+}  // namespace orvane

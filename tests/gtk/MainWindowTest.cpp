@@ -1,0 +1,168 @@
+// The real window and web view under Xvfb, with pages from a local server.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "MainQueueVirtual.h"
+#include "PageServer.h"
+#include "Spin.h"
+#include "WebProbe.h"
+#include "Xvfb.h"
+#include "page/MainWindow.h"
+#include "platform/MainQueueGlib.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The page records, at the moment its first script runs, whether the bridge
+// was already there; so does its same-site sub-frame.
+constexpr const char* kPage = R"(<!doctype html><html><head><title>Light</title>
+<script>window.bridgeAtStart = typeof window.__orvane;</script></head>
+<body><iframe id="sub" src="/frame"></iframe></body></html>)";
+constexpr const char* kFrame = R"(<!doctype html><script>window.bridgeHere = typeof window.__orvane;</script>)";
+
+class MainWindowTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { startDisplayAndGtk(); }
+
+    void SetUp() override {
+        server.serve("/", {kPage});
+        server.serve("/frame", {kFrame});
+        server.serve("/other", {"<title>Other</title>"});
+        state = fs::temp_directory_path() /
+                ("orvane-window-" + std::to_string(::getpid()) + "-" +
+                 testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(state);
+    }
+    void TearDown() override { fs::remove_all(state); }
+
+    std::shared_ptr<MainWindow> make(bool inspectable = false) {
+        MainWindowSettings settings{*Url::parse(server.url("/")), "1.2.3", inspectable,
+                                    Bundle(ORVANE_TEST_BUNDLE), state / "window.ini"};
+        return MainWindow::create(queue, std::move(settings));
+    }
+
+    std::shared_ptr<MainWindow> shown() {
+        auto window = make();
+        window->show();
+        EXPECT_TRUE(waitForLoad(window->webView(), server.url("/")));
+        return window;
+    }
+
+    MainQueueGlib queue;
+    PageServer server;
+    fs::path state;
+};
+
+TEST_F(MainWindowTest, LoadsThePageWithTheUserAgentSuffixAndTheBridgeInTheTopFrameOnly) {
+    auto window = shown();
+    ASSERT_GE(server.count("/"), 1u);
+    EXPECT_TRUE(server.requests().front().userAgent.ends_with(" Orvane/1.2.3"))
+        << server.requests().front().userAgent;
+    EXPECT_EQ(evaluate(window->webView(), "window.bridgeAtStart"), "\"object\"");
+    EXPECT_EQ(evaluate(window->webView(), "JSON.stringify(__orvane.info)"),
+              R"("{\"platform\":\"linux\",\"version\":\"1.2.3\"}")");
+    ASSERT_TRUE(spinUntil([&] {
+        return evaluate(window->webView(), "document.getElementById('sub').contentWindow.bridgeHere") ==
+               "\"undefined\"";
+    })) << "the sub-frame must not get the bridge";
+}
+
+TEST_F(MainWindowTest, TitleFollowsTheNonEmptyPageTitle) {
+    auto window = make();
+    EXPECT_STREQ(gtk_window_get_title(window->window()), "Orvane");
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return g_strcmp0(gtk_window_get_title(window->window()), "Light") == 0; }));
+    evaluate(window->webView(), "document.title = ''");
+    ASSERT_TRUE(spinUntil([&] { return g_strcmp0(webkit_web_view_get_title(window->webView()), "") == 0; }));
+    spinFor(0.1);
+    EXPECT_STREQ(gtk_window_get_title(window->window()), "Light");
+}
+
+TEST_F(MainWindowTest, ShowAgainDoesNotReloadAndReloadOffSiteLoadsThePageAfresh) {
+    auto window = shown();
+    evaluate(window->webView(), "window.marker = 7");
+    window->show();
+    spinFor(0.3);
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "7");
+    EXPECT_EQ(server.count("/"), 1u);
+
+    // Another port is another site: reload() goes back to the page address.
+    PageServer elsewhere;
+    elsewhere.serve("/", {"<title>Elsewhere</title>"});
+    webkit_web_view_load_uri(window->webView(), elsewhere.url("/").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), elsewhere.url("/")));
+    window->reload();
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    EXPECT_EQ(server.count("/"), 2u);
+
+    // On the site, reload() reloads the page that is shown.
+    webkit_web_view_load_uri(window->webView(), server.url("/other").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/other")));
+    window->reload();
+    ASSERT_TRUE(spinUntil([&] { return server.count("/other") == 2; }));
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/other")));
+}
+
+TEST_F(MainWindowTest, ZoomStepsChangeThePageZoom) {
+    auto window = shown();
+    window->zoom(+1);
+    EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(window->webView()), 1.1);
+    window->zoom(+1);
+    EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(window->webView()), 1.25);
+    window->zoom(-1);
+    window->zoom(-1);
+    window->zoom(-1);
+    EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(window->webView()), 0.9);
+    window->zoom(0);
+    EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(window->webView()), 1.0);
+}
+
+TEST_F(MainWindowTest, WindowSizeAndMaximisedStateSurviveARestart) {
+    {
+        auto window = make();
+        int width = 0, height = 0;
+        gtk_window_get_default_size(window->window(), &width, &height);
+        EXPECT_EQ(width, MainWindow::kWidth);
+        EXPECT_EQ(height, MainWindow::kHeight);
+        window->show();
+        gtk_window_set_default_size(window->window(), 900, 700);
+        bool closed = false;
+        window->closed = [&] { closed = true; };
+        gtk_window_close(window->window());
+        ASSERT_TRUE(spinUntil([&] { return closed; }));
+    }
+    auto again = make();
+    int width = 0, height = 0;
+    gtk_window_get_default_size(again->window(), &width, &height);
+    EXPECT_EQ(width, 900);
+    EXPECT_EQ(height, 700);
+}
+
+TEST_F(MainWindowTest, ThrottlingIsOffAndDeveloperExtrasFollowInspectable) {
+    auto plain = make(false);
+    WebKitSettings* settings = webkit_web_view_get_settings(plain->webView());
+    EXPECT_FALSE(webkit_settings_get_enable_developer_extras(settings));
+    WebKitFeatureList* features = webkit_settings_get_all_features();
+    int checked = 0;
+    for (gsize i = 0; i < webkit_feature_list_get_length(features); ++i) {
+        WebKitFeature* feature = webkit_feature_list_get(features, i);
+        const std::string id = webkit_feature_get_identifier(feature);
+        if (id == "HiddenPageDOMTimerThrottling" || id == "HiddenPageDOMTimerThrottlingAutoIncreases" ||
+            id == "PageVisibilityBasedProcessSuppression") {
+            EXPECT_FALSE(webkit_settings_get_feature_enabled(settings, feature)) << id;
+            ++checked;
+        }
+    }
+    webkit_feature_list_unref(features);
+    EXPECT_GT(checked, 0) << "this WebKit lists none of the throttling features";
+
+    auto inspectable = make(true);
+    EXPECT_TRUE(webkit_settings_get_enable_developer_extras(webkit_web_view_get_settings(inspectable->webView())));
+}
+
+}  // namespace
+}  // namespace orvane
