@@ -1,0 +1,162 @@
+#pragma once
+// The page's Bluetooth LE central: serves the page's Bluetooth requests
+// ("hello", "scan", "connect", "disconnect", "services", "write", "notify")
+// and reports the adapter state, advertisements, lost links and
+// characteristic values. Every request that carries a number gets at most
+// one "res"; everything waiting on a device is answered when it is lost.
+//
+// Lives on the main thread. It may be owned in any way (a plain member, a
+// unique_ptr or a shared_ptr): its time-outs and the backend hold it through a
+// weak handle that ends with it.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bluetooth/Central.h"
+#include "bluetooth/Peripheral.h"
+#include "core/MainQueue.h"
+
+namespace orvane {
+
+class Bluetooth final : public CentralDelegate, public PeripheralDelegate {
+public:
+    // No central exists until the page first asks to scan or to connect; then
+    // `makeCentral` is called once, on the main thread.
+    Bluetooth(MainQueue& queue, CentralFactory makeCentral);
+    ~Bluetooth() override;
+    Bluetooth(const Bluetooth&) = delete;
+    Bluetooth& operator=(const Bluetooth&) = delete;
+
+    // Where replies and events go; while it is empty they are dropped.
+    std::function<void(const nlohmann::json&)> send;
+
+    // One page message, already parsed. Malformed or unknown ones are dropped.
+    void handle(const nlohmann::json& message);
+
+    // The characteristic key: device id text, "|", the full form of the
+    // service's UUID (of 0000 when the service is gone), "|", the full form of
+    // the characteristic's UUID.
+    static std::string key(const Peripheral& peripheral, const Characteristic& characteristic);
+
+    // Whether the bookkeeping is consistent: every connecting or linked device
+    // is known. A self-check for tests.
+    bool invariantsHold() const;
+
+    // Platform callbacks.
+    void didUpdateState(Central& manager) override;
+    void didDiscover(Central& manager, const std::shared_ptr<Peripheral>& peripheral,
+                     const AdvertisementData& advertisement, int rssi) override;
+    void didConnect(Central& manager, const std::shared_ptr<Peripheral>& peripheral) override;
+    void didFailToConnect(Central& manager, const std::shared_ptr<Peripheral>& peripheral,
+                          const std::optional<BluetoothError>& error) override;
+    void didDisconnect(Central& manager, const std::shared_ptr<Peripheral>& peripheral,
+                       const std::optional<BluetoothError>& error) override;
+    void didDiscoverServices(Peripheral& peripheral, const std::optional<BluetoothError>& error) override;
+    void didDiscoverCharacteristics(Peripheral& peripheral, Service& service,
+                                    const std::optional<BluetoothError>& error) override;
+    void isReadyToSendWriteWithoutResponse(Peripheral& peripheral) override;
+    void didWriteValue(Peripheral& peripheral, Characteristic& characteristic,
+                       const std::optional<BluetoothError>& error) override;
+    void didUpdateNotificationState(Peripheral& peripheral, Characteristic& characteristic,
+                                    const std::optional<BluetoothError>& error) override;
+    void didUpdateValue(Peripheral& peripheral, Characteristic& characteristic,
+                        const std::optional<BluetoothError>& error) override;
+
+private:
+    using Request = std::int64_t;
+
+    struct Pending {
+        Request req = 0;
+        Task timer;
+    };
+    struct Unsent {
+        std::shared_ptr<Characteristic> characteristic;
+        Bytes bytes;
+        Request req = 0;
+    };
+    // An action that needs the adapter on, kept while its state is not known.
+    struct Deferred {
+        std::function<void()> ok;
+        std::function<void(std::string_view refusal)> refused;
+    };
+    struct Found {
+        std::shared_ptr<Peripheral> peripheral;
+        std::shared_ptr<Characteristic> characteristic;
+    };
+    using Waiting = std::map<std::string, std::deque<Request>>;
+
+    void reply(Request req, nlohmann::json fields);
+    void fail(Request req, std::string_view error);
+    void emit(nlohmann::json event);
+
+    void reset();
+    void scan(const nlohmann::json& message);
+    Central* ensureCentral();
+    void startScanIfWanted();
+
+    void connect(std::string_view idText, Request req);
+    void connectNow(const Uuid& u, Request req);
+    void timedOut(const Uuid& u);
+    void disconnect(std::string_view idText);
+    void dropped(const Uuid& u);
+    std::shared_ptr<Peripheral> linkedPeripheral(std::string_view idText) const;
+    std::string connectedName(const Peripheral& peripheral) const;
+
+    void services(std::string_view idText, Request req);
+    void discoveryDone(Peripheral& peripheral);
+    static nlohmann::json describe(const Peripheral& peripheral);
+    std::optional<Found> characteristic(const nlohmann::json& request) const;
+
+    void write(const nlohmann::json& message, Request req);
+    void notify(const nlohmann::json& message, Request req);
+    void confirm(Waiting& waiting, Peripheral& peripheral, Characteristic& characteristic,
+                 const std::optional<BluetoothError>& error);
+
+    MainQueue& queue_;
+    CentralFactory makeCentral_;
+
+    // Created by the first "scan", or "connect" with a usable id; kept for good.
+    std::unique_ptr<Central> central;
+    // Whether the page wants scanning; the scan starts when the adapter is on.
+    bool wantScan = false;
+    // Every peripheral the stack has handed over. Never emptied.
+    std::map<Uuid, std::shared_ptr<Peripheral>> known;
+    // The last non-empty name seen per device. Never emptied.
+    std::map<Uuid, std::string> names;
+    // When the last "adv" went out per device, on the monotonic clock.
+    std::map<Uuid, MainQueue::Clock::time_point> lastAdvert;
+    // The one pending "connect" per device, with its time-out.
+    std::map<Uuid, Pending> connecting;
+    // Devices connected at the page's request and not lost since.
+    std::set<Uuid> linked;
+    // Devices whose GATT discovery finished on their current connection.
+    std::set<Uuid> discovered;
+    // "services" requests waiting for discovery, oldest first.
+    std::map<Uuid, std::vector<Request>> servicesWaiting;
+    // Services per device whose characteristic discovery is outstanding.
+    std::map<Uuid, long> charsLeft;
+    // Writes with response awaiting confirmation, by characteristic key.
+    Waiting writesWaiting;
+    // "notify" requests awaiting confirmation, by characteristic key.
+    Waiting notifyWaiting;
+    // Writes without response not yet handed to the stack, per device.
+    std::map<Uuid, std::deque<Unsent>> unsent;
+    // Actions deferred until the adapter state is known, oldest first.
+    std::vector<Deferred> whenOn;
+
+    // Non-owning handle given to time-outs and the backend; declared last so
+    // that it expires before any other member goes.
+    std::shared_ptr<Bluetooth> self_{this, [](Bluetooth*) {}};
+};
+
+}  // namespace orvane

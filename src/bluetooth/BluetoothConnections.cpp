@@ -1,0 +1,211 @@
+// Advertisements, connections and the clean-up after a lost device.
+
+#include <chrono>
+
+#include "bluetooth/AdapterWords.h"
+#include "bluetooth/Bluetooth.h"
+
+namespace orvane {
+
+using nlohmann::json;
+
+namespace {
+
+// At most one "adv" per device in this time, however often it advertises.
+constexpr auto advertInterval = std::chrono::milliseconds(300);
+constexpr double connectTimeout = 10;  // seconds
+
+constexpr std::string_view unknownDevice = "Unknown device.";
+constexpr std::string_view notInRange = "The light isn’t in range or is off.";
+constexpr std::string_view replaced = "Connection replaced.";
+constexpr std::string_view noAnswer =
+    "The light didn’t answer (is it plugged in, and the Govee app closed?).";
+constexpr std::string_view couldNotConnect = "Couldn’t connect.";
+constexpr std::string_view cancelled = "Connection cancelled.";
+constexpr std::string_view disconnected = "Disconnected.";
+
+}  // namespace
+
+void Bluetooth::didDiscover(Central&, const std::shared_ptr<Peripheral>& peripheral,
+                            const AdvertisementData& advertisement, int rssi) {
+    if (!peripheral) return;
+    const Uuid u = peripheral->identifier();
+    known.insert_or_assign(u, peripheral);
+
+    std::string name = advertisement.localName ? *advertisement.localName
+                                               : peripheral->name().value_or(std::string());
+    if (!name.empty()) names.insert_or_assign(u, std::move(name));
+
+    // Monotonic time: a wall clock set back would silence every device.
+    const auto now = queue_.now();
+    const auto [last, first] = lastAdvert.try_emplace(u, now);
+    if (!first) {
+        if (now - last->second < advertInterval) return;
+        last->second = now;
+    }
+    if (!send) return;
+
+    json uuids = json::array();
+    for (const GattUuid& uuid : advertisement.serviceUuids) uuids.push_back(full(uuid));
+    for (const GattUuid& uuid : advertisement.overflowServiceUuids) uuids.push_back(full(uuid));
+    const auto remembered = names.find(u);
+    json event = {{"t", "adv"},
+                  {"id", u.text()},
+                  {"name", remembered == names.end() ? std::string() : remembered->second},
+                  {"uuids", std::move(uuids)}};
+    if (rssi != rssiUnavailable) event["rssi"] = rssi;
+    emit(std::move(event));
+}
+
+void Bluetooth::connect(std::string_view idText, Request req) {
+    const auto u = Uuid::parse(idText);
+    if (!u) return fail(req, unknownDevice);
+    Central* manager = ensureCentral();
+    if (!manager) return fail(req, refusal(ManagerState::unsupported));
+
+    const ManagerState state = manager->state();
+    if (state == ManagerState::unknown || state == ManagerState::resetting) {
+        whenOn.push_back({.ok = [this, device = *u, req] { connectNow(device, req); },
+                          .refused = [this, req](std::string_view text) { fail(req, text); }});
+        return;
+    }
+    if (state != ManagerState::poweredOn) return fail(req, refusal(state));
+    connectNow(*u, req);
+}
+
+void Bluetooth::connectNow(const Uuid& u, Request req) {
+    if (!central) return fail(req, refusal(ManagerState::unsupported));
+    std::shared_ptr<Peripheral> peripheral;
+    if (const auto it = known.find(u); it != known.end()) {
+        peripheral = it->second;
+    } else {
+        const auto found = central->retrievePeripherals({u});
+        if (found.empty() || !found.front()) return fail(req, notInRange);
+        peripheral = found.front();
+    }
+    known.insert_or_assign(u, peripheral);
+    peripheral->setDelegate(std::weak_ptr<PeripheralDelegate>(self_));
+
+    if (peripheral->state() == PeripheralState::connected && linked.contains(u))
+        return reply(req, {{"name", connectedName(*peripheral)}});
+
+    if (const auto it = connecting.find(u); it != connecting.end()) {
+        const Request older = it->second.req;
+        it->second.timer.cancel();
+        connecting.erase(it);
+        fail(older, replaced);
+    }
+    std::weak_ptr<Bluetooth> weak = self_;
+    Task timer = queue_.after(connectTimeout, [weak, u] {
+        if (const auto self = weak.lock()) self->timedOut(u);
+    });
+    connecting.insert_or_assign(u, Pending{req, std::move(timer)});
+    central->connect(peripheral);
+}
+
+void Bluetooth::timedOut(const Uuid& u) {
+    const auto it = connecting.find(u);
+    if (it == connecting.end()) return;
+    const Request req = it->second.req;
+    connecting.erase(it);
+    if (const auto device = known.find(u); device != known.end() && central)
+        central->cancelPeripheralConnection(device->second);
+    fail(req, noAnswer);
+}
+
+void Bluetooth::didConnect(Central& manager, const std::shared_ptr<Peripheral>& peripheral) {
+    if (!peripheral) return;
+    const Uuid u = peripheral->identifier();
+    const auto it = connecting.find(u);
+    if (it == connecting.end()) {
+        // Nobody waits for this link any more (time-out, "disconnect", "hello").
+        manager.cancelPeripheralConnection(peripheral);
+        return;
+    }
+    const Request req = it->second.req;
+    it->second.timer.cancel();
+    connecting.erase(it);
+    linked.insert(u);
+    discovered.erase(u);
+    reply(req, {{"name", connectedName(*peripheral)}});
+}
+
+void Bluetooth::didFailToConnect(Central&, const std::shared_ptr<Peripheral>& peripheral,
+                                 const std::optional<BluetoothError>& error) {
+    if (!peripheral) return;
+    const auto it = connecting.find(peripheral->identifier());
+    if (it == connecting.end()) return;
+    const Request req = it->second.req;
+    it->second.timer.cancel();
+    connecting.erase(it);
+    fail(req, error ? std::string_view(error->description) : couldNotConnect);
+}
+
+void Bluetooth::disconnect(std::string_view idText) {
+    const auto u = Uuid::parse(idText);
+    if (!u || !central) return;
+    if (const auto it = connecting.find(*u); it != connecting.end()) {
+        const Request req = it->second.req;
+        it->second.timer.cancel();
+        connecting.erase(it);
+        fail(req, cancelled);
+    }
+    if (const auto it = known.find(*u);
+        it != known.end() && it->second->state() != PeripheralState::disconnected)
+        central->cancelPeripheralConnection(it->second);
+    // At once: the stack's own disconnection callback will then find nothing.
+    if (linked.contains(*u)) dropped(*u);
+}
+
+void Bluetooth::didDisconnect(Central&, const std::shared_ptr<Peripheral>& peripheral,
+                              const std::optional<BluetoothError>&) {
+    if (peripheral) dropped(peripheral->identifier());
+}
+
+void Bluetooth::dropped(const Uuid& u) {
+    // The books are settled first and the answers sent after, in the order
+    // the requests are listed here.
+    std::vector<Request> answers;
+    if (const auto it = connecting.find(u); it != connecting.end()) {
+        answers.push_back(it->second.req);
+        it->second.timer.cancel();
+        connecting.erase(it);
+    }
+    const bool wasLinked = linked.erase(u) > 0;
+    discovered.erase(u);
+    charsLeft.erase(u);
+    if (const auto it = servicesWaiting.find(u); it != servicesWaiting.end()) {
+        answers.insert(answers.end(), it->second.begin(), it->second.end());
+        servicesWaiting.erase(it);
+    }
+    const std::string prefix = u.text() + "|";
+    for (Waiting* waiting : {&writesWaiting, &notifyWaiting}) {
+        auto it = waiting->lower_bound(prefix);
+        while (it != waiting->end() && it->first.starts_with(prefix)) {
+            answers.insert(answers.end(), it->second.begin(), it->second.end());
+            it = waiting->erase(it);
+        }
+    }
+    if (const auto it = unsent.find(u); it != unsent.end()) {
+        for (const Unsent& write : it->second) answers.push_back(write.req);
+        unsent.erase(it);
+    }
+    for (const Request req : answers) fail(req, disconnected);
+    if (wasLinked) emit({{"t", "disconnected"}, {"id", u.text()}});
+}
+
+std::shared_ptr<Peripheral> Bluetooth::linkedPeripheral(std::string_view idText) const {
+    const auto u = Uuid::parse(idText);
+    if (!u || !linked.contains(*u)) return nullptr;
+    const auto it = known.find(*u);
+    if (it == known.end() || it->second->state() != PeripheralState::connected) return nullptr;
+    return it->second;
+}
+
+std::string Bluetooth::connectedName(const Peripheral& peripheral) const {
+    if (auto name = peripheral.name(); name && !name->empty()) return *name;
+    const auto it = names.find(peripheral.identifier());
+    return it == names.end() ? std::string() : it->second;
+}
+
+}  // namespace orvane

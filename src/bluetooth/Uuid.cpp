@@ -1,0 +1,46 @@
+#include "bluetooth/Uuid.h"
+
+namespace orvane {
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool isHyphenPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+
+}  // namespace
+
+std::optional<Uuid> Uuid::parse(std::string_view text) {
+    if (text.size() != 36) return std::nullopt;
+    Bytes bytes{};
+    std::size_t nibble = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isHyphenPosition(i)) {
+            if (text[i] != '-') return std::nullopt;
+            continue;
+        }
+        const int digit = hexDigit(text[i]);
+        if (digit < 0) return std::nullopt;
+        bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | digit);
+        ++nibble;
+    }
+    return Uuid(bytes);
+}
+
+std::string Uuid::text() const {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(36);
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+        out.push_back(digits[bytes_[i] >> 4]);
+        out.push_back(digits[bytes_[i] & 0xF]);
+    }
+    return out;
+}
+
+}  // namespace orvane

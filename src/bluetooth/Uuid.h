@@ -1,0 +1,35 @@
+#pragma once
+// A device id: the 128-bit identifier the Bluetooth stack gives a peripheral.
+// Maps and sets are keyed by the value; messages carry its canonical text.
+
+#include <array>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+class Uuid {
+public:
+    using Bytes = std::array<std::uint8_t, 16>;
+
+    Uuid() = default;  // the nil UUID
+    explicit Uuid(const Bytes& bytes) : bytes_(bytes) {}
+
+    // The 8-4-4-4-12 form, hexadecimal digits in either case; nothing else.
+    static std::optional<Uuid> parse(std::string_view text);
+
+    // 36 characters, upper-case digits, hyphens in the 8-4-4-4-12 layout.
+    std::string text() const;
+    const Bytes& bytes() const { return bytes_; }
+
+    auto operator<=>(const Uuid&) const = default;
+
+private:
+    Bytes bytes_{};
+};
+
+}  // namespace orvane
