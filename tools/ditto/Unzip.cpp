@@ -1,4 +1,5 @@
 #include "Unzip.h"
+#include "ZipDirectory.h"
 #include "update/UniqueFd.h"
 
 #include <archive.h>
@@ -236,6 +237,11 @@ private:
 
 std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& limits) {
     try {
+        UniqueFd input(::open(zip.c_str(), O_RDONLY | O_CLOEXEC));
+        if (input.get() < 0) refuseErrno(zip, "cannot be opened");
+        auto directory = checkZipDirectory(input.get(), limits.entries);
+        if (!directory.empty()) refuse(zip + ": " + directory);
+
         if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) refuseErrno(folder, "cannot be made");
         UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (root.get() < 0) refuseErrno(folder, "is not a folder");
@@ -243,9 +249,10 @@ std::string unzip(const std::string& zip, const std::string& folder, const Unzip
         std::unique_ptr<archive, ArchiveFree> a(archive_read_new());
         if (!a) refuse("out of memory");
         // The seekable reader takes the entry list from the central directory,
-        // the part of a zip that unzip tools agree on.
+        // the part of a zip that unzip tools agree on. It reads the same open
+        // file that was just checked.
         archive_read_support_format_zip_seekable(a.get());
-        if (archive_read_open_filename(a.get(), zip.c_str(), READ_BLOCK) != ARCHIVE_OK)
+        if (archive_read_open_fd(a.get(), input.get(), READ_BLOCK) != ARCHIVE_OK)
             refuse(zip + ": " + errorOf(a.get()));
 
         Extraction extraction(root.get(), limits);

@@ -14,7 +14,7 @@ namespace orvane {
 
 struct UnzipLimits {
     std::uint64_t entries = 100'000;
-    std::uint64_t totalBytes = 8ull << 30;
+    std::uint64_t totalBytes = 2ull << 30;  // far beyond any bundle of ours
 };
 
 // Empty on success, else why the archive was refused.
