@@ -3,6 +3,8 @@
 
 #include "bluetooth/Bluetooth.h"
 
+#include <utility>
+
 #include "bluetooth/AdapterWords.h"
 #include "bluetooth/MessageFields.h"
 
@@ -101,16 +103,20 @@ void Bluetooth::startScanIfWanted() {
 void Bluetooth::didUpdateState(Central& manager) {
     const ManagerState state = manager.state();
     emit({{"t", "state"}, {"state", stateWord(state)}});
-    if (state == ManagerState::unknown || state == ManagerState::resetting) return;
-
-    auto deferred = std::move(whenOn);
-    whenOn.clear();
     if (state == ManagerState::poweredOn) {
+        auto deferred = std::exchange(whenOn, {});
         for (auto& action : deferred) action.ok();
         startScanIfWanted();
         return;
     }
-    for (auto& action : deferred) action.refused(refusal(state));
+    // Unknown and resetting will still settle, so deferred actions keep waiting.
+    if (state != ManagerState::unknown && state != ManagerState::resetting) {
+        auto deferred = std::exchange(whenOn, {});
+        for (auto& action : deferred) action.refused(refusal(state));
+    }
+    // No link survives the adapter leaving the on state, whatever it reads now,
+    // and the stack reports no disconnection for them: everything waiting on
+    // them is answered here, or it would wait for ever.
     std::set<Uuid> lost(linked);
     for (const auto& [device, pending] : connecting) lost.insert(device);
     for (const Uuid& device : lost) dropped(device);

@@ -9,8 +9,9 @@
 //   call into the central, and never after the central has been destroyed.
 // - A connection attempt ends in one didConnect or one didFailToConnect unless
 //   it is cancelled; a lost or cancelled connection (also a cancelled attempt)
-//   ends in one didDisconnect. When the adapter goes off, links end without
-//   callbacks: the delegate learns it from didUpdateState.
+//   ends in one didDisconnect. When state() leaves poweredOn (whatever it
+//   becomes), every link and attempt ends without a callback of its own: the
+//   delegate learns it from didUpdateState.
 // - The same device is always the same Peripheral object.
 
 #include <functional>
