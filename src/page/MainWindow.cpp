@@ -5,6 +5,7 @@
 #include "core/AppValues.h"
 #include "core/Site.h"
 #include "platform/KeyFile.h"
+#include "platform/Log.h"
 
 namespace orvane {
 namespace {
@@ -48,6 +49,31 @@ void styleWindow(GtkWindow* window) {
 
 using WeakWindow = std::weak_ptr<MainWindow>;
 
+// Only this script world has the message handler, so no page script, in any
+// frame, can post to it. The relay passes on what the page's bridge script
+// sends, with the origin of the document it came from.
+constexpr const char* kRelayWorld = "orvane";
+constexpr const char* kHandler = "orvane";
+constexpr const char* kRelayScript = R"((() => {
+  "use strict";
+  const handler = window.webkit?.messageHandlers?.orvane;
+  if (!handler) return;
+  window.addEventListener("orvane-post", (event) => {
+    if (typeof event.detail === "string") handler.postMessage([self.origin, event.detail]);
+  });
+})();)";
+
+std::optional<std::string> stringAt(JSCValue* array, guint index) {
+    GPtr<JSCValue> item = adopt(jsc_value_object_get_property_at_index(array, index));
+    if (!item || !jsc_value_is_string(item.get())) return std::nullopt;
+    GCharPtr text(jsc_value_to_string(item.get()));
+    return std::string(text.get());
+}
+
+void openWithDesktop(GtkWindow* parent, const Url& url) {
+    gtk_show_uri(parent, url.text.c_str(), GDK_CURRENT_TIME);
+}
+
 }  // namespace
 
 std::string pageInfo(const std::string& version) { return pageInfoJson(kPlatform, version); }
@@ -59,7 +85,9 @@ std::shared_ptr<MainWindow> MainWindow::create(MainQueue& queue, MainWindowSetti
 }
 
 MainWindow::MainWindow(MainQueue& queue, MainWindowSettings settings)
-    : queue_(queue), settings_(std::move(settings)) {}
+    : queue_(queue),
+      settings_(std::move(settings)),
+      bluetooth_(std::make_unique<Bluetooth>(queue, settings_.makeCentral)) {}
 
 MainWindow::~MainWindow() {
     loadDeadline_.cancel();
@@ -67,6 +95,8 @@ MainWindow::~MainWindow() {
     titleWatch_.disconnect();
     loadWatch_.disconnect();
     closeWatch_.disconnect();
+    messageWatch_.disconnect();
+    if (content_) webkit_user_content_manager_unregister_script_message_handler(content_.get(), kHandler, kRelayWorld);
     if (window_) gtk_window_destroy(window_.get());
 }
 
@@ -134,6 +164,65 @@ void MainWindow::build() {
                                   return FALSE;
                               }),
                               weak);
+    installBridge();
+}
+
+void MainWindow::installBridge() {
+    WebKitUserScript* relay = webkit_user_script_new_for_world(
+        kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        kRelayWorld, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content_.get(), relay);
+    webkit_user_script_unref(relay);
+    webkit_user_content_manager_register_script_message_handler(content_.get(), kHandler, kRelayWorld);
+    // The registration holds the window weakly: the web view's configuration
+    // must not keep it alive.
+    messageWatch_ = connectWith(content_.get(), "script-message-received::orvane",
+                                G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WeakWindow* self) {
+                                    if (auto window = self->lock()) window->received(value);
+                                }),
+                                WeakWindow(weak_from_this()));
+
+    const WeakWindow weak = weak_from_this();
+    routes_.open = [weak](const Url& url) {
+        auto window = weak.lock();
+        if (!window) return;
+        if (window->settings_.openExternal) window->settings_.openExternal(url);
+        else openWithDesktop(window->window(), url);
+    };
+    routes_.log = [](const std::string& line) { logLine(line); };
+    routes_.bluetooth = [weak](const nlohmann::json& message) {
+        if (auto window = weak.lock()) window->bluetooth_->handle(message);
+    };
+    bluetooth_->send = [weak](const nlohmann::json& message) {
+        if (auto window = weak.lock()) window->deliver(message);
+    };
+}
+
+void MainWindow::received(JSCValue* value) {
+    // The relay only ever sends [origin, text]; anything else is not ours.
+    if (!jsc_value_is_array(value)) return;
+    ScriptMessage message;
+    message.mainFrame = true;  // the relay runs in the top frame only
+    const auto origin = stringAt(value, 0);
+    message.body = stringAt(value, 1);
+    if (!origin) return;
+    if (auto parsed = Url::parse(*origin)) {
+        message.originScheme = parsed->scheme;
+        message.originHost = parsed->host;
+    }
+    receive(message, settings_.pageUrl, routes_);
+}
+
+void MainWindow::deliver(nlohmann::json message) {
+    // The scheduled flush keeps the window alive until it has run.
+    if (outbox_.add(std::move(message))) queue_.async([self = shared_from_this()] { self->flush(); });
+}
+
+void MainWindow::flush() {
+    const auto script = outbox_.take(sameSite(currentAddress(), settings_.pageUrl));
+    if (!script) return;
+    webkit_web_view_evaluate_javascript(webView_.get(), script->c_str(), static_cast<gssize>(script->size()),
+                                        nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 std::optional<Url> MainWindow::currentAddress() const {

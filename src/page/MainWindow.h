@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "bluetooth/Bluetooth.h"
 #include "core/MainQueue.h"
 #include "core/Url.h"
+#include "page/PageBridge.h"
 #include "platform/Bundle.h"
 #include "platform/GRef.h"
 
@@ -23,6 +25,10 @@ struct MainWindowSettings {
     bool inspectable = false;
     Bundle bundle;                      // where bridge.js and offline.html come from
     std::filesystem::path windowState;  // key file the window frame is saved in
+    CentralFactory makeCentral;         // the Bluetooth backend
+    // Hands an https, http or mailto address to the desktop; the default
+    // asks the desktop's handler for it.
+    std::function<void(const Url&)> openExternal;
 };
 
 class MainWindow : public std::enable_shared_from_this<MainWindow> {
@@ -45,6 +51,9 @@ public:
     // +1 zooms in one level, -1 out, 0 back to the normal size.
     void zoom(int step);
 
+    // Queues one message for the page; batches go out once per loop turn.
+    void deliver(nlohmann::json message);
+
     // Called when the window is closing: the frame is saved, then `closed` runs.
     std::function<void()> closed;
 
@@ -53,6 +62,7 @@ public:
     const MainWindowSettings& settings() const { return settings_; }
     // The web view's current address, parsed; nothing before the first load.
     std::optional<Url> currentAddress() const;
+    Bluetooth& bluetooth() { return *bluetooth_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -61,15 +71,21 @@ private:
     void titleChanged();
     void loadChanged(WebKitLoadEvent event);
     void saveFrame();
+    void installBridge();
+    void received(JSCValue* value);
+    void flush();
 
     MainQueue& queue_;
     MainWindowSettings settings_;
     GPtr<GtkWindow> window_;
     GPtr<WebKitWebView> webView_;
     GPtr<WebKitUserContentManager> content_;
+    std::unique_ptr<Bluetooth> bluetooth_;
+    Outbox outbox_;
+    PageRoutes routes_;
     bool triedCache_ = false;
     Task loadDeadline_;
-    SignalConnection titleWatch_, loadWatch_, closeWatch_;
+    SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
 };
 
 // The page information object handed to the bridge script on this platform.

@@ -34,8 +34,12 @@ void AppDelegate::installActions() {
 void AppDelegate::launch() {
     installActions();
 
-    MainWindowSettings settings{PAGE_URL(), VERSION(), UserDefaults::load().boolean("inspectable"),
-                                runningBundle(), userStateDir() / "window.ini"};
+    MainWindowSettings settings;
+    settings.pageUrl = PAGE_URL();
+    settings.version = VERSION();
+    settings.inspectable = UserDefaults::load().boolean("inspectable");
+    settings.bundle = runningBundle();
+    settings.windowState = userStateDir() / "window.ini";
     main_ = MainWindow::create(queue_, std::move(settings));
     gtk_application_add_window(app_, main_->window());
     GApplication* app = G_APPLICATION(app_);

@@ -40,8 +40,12 @@ protected:
     void TearDown() override { fs::remove_all(state); }
 
     std::shared_ptr<MainWindow> make(bool inspectable = false) {
-        MainWindowSettings settings{*Url::parse(server.url("/")), "1.2.3", inspectable,
-                                    Bundle(ORVANE_TEST_BUNDLE), state / "window.ini"};
+        MainWindowSettings settings;
+        settings.pageUrl = *Url::parse(server.url("/"));
+        settings.version = "1.2.3";
+        settings.inspectable = inspectable;
+        settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
+        settings.windowState = state / "window.ini";
         return MainWindow::create(queue, std::move(settings));
     }
 
