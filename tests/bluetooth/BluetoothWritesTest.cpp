@@ -1,1 +1,125 @@
+// Writes with and without response, notification changes and value events.
+
 #include "BridgeTest.h"
+
+namespace orvane {
+namespace {
+
+using Messages = std::vector<json>;
+using Calls = std::vector<std::string>;
+
+const std::string commandString = "00010203-0405-0607-0809-0A0B0C0D2B11";
+const std::string statusString = "00010203-0405-0607-0809-0A0B0C0D2B10";
+
+class BluetoothWrites : public BridgeTest {
+protected:
+    void SetUp() override {
+        connectLight();
+        discoverLight();
+    }
+};
+
+TEST_F(BluetoothWrites, DataIsReadAsHexInEitherCaseAndMayBeEmpty) {
+    struct Case {
+        json data;
+        std::string written;
+    };
+    const Case cases[] = {{"0AfF10", "0aff10"}, {"", ""}, {nullptr, ""}, {7, ""}};
+    for (const auto& c : cases) {
+        json message = write(1, "", false);
+        if (c.data.is_null()) message.erase("data");
+        else message["data"] = c.data;
+        page(message);
+        EXPECT_EQ(take(), Messages{ok(1)}) << c.data.dump();
+        EXPECT_EQ(calls(), Calls{"write " + commandString + " " + c.written + " without"}) << c.data.dump();
+    }
+    page(write(2, "abc", false));
+    EXPECT_EQ(take(), Messages{failed(2, "Bad data.")});
+    EXPECT_EQ(calls(), Calls{});
+}
+
+TEST_F(BluetoothWrites, WritesWithoutResponseWaitForTheDeviceAndKeepTheirOrder) {
+    light->limitWrites(0);
+    page(write(1, "01", false));
+    page(write(2, "02", false));
+    page(write(3, "03", false));
+    EXPECT_EQ(settle(), Messages{});
+    EXPECT_EQ(calls(), Calls{});
+
+    light->ready(1);
+    EXPECT_EQ(settle(), Messages{ok(1)});
+    EXPECT_EQ(calls(), Calls{"write " + commandString + " 01 without"});
+
+    light->limitWrites(10);  // the device could take it, but older writes wait
+    page(write(4, "04", false));
+    EXPECT_EQ(take(), Messages{});
+    EXPECT_EQ(calls(), Calls{});
+
+    light->ready(10);
+    EXPECT_EQ(settle(), (Messages{ok(2), ok(3), ok(4)}));
+    EXPECT_EQ(calls(), (Calls{"write " + commandString + " 02 without", "write " + commandString + " 03 without",
+                              "write " + commandString + " 04 without"}));
+    EXPECT_EQ(radio.misuses, 0);
+}
+
+TEST_F(BluetoothWrites, WriteWithResponseIsNotHeldBehindQueuedWrites) {
+    light->limitWrites(0);
+    page(write(1, "01", false));
+    page(write(2, "02", true));
+    EXPECT_EQ(calls(), Calls{"write " + commandString + " 02 with"});
+    EXPECT_EQ(settle(), Messages{ok(2)});
+}
+
+TEST_F(BluetoothWrites, ConfirmationsAnswerTheOldestWriteOfTheirCharacteristic) {
+    page(write(1, "01", true));
+    light->failNext(PeripheralFake::Operation::write, "Write not permitted");
+    page(write(2, "02", true));
+    EXPECT_EQ(settle(), (Messages{ok(1), failed(2, "Write not permitted")}));
+}
+
+TEST_F(BluetoothWrites, WriteAndNotifyOnOneCharacteristicWaitApart) {
+    radio.hold(true);
+    page(write(1, "01", true));
+    json message = notify(2, true);
+    message["chr"] = commandUuid;
+    page(message);
+    ASSERT_EQ(radio.releasable().size(), 2u);
+    radio.release(1);
+    EXPECT_EQ(settle(), Messages{ok(2)});
+    radio.release(0);
+    EXPECT_EQ(settle(), Messages{ok(1)});
+}
+
+TEST_F(BluetoothWrites, NotifyIsAnsweredWhenTheDeviceConfirms) {
+    radio.hold(true);
+    page(notify(1, nullptr));
+    page(notify(2, true));
+    EXPECT_EQ(calls(), (Calls{"notify " + statusString + " off", "notify " + statusString + " on"}));
+    EXPECT_EQ(take(), Messages{});
+    light->failNext(PeripheralFake::Operation::notify, "Operation is not supported");
+    page(notify(3, "on"));
+    EXPECT_EQ(calls(), Calls{"notify " + statusString + " off"}) << "\"on\" that is not a boolean";
+    radio.releaseAll();
+    EXPECT_EQ(settle(), (Messages{ok(1), ok(2), failed(3, "Operation is not supported")}));
+}
+
+TEST_F(BluetoothWrites, ValueEventsOnlyForLinkedDevicesAndAttachedCharacteristics) {
+    light->receive(status, Bytes{0xaa, 0x01});
+    light->receive(status, Bytes{});
+    light->receive(status, Bytes{0x01}, BluetoothError{"Unlikely error"});
+    EXPECT_EQ(settle(), (Messages{event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid},
+                                                  {"data", "aa01"}}),
+                                  event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid},
+                                                  {"data", ""}})}));
+    status->detach();
+    light->receive(status, Bytes{0x02});
+    EXPECT_EQ(settle(), Messages{}) << "no service, no event";
+
+    page({{"t", "disconnect"}, {"id", lightId}});
+    settle();
+    light->receive(command, Bytes{0x03});
+    EXPECT_EQ(settle(), Messages{}) << "not linked, no event";
+}
+
+}  // namespace
+}  // namespace orvane
