@@ -95,6 +95,16 @@ void writeZip(const std::filesystem::path& zip, const std::vector<ZipItem>& item
 
 void patchDeclaredSize(const std::filesystem::path& zip, const std::string& name, std::uint32_t size) {
     patchCentral(zip, name, [size](std::string& bytes, std::size_t at) { write32(bytes, at + 24, size); });
+    // The local header too, so that both agree and only the size is absurd.
+    std::string bytes = readText(zip);
+    for (auto at = bytes.find("PK\x03\x04", 0, 4); at != std::string::npos; at = bytes.find("PK\x03\x04", at + 4, 4)) {
+        if (bytes.compare(at + 30, read16(bytes, at + 26), name) == 0) {
+            write32(bytes, at + 22, size);
+            writeText(zip, bytes);
+            return;
+        }
+    }
+    throw std::runtime_error("no local header " + name);
 }
 
 }  // namespace orvane::testing

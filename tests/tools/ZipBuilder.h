@@ -17,7 +17,8 @@ struct ZipItem {
 
 void writeZip(const std::filesystem::path& zip, const std::vector<ZipItem>& items);
 
-// Rewrites the declared uncompressed size of `name` in the central directory.
+// Rewrites the declared uncompressed size of `name` in the central directory
+// and in its local header.
 void patchDeclaredSize(const std::filesystem::path& zip, const std::string& name, std::uint32_t size);
 
 }  // namespace orvane::testing

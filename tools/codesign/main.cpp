@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <optional>
 #include <string>
@@ -222,7 +223,7 @@ int sign(const std::string& secretKey, const std::string& app) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "--sign") return sign(std::string(args[1]), std::string(args[2]));
 
@@ -236,4 +237,7 @@ int main(int argc, char** argv) {
     }
     if (!verifying || !app) return usage();
     return verify(*app);
+} catch (const std::exception& error) {
+    std::fprintf(stderr, "codesign: %s\n", error.what());
+    return FAILED;
 }
