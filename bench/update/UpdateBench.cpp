@@ -75,7 +75,7 @@ void makeArchive() {
         fixture.unpackedBytes += size;
     };
     add("Orvane.app/Contents/Linux/orvane", 24 << 20, 0755);
-    for (int i = 0; i < 80; ++i) add("Orvane.app/Contents/Lib/lib" + std::to_string(i) + ".so", 2 << 20, 0755);
+    for (int i = 0; i < 64; ++i) add("Orvane.app/Contents/Lib/lib" + std::to_string(i) + ".so", 2 << 20, 0755);
     for (int i = 0; i < 2000; ++i)
         add("Orvane.app/Contents/Resources/r" + std::to_string(i / 100) + "/item" + std::to_string(i), 8 << 10, 0644);
     archive_write_close(a.get());
@@ -146,6 +146,8 @@ BENCHMARK(UnpackBsdtar)->Unit(benchmark::kMillisecond)->UseRealTime()->Iteration
 // Prints the console report, then each stock/ours ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
