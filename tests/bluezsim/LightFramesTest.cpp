@@ -1,0 +1,158 @@
+// The virtual light strip: frames written to its control characteristic
+// change its state, queries are answered by notifications, and frames it
+// cannot trust are dropped.
+
+#include "BluezSimClient.h"
+#include "CaseName.h"
+
+namespace orvane::test {
+namespace {
+
+constexpr const char* CHARACTERISTIC1 = "org.bluez.GattCharacteristic1";
+using Bytes = std::vector<std::uint8_t>;
+
+struct FrameCase {
+    const char* name;
+    Bytes frame;
+    const char* key;       // the LightState member the frame changes
+    const char* expected;  // its GVariant text afterwards
+};
+
+class LightFrames : public BluezSimTest, public ::testing::WithParamInterface<FrameCase> {};
+
+TEST_P(LightFrames, ChangeTheLightsState) {
+    connectLight();
+    ASSERT_TRUE(writeLight(GetParam().frame).ok());
+    VariantRef state = lightState();
+    EXPECT_EQ(state.lookup(GetParam().key).print(), GetParam().expected) << state.print();
+    EXPECT_EQ(state.lookup("accepted").print(), "uint32 1");
+}
+
+// Segments print as (r, g, b, brightness, kelvin).
+INSTANTIATE_TEST_SUITE_P(
+    Commands, LightFrames,
+    ::testing::Values(
+        FrameCase{"PowerOn", frame({0x33, 0x01, 0x01}), "power", "true"},
+        FrameCase{"Brightness", frame({0x33, 0x04, 40}), "brightness", "byte 0x28"},
+        FrameCase{"SceneCode", frame({0x33, 0x05, 0x04, 0x34, 0x12}), "scene", "uint16 4660"},
+        FrameCase{"MusicMode", frame({0x33, 0x05, 0x13, 0x05, 0x40}), "mode", "'music'"},
+        FrameCase{"ColourOnTwoSegments",
+                  frame({0x33, 0x05, 0x15, 0x01, 0xff, 0x00, 0x00, 0, 0, 0, 0, 0, 0x03, 0x00}), "segments",
+                  "[(byte 0xff, byte 0x00, byte 0x00, byte 0x64, uint16 0), (0xff, 0x00, 0x00, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0)]"},
+        FrameCase{"WhiteOnTheLastSegment",
+                  frame({0x33, 0x05, 0x15, 0x01, 0, 0, 0, 0x0b, 0xb8, 0xff, 0xa8, 0x57, 0x00, 0x40}), "segments",
+                  "[(byte 0xff, byte 0xff, byte 0xff, byte 0x64, uint16 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), (0xff, 0xff, 0xff, 0x64, 0), "
+                  "(0xff, 0xa8, 0x57, 0x64, 3000)]"}),
+    CaseName());
+
+TEST_F(BluezSimTest, FramesWithAWrongChecksumOrSizeAreIgnored) {
+    connectLight();
+    Bytes bad = frame({0x33, 0x01, 0x01});
+    bad[19] ^= 0x01;
+    ASSERT_TRUE(writeLight(bad).ok());  // the write itself succeeds; the strip drops it
+    ASSERT_TRUE(writeLight({0x33, 0x01, 0x01}).ok());
+    VariantRef state = lightState();
+    EXPECT_EQ(state.lookup("power").print(), "false");
+    EXPECT_EQ(state.lookup("ignored").print(), "uint32 2");
+    EXPECT_EQ(state.lookup("accepted").print(), "uint32 0");
+}
+
+TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
+    connectLight();
+    const std::string replies = BluezSimProcess::lightRepliesPath();
+    auto valueSignals = [&] {
+        return log.count([&](const Signal& s) { return s.path == replies && s.changed(CHARACTERISTIC1, "Value"); });
+    };
+    ASSERT_TRUE(writeLight(frame({0xaa, 0x01}), "command").ok());
+    spinFor(0.05);
+    EXPECT_EQ(valueSignals(), 0u);  // nobody subscribed: the strip sends nothing
+
+    ASSERT_TRUE(call(replies, CHARACTERISTIC1, "StartNotify").ok());
+    EXPECT_TRUE(log.waitFor([&](const Signal& s) {
+        VariantRef v = s.changed(CHARACTERISTIC1, "Notifying");
+        return s.path == replies && v && g_variant_get_boolean(v.get());
+    }));
+    ASSERT_TRUE(writeLight(frame({0x33, 0x01, 0x01})).ok());
+    ASSERT_TRUE(writeLight(frame({0xaa, 0x01})).ok());
+    ASSERT_TRUE(log.waitFor([&](const Signal& s) { return s.path == replies && s.changed(CHARACTERISTIC1, "Value"); }));
+    Bytes reply;
+    for (auto& s : log.all())
+        if (s.path == replies)
+            if (VariantRef v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
+    EXPECT_EQ(reply, frame({0xaa, 0x01, 0x01}));
+
+    ASSERT_TRUE(writeLight(frame({0xaa, 0xa5, 0x05})).ok());  // segments 12..14
+    ASSERT_TRUE(spinUntil([&] { return valueSignals() == 2; }));
+    for (auto& s : log.all())
+        if (s.path == replies)
+            if (VariantRef v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
+    EXPECT_EQ(reply, frame({0xaa, 0xa5, 0x05, 100, 0xff, 0xff, 0xff, 100, 0xff, 0xff, 0xff, 100, 0xff, 0xff, 0xff}));
+
+    ASSERT_TRUE(call(replies, CHARACTERISTIC1, "StopNotify").ok());
+    CallResult again = call(replies, CHARACTERISTIC1, "StopNotify");
+    EXPECT_EQ(again.error, "org.bluez.Error.Failed");
+    EXPECT_EQ(again.text, "No notify session started");
+
+    // Every write is kept in order with its type.
+    auto writes = sim.writes(BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL);
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[0], std::make_pair(std::string("command"), frame({0xaa, 0x01})));
+    EXPECT_EQ(writes[1], std::make_pair(std::string("request"), frame({0x33, 0x01, 0x01})));
+    EXPECT_EQ(writes[3].second, frame({0xaa, 0xa5, 0x05}));
+}
+
+TEST_F(BluezSimTest, WritesFailLikeBluezDoes) {
+    connectLight();
+    sim.controlOk("FailNext", g_variant_new("(sssss)", BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL,
+                                            "write", "org.bluez.Error.NotPermitted", "Write not permitted"));
+    CallResult failed = writeLight(frame({0x33, 0x01, 0x01}));
+    EXPECT_EQ(failed.error, "org.bluez.Error.NotPermitted");
+    EXPECT_EQ(failed.text, "Write not permitted");
+    EXPECT_TRUE(writeLight(frame({0x33, 0x01, 0x01})).ok());  // only the next one
+
+    // One request in flight per characteristic.
+    sim.controlOk("DelayReplies", g_variant_new("(su)", BluezSimProcess::LIGHT, 200u));
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&options, "{sv}", "type", g_variant_new_string("request"));
+    PendingCall first(client.get(), BluezSimProcess::lightControlPath(), CHARACTERISTIC1, "WriteValue",
+                      g_variant_new("(@aya{sv})", bytesValue(frame({0x33, 0x04, 10})), &options));
+    spinFor(0.02);
+    CallResult busy = writeLight(frame({0x33, 0x04, 20}));
+    EXPECT_EQ(busy.error, "org.bluez.Error.InProgress");
+    EXPECT_EQ(busy.text, "In Progress");
+    EXPECT_TRUE(first.result().ok());
+
+    // Without a type BlueZ sends a command where the characteristic allows
+    // one, which is not held up by the reply delay.
+    EXPECT_TRUE(call(BluezSimProcess::lightControlPath(), CHARACTERISTIC1, "WriteValue",
+                     g_variant_new("(@aya{sv})", bytesValue(frame({0x33, 0x04, 30})), nullptr))
+                    .ok());
+    EXPECT_EQ(sim.writes(BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL).back().first, "command");
+
+    // A link lost with a write waiting fails the write.
+    PendingCall waiting(client.get(), BluezSimProcess::lightControlPath(), CHARACTERISTIC1, "WriteValue",
+                        g_variant_new("(@ay@a{sv})", bytesValue(frame({0x33, 0x04, 40})),
+                                      g_variant_new_parsed("{'type': <'request'>}")));
+    spinFor(0.02);
+    sim.controlOk("DropLink", g_variant_new("(s)", BluezSimProcess::LIGHT));
+    EXPECT_EQ(waiting.result().error, "org.bluez.Error.Failed");
+    EXPECT_EQ(waiting.result().text, "Operation failed");
+
+    CallResult notConnected = writeLight(frame({0x33, 0x01, 0x00}));
+    EXPECT_EQ(notConnected.error, "org.bluez.Error.Failed");
+    EXPECT_EQ(notConnected.text, "Not connected");
+    EXPECT_EQ(lightState().lookup("brightness").print(), "byte 0x1e");  // 30: the last one delivered
+}
+
+}  // namespace
+}  // namespace orvane::test

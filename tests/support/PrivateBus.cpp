@@ -1,0 +1,48 @@
+#include "PrivateBus.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace orvane::test {
+
+PrivateBus::PrivateBus() {
+    GError* error = nullptr;
+    gchar* folder = g_dir_make_tmp("orvane-bus-XXXXXX", &error);
+    if (!folder) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error("no temporary folder for the bus: " + message);
+    }
+    folder_ = folder;
+    g_free(folder);
+    const std::string listen = "--address=unix:path=" + folder_ + "/bus";
+    daemon_.reset(g_subprocess_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                                   &error, "dbus-daemon", "--session",
+                                   "--nofork", "--print-address", listen.c_str(), nullptr));
+    if (!daemon_) {
+        std::string message = error->message;
+        g_error_free(error);
+        std::filesystem::remove_all(folder_);
+        throw std::runtime_error("cannot start dbus-daemon: " + message);
+    }
+    // The daemon prints its address once it listens.
+    GObjectPtr<GDataInputStream> out(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
+    gchar* line = g_data_input_stream_read_line(out.get(), nullptr, nullptr, &error);
+    if (!line) {
+        if (error) g_error_free(error);
+        g_subprocess_force_exit(daemon_.get());
+        std::filesystem::remove_all(folder_);
+        throw std::runtime_error("dbus-daemon printed no address");
+    }
+    address_ = line;
+    g_free(line);
+}
+
+PrivateBus::~PrivateBus() {
+    g_subprocess_send_signal(daemon_.get(), SIGTERM);
+    g_subprocess_wait(daemon_.get(), nullptr, nullptr);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+}  // namespace orvane::test
