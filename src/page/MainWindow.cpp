@@ -6,6 +6,7 @@
 #include "core/Site.h"
 #include "platform/KeyFile.h"
 #include "platform/Log.h"
+#include "update/UpdaterLinux.h"
 
 namespace orvane {
 namespace {
@@ -195,6 +196,19 @@ void MainWindow::installBridge() {
     };
     bluetooth_->send = [weak](const nlohmann::json& message) {
         if (auto window = weak.lock()) window->deliver(message);
+    };
+
+    // After an update the app quits as the Quit command does: through the
+    // window's close, so that its frame is saved on the way out.
+    auto quit = [weak] {
+        if (auto window = weak.lock()) gtk_window_close(window->window());
+    };
+    updater_ = std::make_unique<Updater>(
+        queue_, UpdaterSettings{settings_.pageUrl, settings_.version, settings_.updateBundle.root()},
+        linuxUpdaterParts(queue_, settings_.updateBundle, std::move(quit)));
+    updater_->send = bluetooth_->send;
+    routes_.update = [weak] {
+        if (auto window = weak.lock()) window->updater_->start();
     };
 }
 

@@ -16,6 +16,7 @@
 #include "page/PageBridge.h"
 #include "platform/Bundle.h"
 #include "platform/GRef.h"
+#include "update/Updater.h"
 
 namespace orvane {
 
@@ -29,6 +30,9 @@ struct MainWindowSettings {
     // Hands an https, http or mailto address to the desktop; the default
     // asks the desktop's handler for it.
     std::function<void(const Url&)> openExternal;
+    // The bundle an update replaces: the running one in the app. Empty, the
+    // updater refuses to install (tests never replace the build's bundle).
+    Bundle updateBundle;
 };
 
 class MainWindow : public std::enable_shared_from_this<MainWindow> {
@@ -63,6 +67,7 @@ public:
     // The web view's current address, parsed; nothing before the first load.
     std::optional<Url> currentAddress() const;
     Bluetooth& bluetooth() { return *bluetooth_; }
+    Updater& updater() { return *updater_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -81,6 +86,7 @@ private:
     GPtr<WebKitWebView> webView_;
     GPtr<WebKitUserContentManager> content_;
     std::unique_ptr<Bluetooth> bluetooth_;
+    std::unique_ptr<Updater> updater_;
     Outbox outbox_;
     PageRoutes routes_;
     bool triedCache_ = false;

@@ -39,6 +39,7 @@ void AppDelegate::launch() {
     settings.version = VERSION();
     settings.inspectable = UserDefaults::load().boolean("inspectable");
     settings.bundle = runningBundle();
+    settings.updateBundle = runningBundle();
     settings.windowState = userStateDir() / "window.ini";
     main_ = MainWindow::create(queue_, std::move(settings));
     gtk_application_add_window(app_, main_->window());

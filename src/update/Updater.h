@@ -1,0 +1,94 @@
+#pragma once
+// The self-updater. On the page's "update" request it fetches the manifest
+// next to the page, decides whether the offered version is newer, checks that
+// the application can replace itself, downloads the archive with progress,
+// verifies its SHA-256, has it installed off the main thread and relaunches.
+// Every step and outcome reaches the page as an "update" event; nothing is
+// retried (the page may ask again).
+//
+// Lives on the main thread, like everything it touches; only `install` runs
+// elsewhere, on copies. Its callbacks hold it through a weak handle that ends
+// with it.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/MainQueue.h"
+#include "core/Url.h"
+#include "update/UpdaterParts.h"
+
+namespace orvane {
+
+struct UpdaterSettings {
+    Url page;             // the manifest and the archive lie next to it
+    std::string version;  // the running version
+    std::filesystem::path bundle;  // the bundle to replace; empty when not running from one
+};
+
+class Updater {
+public:
+    static constexpr double kManifestTimeoutSeconds = 20;
+    static constexpr double kProgressStep = 0.05;
+    static constexpr double kQuitDelaySeconds = 0.5;
+
+    struct Want {
+        std::string version;
+        std::string sha256;  // lower-case hex
+        std::int64_t size = 0;
+    };
+
+    Updater(MainQueue& queue, UpdaterSettings settings, UpdaterParts parts);
+    ~Updater();
+    Updater(const Updater&) = delete;
+    Updater& operator=(const Updater&) = delete;
+
+    // Where update events go; while it is empty they are dropped and the
+    // cycle runs as usual.
+    std::function<void(const nlohmann::json&)> send;
+
+    // The page's "update" request. Ignored, without any event, while a cycle runs.
+    void start();
+
+    // Why the application cannot be replaced where it lies, or nothing.
+    std::optional<std::string> cantReplace() const;
+
+    bool busy() const { return busy_; }
+    const std::optional<Want>& want() const { return want_; }
+    double shown() const { return shown_; }
+
+    // The steps, in the order a cycle takes them; public so that each is
+    // driven directly in tests.
+    void got(const ManifestResponse& response);
+    void didWriteData(std::int64_t written, std::int64_t expected);
+    void didFinishDownloading(std::optional<int> status, const ReadDownload& read);
+    void didComplete(const std::optional<std::string>& error);
+    void restart(const RelaunchTask& task);
+
+private:
+    void report(std::string_view state, const nlohmann::json& extra = nlohmann::json::object());
+    void fail(const std::string& message);
+    void download(const Url& url);
+    void installed(const InstallResult& result);
+
+    MainQueue& queue_;
+    UpdaterSettings settings_;
+    UpdaterParts parts_;
+    bool busy_ = false;
+    std::optional<Want> want_;
+    double shown_ = 0;
+    std::unique_ptr<ArchiveSession> session_;
+    // The download whose callbacks still count: one outcome per download.
+    std::uint64_t downloads_ = 0;
+    std::optional<std::uint64_t> current_;
+    // Last: gone first, so no callback reaches a half-destroyed updater.
+    std::shared_ptr<Updater> self_{this, [](Updater*) {}};
+};
+
+}  // namespace orvane
