@@ -39,19 +39,19 @@ std::int64_t monotonicMs() { return g_get_monotonic_time() / 1000; }
 bool Adapter::Filter::matches(const Device& device) const {
     if (transport == "bredr") return false;  // every simulated device is LE only
     if (!uuids.empty()) {
-        const auto& advertised = device.spec().uuids;
+        const auto& advertised = device.model().uuids;
         if (std::none_of(advertised.begin(), advertised.end(), [&](auto& u) { return uuids.count(u) != 0; }))
             return false;
     }
-    if (rssi && device.spec().rssi < *rssi) return false;
+    if (rssi && device.model().rssi < *rssi) return false;
     if (!pattern.empty() && device.address().rfind(pattern, 0) != 0 &&
-        device.spec().name.rfind(pattern, 0) != 0)
+        device.model().name.rfind(pattern, 0) != 0)
         return false;
     return true;
 }
 
 Adapter::Adapter(ObjectTree& tree, const Settings& settings) : tree_(tree), settings_(settings) {
-    for (auto& spec : catalogue(settings_)) devices_.push_back(std::make_unique<Device>(*this, std::move(spec)));
+    for (auto& model : catalogue(settings_)) devices_.push_back(std::make_unique<Device>(*this, std::move(model)));
     loadStorage();
     sweeper_.start(500, [this] { sweep(); });
 }
@@ -164,7 +164,7 @@ void Adapter::startDiscovery(Call& call) {
     const auto now = monotonicMs();
     std::size_t i = 0;
     for (auto& d : devices_) {
-        const unsigned interval = d->spec().intervalMs ? d->spec().intervalMs : settings_.intervalMs;
+        const unsigned interval = d->model().intervalMs ? d->model().intervalMs : settings_.intervalMs;
         d->due = now + std::int64_t((i++ * 37) % std::max(1u, interval));
     }
     advertising_.start(TICK_MS, [this] { tick(); });
@@ -184,7 +184,7 @@ void Adapter::stopScanning() {
     // forgets devices that could never be connected.
     for (auto& d : devices_) d->forgetRssi();
     for (auto& d : devices_)
-        if (d->exported() && d->temporary() && !d->spec().connectable) d->unexport();
+        if (d->exported() && d->temporary() && !d->model().connectable) d->unexport();
 }
 
 void Adapter::setDiscoveryFilter(Call& call) {
@@ -260,7 +260,7 @@ void Adapter::tick() {
     }
     for (auto& d : devices_) {
         if (!d->advertising() || now < d->due) continue;
-        const unsigned interval = d->spec().intervalMs ? d->spec().intervalMs : settings_.intervalMs;
+        const unsigned interval = d->model().intervalMs ? d->model().intervalMs : settings_.intervalMs;
         d->due = d->due + interval <= now ? now + interval : d->due + interval;
         bool wanted = false;
         if (filtered) {
@@ -270,7 +270,7 @@ void Adapter::tick() {
             }
         } else {
             // Unfiltered discovery only reports devices that say they are discoverable.
-            wanted = d->exported() || d->spec().discoverable;
+            wanted = d->exported() || d->model().discoverable;
         }
         if (wanted) d->report(filtered, duplicates);
     }
@@ -301,8 +301,8 @@ Device* Adapter::device(const std::string& address) {
 
 void Adapter::flood(unsigned count, unsigned intervalMs) {
     for (auto& d : devices_)
-        if (d->spec().flood) d->unexport();
-    std::erase_if(devices_, [](auto& d) { return d->spec().flood; });
+        if (d->model().flood) d->unexport();
+    std::erase_if(devices_, [](auto& d) { return d->model().flood; });
     const auto now = monotonicMs();
     for (unsigned i = 1; i <= count; ++i) {
         auto d = std::make_unique<Device>(*this, floodDevice(i, intervalMs));

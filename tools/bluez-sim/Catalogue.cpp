@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "DeviceSpec.h"
+#include "DeviceModel.h"
 #include "LightStrip.h"
 #include "Settings.h"
 
@@ -11,8 +11,8 @@ std::string base(const char* shortUuid) {
     return std::string("0000") + shortUuid + "-0000-1000-8000-00805f9b34fb";
 }
 
-DeviceSpec light(const Settings& settings) {
-    DeviceSpec d;
+DeviceModel light(const Settings& settings) {
+    DeviceModel d;
     d.address = LIGHT_ADDRESS;
     d.addressType = "public";
     d.name = "ihoment_H617C_1C7A";  // prefix, model, last two address bytes
@@ -28,8 +28,8 @@ DeviceSpec light(const Settings& settings) {
     return d;
 }
 
-DeviceSpec sensor() {
-    DeviceSpec d;
+DeviceModel sensor() {
+    DeviceModel d;
     d.address = SENSOR_ADDRESS;
     d.addressType = "random";
     d.name = "HRM 7B2F";
@@ -51,8 +51,8 @@ DeviceSpec sensor() {
     return d;
 }
 
-DeviceSpec beacon() {
-    DeviceSpec d;
+DeviceModel beacon() {
+    DeviceModel d;
     d.address = BEACON_ADDRESS;
     d.addressType = "random";
     d.rssi = -84;
@@ -65,12 +65,12 @@ DeviceSpec beacon() {
 
 }  // namespace
 
-std::vector<DeviceSpec> catalogue(const Settings& settings) {
+std::vector<DeviceModel> catalogue(const Settings& settings) {
     return {light(settings), sensor(), beacon()};
 }
 
-DeviceSpec floodDevice(unsigned index, unsigned intervalMs) {
-    DeviceSpec d;
+DeviceModel floodDevice(unsigned index, unsigned intervalMs) {
+    DeviceModel d;
     char text[32];
     std::snprintf(text, sizeof text, "C0:0D:00:%02X:%02X:%02X", (index >> 16) & 0xff,
                   (index >> 8) & 0xff, index & 0xff);

@@ -41,15 +41,15 @@ Variant option(GVariant* options, const char* key) {
 }  // namespace
 
 bool Device::Characteristic::has(const char* flag) const {
-    return std::find(spec.flags.begin(), spec.flags.end(), flag) != spec.flags.end();
+    return std::find(model.flags.begin(), model.flags.end(), flag) != model.flags.end();
 }
 
-Device::Device(Adapter& adapter, DeviceSpec spec) : adapter_(adapter), spec_(std::move(spec)) {
-    if (spec_.behaviour) peripheral_ = spec_.behaviour();
-    for (auto& service : spec_.services)
+Device::Device(Adapter& adapter, DeviceModel model) : adapter_(adapter), model_(std::move(model)) {
+    if (model_.behaviour) peripheral_ = model_.behaviour();
+    for (auto& service : model_.services)
         for (auto& cs : service.characteristics) {
             auto c = std::make_unique<Characteristic>();
-            c->spec = cs;
+            c->model = cs;
             c->value = cs.value;
             characteristics_.push_back(std::move(c));
         }
@@ -63,17 +63,17 @@ Device::~Device() {
 }
 
 std::string Device::path() const {
-    std::string p = adapter_.path() + "/dev_" + spec_.address;
+    std::string p = adapter_.path() + "/dev_" + model_.address;
     std::replace(p.begin(), p.end(), ':', '_');
     return p;
 }
 
 bool Device::advertising() const {
     // A peripheral with its one link in use stops advertising.
-    return inRange_ && !(linked_ && spec_.connectable);
+    return inRange_ && !(linked_ && model_.connectable);
 }
 
-std::string Device::displayName() const { return spec_.name.empty() ? spec_.address : spec_.name; }
+std::string Device::displayName() const { return model_.name.empty() ? model_.address : model_.name; }
 
 void Device::print(const std::string& line) const {
     if (adapter_.settings().quiet || !peripheral_) return;
@@ -85,12 +85,12 @@ void Device::print(const std::string& line) const {
 
 std::vector<Interface> Device::deviceInterfaces(bool withAdvertisement) {
     Props p;
-    p["Address"] = text(spec_.address);
-    p["AddressType"] = text(spec_.addressType);
-    if (!spec_.name.empty()) p["Name"] = text(spec_.name);
+    p["Address"] = text(model_.address);
+    p["AddressType"] = text(model_.addressType);
+    if (!model_.name.empty()) p["Name"] = text(model_.name);
     // Without a name BlueZ shows the address with dashes as the alias.
-    p["Alias"] = text(spec_.name.empty() ? dashed(spec_.address) : spec_.name);
-    if (spec_.appearance) p["Appearance"] = uint16(*spec_.appearance);
+    p["Alias"] = text(model_.name.empty() ? dashed(model_.address) : model_.name);
+    if (model_.appearance) p["Appearance"] = uint16(*model_.appearance);
     p["Paired"] = boolean(false);
     p["Bonded"] = boolean(false);
     p["Trusted"] = boolean(false);
@@ -102,15 +102,15 @@ std::vector<Interface> Device::deviceInterfaces(bool withAdvertisement) {
     p["Adapter"] = objectPath(adapter_.path());
     if (withAdvertisement) {
         if (lastRssi_) p["RSSI"] = int16(*lastRssi_);
-        if (spec_.txPower) p["TxPower"] = int16(*spec_.txPower);
-        if (!spec_.manufacturerData.empty()) p["ManufacturerData"] = manufacturerData(spec_.manufacturerData);
-        if (!spec_.serviceData.empty()) p["ServiceData"] = serviceData(spec_.serviceData);
+        if (model_.txPower) p["TxPower"] = int16(*model_.txPower);
+        if (!model_.manufacturerData.empty()) p["ManufacturerData"] = manufacturerData(model_.manufacturerData);
+        if (!model_.serviceData.empty()) p["ServiceData"] = serviceData(model_.serviceData);
     }
     Interface device{DEVICE, std::move(p), [this](Call& call) { onDeviceCall(call); },
                      [this](const std::string& name, GVariant* value) -> std::pair<std::string, std::string> {
                          if (name == "Alias") {
                              std::string alias = g_variant_get_string(value, nullptr);
-                             if (alias.empty()) alias = spec_.name.empty() ? dashed(spec_.address) : spec_.name;
+                             if (alias.empty()) alias = model_.name.empty() ? dashed(model_.address) : model_.name;
                              adapter_.tree().update(path(), DEVICE, {{"Alias", text(alias)}});
                              return {};
                          }
@@ -128,9 +128,9 @@ std::vector<Interface> Device::deviceInterfaces(bool withAdvertisement) {
 void Device::report(bool filtered, bool duplicates) {
     static constexpr int JITTER[] = {0, -2, 1, -1, 2, -3, 3};
     ++reports_;
-    const auto rssi = std::int16_t(spec_.rssi + JITTER[reports_ % 7]);
+    const auto rssi = std::int16_t(model_.rssi + JITTER[reports_ % 7]);
     lastSeen = monotonicMs();
-    for (auto& uuid : spec_.uuids) uuids_.insert(uuid);
+    for (auto& uuid : model_.uuids) uuids_.insert(uuid);
     if (!exported_) {
         // First report: the object appears with everything this report carried.
         lastRssi_ = rssi;
@@ -147,20 +147,20 @@ void Device::report(bool filtered, bool duplicates) {
         changes["RSSI"] = int16(rssi);
         lastRssi_ = rssi;
     }
-    if (spec_.txPower && !tree.get(p, DEVICE, "TxPower")) changes["TxPower"] = int16(*spec_.txPower);
-    if (!spec_.manufacturerData.empty()) {
-        Variant md = manufacturerData(spec_.manufacturerData);
+    if (model_.txPower && !tree.get(p, DEVICE, "TxPower")) changes["TxPower"] = int16(*model_.txPower);
+    if (!model_.manufacturerData.empty()) {
+        Variant md = manufacturerData(model_.manufacturerData);
         if (duplicates || !(tree.get(p, DEVICE, "ManufacturerData") == md)) changes["ManufacturerData"] = md;
     }
-    if (!spec_.serviceData.empty()) {
-        Variant sd = serviceData(spec_.serviceData);
+    if (!model_.serviceData.empty()) {
+        Variant sd = serviceData(model_.serviceData);
         if (duplicates || !(tree.get(p, DEVICE, "ServiceData") == sd)) changes["ServiceData"] = sd;
     }
     Variant uuids = strings(uuids_);
     if (!(tree.get(p, DEVICE, "UUIDs") == uuids)) changes["UUIDs"] = uuids;
-    if (!spec_.name.empty() && !tree.get(p, DEVICE, "Name")) {
-        changes["Name"] = text(spec_.name);
-        changes["Alias"] = text(spec_.name);
+    if (!model_.name.empty() && !tree.get(p, DEVICE, "Name")) {
+        changes["Name"] = text(model_.name);
+        changes["Alias"] = text(model_.name);
     }
     if (!changes.empty()) tree.update(p, DEVICE, std::move(changes));
 }
@@ -199,7 +199,7 @@ void Device::unexport() {
         c->sessions.clear();
         c->starting.clear();
         c->notifying = c->writing = false;
-        c->value = c->spec.value;
+        c->value = c->model.value;
     }
     for (auto it = gattPaths_.rbegin(); it != gattPaths_.rend(); ++it) adapter_.tree().remove(*it);
     gattPaths_.clear();
@@ -226,13 +226,13 @@ void Device::connect(Call& call) {
     connecting_ = std::move(call.reply);
     const auto id = ++attempt_;
     unsigned ms = connectDelayMs_ ? connectDelayMs_ : adapter_.settings().connectMs;
-    const bool reachable = inRange_ && spec_.connectable;
+    const bool reachable = inRange_ && model_.connectable;
     if (!reachable && !refuse_) ms = std::max(ms, adapter_.settings().absentMs);
     timers_.after(ms, [this, id] {
         if (id != attempt_ || !connecting_) return;
         if (refuse_) return std::exchange(connecting_, Reply()).fail(refuse_->name, refuse_->text);
         // The controller gives up on a device it never heard.
-        if (!inRange_ || !spec_.connectable)
+        if (!inRange_ || !model_.connectable)
             return std::exchange(connecting_, Reply()).fail(FAILED, "le-connection-abort-by-local");
         linkUp();
     });
@@ -257,7 +257,7 @@ void Device::disconnect(Call& call) {
 void Device::linkUp() {
     linked_ = true;
     temporary_ = false;
-    adapter_.remember(spec_.address);
+    adapter_.remember(model_.address);
     Reply reply = std::exchange(connecting_, Reply());
     adapter_.tree().update(path(), DEVICE, {{"Connected", boolean(true)}});
     // BlueZ answers Connect when the link is up, before the services are known.
@@ -275,7 +275,7 @@ void Device::resolved() {
     if (gattPaths_.empty()) exportGatt();
     // Once resolved, the UUIDs are the GATT services, the hidden ones included.
     std::set<std::string> gatt{shortToFull("1800"), shortToFull("1801")};
-    for (auto& s : spec_.services) gatt.insert(s.uuid);
+    for (auto& s : model_.services) gatt.insert(s.uuid);
     if (gatt != uuids_) {
         uuids_ = gatt;
         adapter_.tree().update(path(), DEVICE, {{"UUIDs", strings(uuids_)}});
@@ -347,7 +347,7 @@ void Device::clientGone(const std::string& client) {
 void Device::exportGatt() {
     ObjectTree& tree = adapter_.tree();
     std::size_t index = 0;
-    for (auto& service : spec_.services) {
+    for (auto& service : model_.services) {
         const std::string servicePath = path() + "/" + hex4("service", service.handle);
         Props sp{{"UUID", text(service.uuid)},
                  {"Device", objectPath(path())},
@@ -358,10 +358,10 @@ void Device::exportGatt() {
         for (std::size_t k = 0; k < service.characteristics.size(); ++k) {
             Characteristic& c = *characteristics_[index++];
             c.servicePath = servicePath;
-            c.path = servicePath + "/" + hex4("char", c.spec.handle);
-            Props cp{{"UUID", text(c.spec.uuid)},
+            c.path = servicePath + "/" + hex4("char", c.model.handle);
+            Props cp{{"UUID", text(c.model.uuid)},
                      {"Service", objectPath(servicePath)},
-                     {"Flags", strings(c.spec.flags)},
+                     {"Flags", strings(c.model.flags)},
                      {"MTU", uint16(MTU)}};
             if (c.value) cp["Value"] = bytes(*c.value);
             const bool notifies = c.has("notify") || c.has("indicate");
@@ -375,7 +375,7 @@ void Device::exportGatt() {
             gattPaths_.push_back(c.path);
             if (!notifies) continue;
             // The client configuration descriptor; BlueZ writes it itself.
-            const std::string descPath = c.path + "/" + hex4("desc", std::uint16_t(c.spec.handle + 2));
+            const std::string descPath = c.path + "/" + hex4("desc", std::uint16_t(c.model.handle + 2));
             Props dp{{"UUID", text(shortToFull("2902"))},
                      {"Characteristic", objectPath(c.path)},
                      {"Value", bytes({0x00, 0x00})}};
@@ -471,7 +471,7 @@ std::vector<Notification> Device::deliver(Characteristic& c, const std::string& 
     lastWrite_ = monotonicMs();
     if (!peripheral_) return {};
     const std::string before = peripheral_->describe(false);
-    std::vector<Notification> out = peripheral_->written(c.spec.uuid, value);
+    std::vector<Notification> out = peripheral_->written(c.model.uuid, value);
     if (peripheral_->describe(false) != before) print(peripheral_->describe(adapter_.settings().colour));
     return out;
 }
@@ -595,7 +595,7 @@ void Device::release(Characteristic& c) {
 
 Device::Characteristic* Device::find(const std::string& uuid) {
     for (auto& c : characteristics_)
-        if (g_ascii_strcasecmp(c->spec.uuid.c_str(), uuid.c_str()) == 0) return c.get();
+        if (g_ascii_strcasecmp(c->model.uuid.c_str(), uuid.c_str()) == 0) return c.get();
     return nullptr;
 }
 
@@ -614,7 +614,7 @@ bool Device::notify(const std::string& uuid, const Bytes& value) {
 
 const std::vector<Written>* Device::writes(const std::string& uuid) const {
     for (auto& c : characteristics_)
-        if (g_ascii_strcasecmp(c->spec.uuid.c_str(), uuid.c_str()) == 0) return &c->log;
+        if (g_ascii_strcasecmp(c->model.uuid.c_str(), uuid.c_str()) == 0) return &c->log;
     return nullptr;
 }
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "DeviceSpec.h"
+#include "DeviceModel.h"
 #include "Glib.h"
 #include "ObjectTree.h"
 
@@ -35,13 +35,13 @@ struct Written {
 
 class Device {
 public:
-    Device(Adapter& adapter, DeviceSpec spec);
+    Device(Adapter& adapter, DeviceModel model);
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
     ~Device();
 
-    const DeviceSpec& spec() const { return spec_; }
-    const std::string& address() const { return spec_.address; }
+    const DeviceModel& model() const { return model_; }
+    const std::string& address() const { return model_.address; }
     std::string path() const;
     bool exported() const { return exported_; }
     bool temporary() const { return temporary_; }
@@ -81,7 +81,7 @@ public:
 
 private:
     struct Characteristic {
-        CharacteristicSpec spec;
+        CharacteristicModel model;
         std::string path;
         std::string servicePath;
         std::optional<Bytes> value;
@@ -128,7 +128,7 @@ private:
     void idleCheck();
 
     Adapter& adapter_;
-    DeviceSpec spec_;
+    DeviceModel model_;
     std::unique_ptr<Peripheral> peripheral_;
     std::vector<std::unique_ptr<Characteristic>> characteristics_;
     std::vector<std::string> gattPaths_;  // exported GATT objects, parents first

@@ -15,20 +15,20 @@
 
 namespace bluezsim {
 
-struct CharacteristicSpec {
+struct CharacteristicModel {
     std::string uuid;
     std::uint16_t handle;  // declaration handle; the value is at handle + 1
     std::vector<std::string> flags;
     std::optional<Bytes> value;  // what a read returns before anything was sent
 };
 
-struct ServiceSpec {
+struct ServiceModel {
     std::string uuid;
     std::uint16_t handle;
-    std::vector<CharacteristicSpec> characteristics;  // in handle order
+    std::vector<CharacteristicModel> characteristics;  // in handle order
 };
 
-struct DeviceSpec {
+struct DeviceModel {
     std::string address;
     std::string addressType = "public";
     std::string name;  // empty: the device advertises no name
@@ -42,7 +42,7 @@ struct DeviceSpec {
     bool connectable = true;
     bool flood = false;        // one of the many devices of a flood
     unsigned intervalMs = 0;   // advertising interval; 0: the simulator's default
-    std::vector<ServiceSpec> services;  // in handle order
+    std::vector<ServiceModel> services;  // in handle order
     std::function<std::unique_ptr<Peripheral>()> behaviour;  // may be empty
 };
 
@@ -50,9 +50,9 @@ struct Settings;
 
 // The devices around the simulated adapter: the light strip, a heart-rate
 // sensor and a beacon.
-std::vector<DeviceSpec> catalogue(const Settings& settings);
+std::vector<DeviceModel> catalogue(const Settings& settings);
 // Device number `index` (from 1) of an advertising flood.
-DeviceSpec floodDevice(unsigned index, unsigned intervalMs);
+DeviceModel floodDevice(unsigned index, unsigned intervalMs);
 
 inline constexpr const char* LIGHT_ADDRESS = "A4:C1:38:5E:1C:7A";
 inline constexpr const char* SENSOR_ADDRESS = "D4:3B:04:11:7B:2F";

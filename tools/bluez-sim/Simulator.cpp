@@ -61,8 +61,8 @@ void Simulator::startService() {
             *c->announced = true;
             Device* light = c->simulator->adapter().device(LIGHT_ADDRESS);
             std::printf("bluez-sim: org.bluez is ready; the light is %s at %s\n",
-                        light->spec().name.c_str(), LIGHT_ADDRESS);
-            std::printf("%s: %s\n", light->spec().name.c_str(),
+                        light->model().name.c_str(), LIGHT_ADDRESS);
+            std::printf("%s: %s\n", light->model().name.c_str(),
                         light->peripheral()->describe(c->settings->colour).c_str());
             std::fflush(stdout);
         },
