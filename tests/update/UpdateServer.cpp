@@ -1,0 +1,77 @@
+#include "UpdateServer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace orvane::testing {
+
+UpdateServer::UpdateServer() : server_(adopt(soup_server_new(nullptr, nullptr))) {
+    soup_server_add_handler(server_.get(), nullptr, &UpdateServer::handle, this, nullptr);
+    GErrorPtr error;
+    GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
+    GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), 0));
+    if (!soup_server_listen(server_.get(), address.get(), SoupServerListenOptions(0), ErrorOut(error))) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.1: %s\n", error->message);
+        std::abort();
+    }
+    GSList* uris = soup_server_get_uris(server_.get());
+    port_ = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+}
+
+UpdateServer::~UpdateServer() {
+    for (auto& message : silent_) soup_server_message_unpause(message.get());
+    soup_server_disconnect(server_.get());
+}
+
+std::string UpdateServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void UpdateServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
+    auto* self = static_cast<UpdateServer*>(data);
+    self->requests_.push_back(path);
+    auto found = self->responses_.find(path);
+    if (found == self->responses_.end()) {
+        soup_server_message_set_status(message, 404, nullptr);
+        return;
+    }
+    const Response& response = found->second;
+    SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
+    soup_server_message_set_status(message, response.status, nullptr);
+    if (!response.location.empty()) soup_message_headers_replace(headers, "Location", response.location.c_str());
+    SoupMessageBody* body = soup_server_message_get_response_body(message);
+    switch (response.mode) {
+    case Response::Mode::Whole:
+        soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_COPY, response.body.data(),
+                                         response.body.size());
+        break;
+    case Response::Mode::NoLength: {
+        soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
+        constexpr std::size_t piece = 64 * 1024;
+        for (std::size_t at = 0; at < response.body.size(); at += piece)
+            soup_message_body_append(body, SOUP_MEMORY_COPY, response.body.data() + at,
+                                     std::min(piece, response.body.size() - at));
+        soup_message_body_complete(body);
+        break;
+    }
+    case Response::Mode::Cut: {
+        // The full length is promised, half is sent, then the connection goes.
+        soup_message_headers_set_content_length(headers, static_cast<goffset>(response.body.size()));
+        soup_message_body_append(body, SOUP_MEMORY_COPY, response.body.data(), response.body.size() / 2);
+        g_signal_connect(message, "wrote-body-data", G_CALLBACK(+[](SoupServerMessage* sent, guint, gpointer) {
+                             if (GSocket* socket = soup_server_message_get_socket(sent))
+                                 g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+                         }),
+                         nullptr);
+        break;
+    }
+    case Response::Mode::Silent:
+        soup_server_message_pause(message);
+        self->silent_.push_back(retain(message));
+        break;
+    }
+}
+
+}  // namespace orvane::testing

@@ -1,0 +1,47 @@
+#pragma once
+// A local SoupServer on 127.0.0.1 with the switches update tests need: a
+// whole body, a body without a length, a body cut off half-way, a request
+// never answered, a redirect.
+
+#include <libsoup/soup.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/GRef.h"
+
+namespace orvane::testing {
+
+class UpdateServer {
+public:
+    struct Response {
+        enum class Mode { Whole, NoLength, Cut, Silent };
+        Response(unsigned code = 200, std::string content = "", Mode how = Mode::Whole, std::string redirect = "")
+            : status(code), body(std::move(content)), mode(how), location(std::move(redirect)) {}
+        unsigned status;
+        std::string body;
+        Mode mode;
+        std::string location;  // for a redirect
+    };
+
+    UpdateServer();
+    ~UpdateServer();
+    UpdateServer(const UpdateServer&) = delete;
+    UpdateServer& operator=(const UpdateServer&) = delete;
+
+    void serve(const std::string& path, Response response) { responses_[path] = std::move(response); }
+    std::string url(const std::string& path) const;
+    const std::vector<std::string>& requests() const { return requests_; }
+
+private:
+    static void handle(SoupServer*, SoupServerMessage*, const char* path, GHashTable*, gpointer self);
+
+    GPtr<SoupServer> server_;
+    unsigned port_ = 0;
+    std::map<std::string, Response> responses_;
+    std::vector<std::string> requests_;
+    std::vector<GPtr<SoupServerMessage>> silent_;
+};
+
+}  // namespace orvane::testing
