@@ -134,6 +134,25 @@ TEST_F(BluetoothConnections, SecondConnectReplacesThePendingOne) {
     EXPECT_EQ(take(), Messages{}) << "neither time-out fires";
 }
 
+TEST_F(BluetoothConnections, TimeOutOfAForgottenConnectNeverCutsANewerOneShort) {
+    light->connectOutcome = PeripheralFake::Outcome::hang;
+    const std::string noAnswer = "The light didn’t answer (is it plugged in, and the Govee app closed?).";
+    for (const bool hello : {true, false}) {
+        page({{"t", "connect"}, {"id", lightId}, {"req", 1}});
+        queue.advance(5);
+        if (hello) {
+            page({{"t", "hello"}});
+            queue.runUntilIdle();  // the cancelled attempt's disconnection comes first
+        }
+        page({{"t", "connect"}, {"id", lightId}, {"req", 2}});
+        take();
+        queue.advance(5.5);
+        EXPECT_EQ(take(), Messages{}) << (hello ? "after hello" : "after replacement");
+        queue.advance(4.5);
+        EXPECT_EQ(take(), Messages{failed(2, noAnswer)}) << (hello ? "after hello" : "after replacement");
+    }
+}
+
 TEST_F(BluetoothConnections, ConnectToALinkedDeviceAnswersAtOnce) {
     connectLight();
     page({{"t", "connect"}, {"id", lightId}, {"req", 2}});

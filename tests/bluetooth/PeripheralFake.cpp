@@ -45,8 +45,9 @@ void PeripheralFake::discoverCharacteristics(const std::shared_ptr<Service>& ser
 void PeripheralFake::writeValue(const Bytes& value, const std::shared_ptr<Characteristic>& characteristic,
                                 WriteType type) {
     const bool withResponse = type == WriteType::withResponse;
-    radio_.log("write " + characteristic->uuid().string() + " " + hex(value) +
-               (withResponse ? " with" : " without"));
+    if (radio_.record)
+        radio_.log("write " + characteristic->uuid().string() + " " + hex(value) +
+                   (withResponse ? " with" : " without"));
     if (withResponse) {
         const auto error = scripted(Operation::write);
         answer(channel("write", *characteristic), [this, characteristic, error](PeripheralDelegate& delegate) {

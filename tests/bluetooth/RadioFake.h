@@ -60,13 +60,17 @@ public:
 
     // Every call into the backend, one line each ("connect <id>", ...).
     std::vector<std::string> takeCalls();
+    // Whether calls are logged; benchmarks switch it off.
+    bool record = true;
     // Misuse by the caller: a write without response while the device said it
     // could not take one, or a scan while the adapter was not on.
     int misuses = 0;
 
     // For the fakes.
     void deliver(std::string channel, std::function<void()> callback);
-    void log(std::string line) { calls_.push_back(std::move(line)); }
+    void log(std::string line) {
+        if (record) calls_.push_back(std::move(line));
+    }
     void attach(CentralFake* central) { central_ = central; }
     std::shared_ptr<PeripheralFake> remembered(const Uuid& id) const;
     const std::vector<std::shared_ptr<PeripheralFake>>& peripherals() const { return peripherals_; }
