@@ -154,6 +154,13 @@ TEST_F(BluezSimTest, ConnectBringsTheLinkUpThenResolvesServicesThatOutliveTheLin
     EXPECT_TRUE(call(light, DEVICE1, "Connect").ok());  // already connected
 }
 
+TEST_F(BluezSimTest, ResolveEarlyExportsTheServicesAfterServicesResolved) {
+    sim.controlOk("ResolveEarly", g_variant_new("(sb)", BluezSimProcess::LIGHT, TRUE));
+    connectLight();
+    EXPECT_EQ(log.count(SignalLog::added(SERVICE)), 0u);
+    EXPECT_TRUE(log.waitFor(SignalLog::added(BluezSimProcess::lightControlPath())));
+}
+
 TEST_F(BluezSimTest, DisconnectCancelsAPendingConnect) {
     discover(BluezSimProcess::LIGHT);
     sim.controlOk("DelayConnections", g_variant_new("(su)", BluezSimProcess::LIGHT, 5000u));

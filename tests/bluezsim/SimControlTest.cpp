@@ -140,6 +140,7 @@ TEST_F(StoredSim, KnownDevicesKeepTheirPathsAcrossRestartsAndTheLightIsShown) {
     ASSERT_TRUE(writeLight(frame({0x33, 0x01, 0x01})).ok());
     ASSERT_TRUE(writeLight(frame({0x33, 0x05, 0x15, 0x01, 0x00, 0x80, 0xff, 0, 0, 0, 0, 0, 0xff, 0x7f})).ok());
     EXPECT_EQ(sim.stop(), 0) << sim.output();  // a clean exit (and no leaks in a sanitizer build)
+    EXPECT_EQ(sim.output().find("CRITICAL"), std::string::npos) << sim.output();
     EXPECT_NE(sim.output().find("ihoment_H617C_1C7A: on, brightness 100%, #0080ff on all segments"),
               std::string::npos)
         << sim.output();

@@ -103,6 +103,10 @@ void Control::onCall(Call& call) {
         guint32 ms = 0;
         g_variant_get_child(p, 1, "u", &ms);
         m == "DelayConnections" ? device->delayConnections(ms) : device->delayReplies(ms);
+    } else if (m == "ResolveEarly") {
+        gboolean on = FALSE;
+        g_variant_get_child(p, 1, "b", &on);
+        device->resolveEarly(on);
     } else if (m == "SetAdvertising") {
         gboolean on = FALSE;
         g_variant_get_child(p, 1, "b", &on);

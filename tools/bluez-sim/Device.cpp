@@ -272,6 +272,17 @@ void Device::linkUp() {
 }
 
 void Device::resolved() {
+    if (gattPaths_.empty() && resolveEarly_) {
+        servicesResolved_ = true;
+        adapter_.tree().update(path(), DEVICE, {{"ServicesResolved", boolean(true)}});
+        const auto id = attempt_;
+        timers_.after(adapter_.settings().resolveMs, [this, id] {
+            if (id != attempt_ || !linked_) return;
+            exportGatt();
+            armNotifications();
+        });
+        return;
+    }
     if (gattPaths_.empty()) exportGatt();
     // Once resolved, the UUIDs are the GATT services, the hidden ones included.
     std::set<std::string> gatt{shortToFull("1800"), shortToFull("1801")};

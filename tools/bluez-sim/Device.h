@@ -73,6 +73,9 @@ public:
     void refuseConnections(std::optional<Failure> failure) { refuse_ = std::move(failure); }
     void delayConnections(unsigned ms) { connectDelayMs_ = ms; }
     void delayReplies(unsigned ms) { replyDelayMs_ = ms; }
+    // ServicesResolved turns true before the GATT objects are exported, as
+    // BlueZ has been seen doing after an aborted attempt.
+    void resolveEarly(bool on) { resolveEarly_ = on; }
     bool failNext(const std::string& uuid, const std::string& operation, Failure failure);
     bool notify(const std::string& uuid, const Bytes& value);  // false: no such characteristic
     const std::vector<Written>* writes(const std::string& uuid) const;
@@ -144,6 +147,7 @@ private:
     std::optional<Failure> refuse_;
     unsigned connectDelayMs_ = 0;
     unsigned replyDelayMs_ = 0;
+    bool resolveEarly_ = false;
     unsigned reports_ = 0;
     std::optional<std::int16_t> lastRssi_;
     std::int64_t lastWrite_ = 0;

@@ -144,6 +144,9 @@ constexpr const char* XML = R"xml(<node>
       <arg name="operation" type="s" direction="in"/>
       <arg name="error" type="s" direction="in"/><arg name="text" type="s" direction="in"/>
     </method>
+    <method name="ResolveEarly">
+      <arg name="address" type="s" direction="in"/><arg name="on" type="b" direction="in"/>
+    </method>
     <method name="DelayReplies">
       <arg name="address" type="s" direction="in"/><arg name="ms" type="u" direction="in"/>
     </method>

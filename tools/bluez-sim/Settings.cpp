@@ -64,6 +64,8 @@ org.orvane.BluezSim), for tests:
                                          fail the next "write", "read" or
                                          "notify" (StartNotify) on a characteristic
   DelayReplies(s address, u ms)          delay GATT replies of the device
+  ResolveEarly(s address, b on)          ServicesResolved turns true before the
+                                         GATT objects are exported (a BlueZ quirk)
   Flood(u count, u interval_ms)          add count advertising devices (0: none)
   SetAdvertising(s address, b on)        the device goes out of range and back
   Notify(s address, s uuid, ay value)    the device sends a notification

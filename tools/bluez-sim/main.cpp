@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
             auto* s = static_cast<Stop*>(data);
             s->simulator->stopService(true);
             s->quit(0);
-            return G_SOURCE_REMOVE;
+            return G_SOURCE_CONTINUE;  // removed below, with the other one
         };
         const guint term = g_unix_signal_add(SIGTERM, onSignal, &stop);
         const guint interrupt = g_unix_signal_add(SIGINT, onSignal, &stop);
