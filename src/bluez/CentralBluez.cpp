@@ -83,8 +83,18 @@ CentralBluez::~CentralBluez() {
     if (nameWatch_) g_bus_unwatch_name(nameWatch_);
     if (signalSubscription_) g_dbus_connection_signal_unsubscribe(connection_.get(), signalSubscription_);
     closedSignal_.disconnect();
-    // Sends what is queued (the Disconnect calls above) before closing.
-    g_dbus_connection_close(connection_.get(), nullptr, nullptr, nullptr);
+    // Closing takes precedence over what is still queued, so the Disconnect
+    // and StopDiscovery calls above are flushed first. The callback owns a
+    // reference to the connection and nothing of this object.
+    g_object_ref(connection_.get());  // handed to the flush callback
+    g_dbus_connection_flush(
+        connection_.get(), nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer) {
+            GPtr<GDBusConnection> connection(G_DBUS_CONNECTION(source));
+            g_dbus_connection_flush_finish(connection.get(), result, nullptr);
+            g_dbus_connection_close(connection.get(), nullptr, nullptr, nullptr);
+        },
+        nullptr);
 }
 
 void CentralBluez::connected(GDBusConnection* connection) {
@@ -350,7 +360,7 @@ void CentralBluez::settle() {
     } else if (!owner_) {
         target = inGrace_ ? ManagerState::resetting : ManagerState::unsupported;
     } else if (fetching_) {
-        target = state_ == ManagerState::unknown ? ManagerState::unknown : ManagerState::resetting;
+        target = state_;  // resetting after a restart; otherwise no news yet
     } else if (unauthorized_) {
         target = ManagerState::unauthorized;
     } else {

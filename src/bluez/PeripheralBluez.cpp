@@ -57,6 +57,19 @@ void PeripheralBluez::tell(const std::function<void(PeripheralDelegate&)>& callb
     if (const auto delegate = delegate_.lock()) callback(*delegate);
 }
 
+void PeripheralBluez::afterPendingSignals(std::function<void(PeripheralBluez&)> then) {
+    const auto central = central_.lock();
+    if (!central) return;
+    if (path_.empty()) return post(std::move(then));
+    // Any answer will do: it comes after every signal BlueZ sent before it.
+    callBluez(central->connection(), path_.c_str(), "org.freedesktop.DBus.Properties", "Get",
+              g_variant_new("(ss)", deviceInterface, "Connected"), linkCancellable_.get(),
+              [weak = weak_from_this(), link = link_, then = std::move(then)](CallReply&) {
+                  const auto self = weak.lock();
+                  if (self && self->link_ == link && !self->central_.expired()) then(*self);
+              });
+}
+
 // The link ----------------------------------------------------------------
 
 void PeripheralBluez::freshLink() {
@@ -421,12 +434,16 @@ void PeripheralBluez::sendWrite(const CharacteristicPtr& characteristic) {
               });
 }
 
-void PeripheralBluez::writeDone(const CharacteristicPtr& characteristic, CallReply& reply) {
+void PeripheralBluez::writeDone(const CharacteristicPtr& characteristic, CallReply& reply, bool settled) {
+    if (reply.error && reply.error->kind == BluezErrorKind::accessDenied)
+        if (const auto central = central_.lock()) return central->refused(*reply.error);
+    if (reply.error && !settled)
+        return afterPendingSignals([characteristic, reply](PeripheralBluez& self) mutable {
+            if (!characteristic->writes.empty()) self.writeDone(characteristic, reply, true);
+        });
     const CharacteristicBluez::Write done = std::move(characteristic->writes.front());
     characteristic->writes.pop_front();
     characteristic->writing = false;
-    if (reply.error && reply.error->kind == BluezErrorKind::accessDenied)
-        if (const auto central = central_.lock()) return central->refused(*reply.error);
     // The next one is on its way before anybody hears of this one.
     sendWrite(characteristic);
     if (done.type == WriteType::withResponse) {
@@ -478,11 +495,15 @@ void PeripheralBluez::sendNotify(const CharacteristicPtr& characteristic) {
 }
 
 void PeripheralBluez::notifyDone(const CharacteristicPtr& characteristic, bool enabled, bool wasOn,
-                                 CallReply& reply) {
-    characteristic->notifyChanges.pop_front();
-    characteristic->changingNotify = false;
+                                 CallReply& reply, bool settled) {
     if (reply.error && reply.error->kind == BluezErrorKind::accessDenied)
         if (const auto central = central_.lock()) return central->refused(*reply.error);
+    if (reply.error && !settled)
+        return afterPendingSignals([characteristic, enabled, wasOn, reply](PeripheralBluez& self) mutable {
+            if (!characteristic->notifyChanges.empty()) self.notifyDone(characteristic, enabled, wasOn, reply, true);
+        });
+    characteristic->notifyChanges.pop_front();
+    characteristic->changingNotify = false;
     std::optional<BluetoothError> error;
     if (reply.error) {
         if (enabled) characteristic->notifying = false;

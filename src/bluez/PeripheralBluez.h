@@ -75,6 +75,11 @@ private:
     // or (with `sameLink`) the current link is gone by then.
     void post(std::function<void(PeripheralBluez&)> work, bool sameLink = true);
     void tell(const std::function<void(PeripheralDelegate&)>& callback);
+    // Runs `then` once BlueZ has answered a call made now, so that every
+    // signal it sent before has been handled: BlueZ fails what was pending on
+    // a link before it reports the link down, and such a failure must go with
+    // the link, unreported.
+    void afterPendingSignals(std::function<void(PeripheralBluez&)> then);
 
     void tryResolve();
     void finishServices();
@@ -82,9 +87,10 @@ private:
     void fillCharacteristics(ServiceBluez& service);
     CharacteristicPtr ours(const std::shared_ptr<Characteristic>& characteristic) const;
     void sendWrite(const CharacteristicPtr& characteristic);
-    void writeDone(const CharacteristicPtr& characteristic, CallReply& reply);
+    void writeDone(const CharacteristicPtr& characteristic, CallReply& reply, bool settled = false);
     void sendNotify(const CharacteristicPtr& characteristic);
-    void notifyDone(const CharacteristicPtr& characteristic, bool enabled, bool wasOn, CallReply& reply);
+    void notifyDone(const CharacteristicPtr& characteristic, bool enabled, bool wasOn, CallReply& reply,
+                    bool settled = false);
 
     std::weak_ptr<CentralBluez> central_;
     Uuid id_;

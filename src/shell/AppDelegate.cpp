@@ -1,5 +1,6 @@
 #include "shell/AppDelegate.h"
 
+#include "bluez/CentralBluez.h"
 #include "platform/KeyFile.h"
 #include "shell/AppInfo.h"
 
@@ -41,6 +42,7 @@ void AppDelegate::launch() {
     settings.bundle = runningBundle();
     settings.updateBundle = runningBundle();
     settings.windowState = userStateDir() / "window.ini";
+    settings.makeCentral = makeCentralBluez(queue_);
     main_ = MainWindow::create(queue_, std::move(settings));
     gtk_application_add_window(app_, main_->window());
     GApplication* app = G_APPLICATION(app_);

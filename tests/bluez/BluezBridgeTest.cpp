@@ -1,0 +1,190 @@
+// End to end without a window: the page's Bluetooth bridge over the BlueZ
+// backend over bluez-sim, driven by the messages the page sends.
+
+#include <nlohmann/json.hpp>
+
+#include "BluezTesting.h"
+#include "MainQueueVirtual.h"
+#include "bluetooth/Bluetooth.h"
+#include "bluetooth/Bytes.h"
+
+namespace orvane::test {
+namespace {
+
+using nlohmann::json;
+using Sim = BluezSimProcess;
+
+// A light frame: 20 bytes, the last the XOR of the others.
+std::string frame(std::initializer_list<std::uint8_t> head) {
+    Bytes f(head);
+    f.resize(20, 0);
+    std::uint8_t x = 0;
+    for (std::size_t i = 0; i < 19; ++i) x ^= f[i];
+    f[19] = x;
+    return hex(f);
+}
+
+std::string full(const char* uuid) { return uuid; }  // the simulator's UUIDs are already full and lower-case
+
+class BluezBridgeTest : public BluezTest {
+protected:
+    // The bridge on `bridgeQueue` (its time-outs), the backend on the GLib loop.
+    void makeBridge(MainQueue& bridgeQueue) {
+        bridge = std::make_unique<Bluetooth>(bridgeQueue, makeCentralBluez(queue, options()));
+        bridge->send = [this](const json& message) { sent.push_back(message); };
+    }
+    void page(json message) { bridge->handle(message); }
+    // The "res" for a request, once it has come.
+    const json* reply(int req) const {
+        for (const json& m : sent)
+            if (m["t"] == "res" && m["req"] == req) return &m;
+        return nullptr;
+    }
+    const json& waitReply(int req, double seconds = 5) {
+        static const json none;
+        if (!waitFor([&] { return reply(req) != nullptr; }, seconds)) {
+            ADD_FAILURE() << "no reply to " << req;
+            return none;
+        }
+        return *reply(req);
+    }
+    std::size_t countOf(const json& pattern) const {
+        std::size_t n = 0;
+        for (const json& m : sent)
+            if (m == pattern) ++n;
+        return n;
+    }
+    std::string lightId() {
+        page({{"t", "scan"}, {"on", true}});
+        std::string id;
+        waitFor([&] {
+            for (const json& m : sent)
+                if (m["t"] == "adv" && m["name"] == Sim::LIGHT_NAME) id = m["id"];
+            return !id.empty();
+        });
+        page({{"t", "scan"}, {"on", false}});
+        EXPECT_FALSE(id.empty());
+        return id;
+    }
+    json toLight(const std::string& id, const char* type, const char* chr) {
+        return {{"t", type}, {"id", id}, {"svc", full(Sim::LIGHT_SERVICE)}, {"chr", full(chr)}};
+    }
+    void TearDown() override {
+        bridge.reset();
+        BluezTest::TearDown();
+    }
+
+    std::vector<json> sent;
+    std::unique_ptr<Bluetooth> bridge;
+};
+
+TEST_F(BluezBridgeTest, ThePageDrivesTheLight) {
+    makeBridge(queue);
+    const std::string id = lightId();
+    ASSERT_EQ(countOf({{"t", "state"}, {"state", "on"}}), 1u);
+
+    page({{"t", "connect"}, {"req", 1}, {"id", id}});
+    EXPECT_EQ(waitReply(1), (json{{"t", "res"}, {"req", 1}, {"ok", true}, {"name", Sim::LIGHT_NAME}}));
+
+    page({{"t", "services"}, {"req", 2}, {"id", id}});
+    const json& services = waitReply(2);
+    ASSERT_TRUE(services["ok"].get<bool>()) << services;
+    const json expected = {
+        {{"uuid", full(Sim::LIGHT_SERVICE)},
+         {"chars",
+          {{{"uuid", full(Sim::LIGHT_REPLIES)},
+            {"props",
+             {{"broadcast", false}, {"read", true}, {"writeWithoutResponse", false}, {"write", false},
+              {"notify", true}, {"indicate", false}, {"authenticatedSignedWrites", false}}}},
+           {{"uuid", full(Sim::LIGHT_CONTROL)},
+            {"props",
+             {{"broadcast", false}, {"read", true}, {"writeWithoutResponse", true}, {"write", true},
+              {"notify", false}, {"indicate", false}, {"authenticatedSignedWrites", false}}}}}}}};
+    EXPECT_EQ(services["services"], expected);
+
+    json notify = toLight(id, "notify", Sim::LIGHT_REPLIES);
+    notify["req"] = 3;
+    notify["on"] = true;
+    page(notify);
+    EXPECT_TRUE(waitReply(3)["ok"].get<bool>());
+
+    json power = toLight(id, "write", Sim::LIGHT_CONTROL);
+    power["req"] = 4;
+    power["response"] = true;
+    power["data"] = frame({0x33, 0x01, 0x01});
+    page(power);
+    EXPECT_EQ(waitReply(4), (json{{"t", "res"}, {"req", 4}, {"ok", true}}));
+
+    json colour = toLight(id, "write", Sim::LIGHT_CONTROL);
+    colour["req"] = 5;
+    colour["data"] = frame({0x33, 0x05, 0x15, 0x01, 0xff, 0x00, 0x00, 0, 0, 0, 0, 0, 0xff, 0x7f});
+    page(colour);
+    EXPECT_TRUE(waitReply(5)["ok"].get<bool>());
+
+    json query = toLight(id, "write", Sim::LIGHT_CONTROL);
+    query["req"] = 6;
+    query["data"] = frame({0xaa, 0x01});
+    page(query);
+    const std::string powerReply = frame({0xaa, 0x01, 0x01});
+    ASSERT_TRUE(waitFor([&] {
+        return countOf({{"t", "value"}, {"id", id}, {"svc", full(Sim::LIGHT_SERVICE)},
+                        {"chr", full(Sim::LIGHT_REPLIES)}, {"data", powerReply}}) == 1;
+    }));
+
+    const VariantRef light = sim.controlOk("LightState").child(0);
+    EXPECT_TRUE(g_variant_get_boolean(light.lookup("power").get()));
+    const VariantRef first = light.lookup("segments").child(0);
+    guint8 r = 0, g = 0, b = 0, brightness = 0;
+    guint16 kelvin = 0;
+    g_variant_get(first.get(), "(yyyyq)", &r, &g, &b, &brightness, &kelvin);
+    EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{255, 0, 0}));
+
+    // The link drops with requests waiting: each is answered, and the page told.
+    sim.controlOk("DelayReplies", g_variant_new("(su)", Sim::LIGHT, 2000u));
+    for (int req : {7, 8}) {
+        json w = toLight(id, "write", Sim::LIGHT_CONTROL);
+        w["req"] = req;
+        w["response"] = true;
+        w["data"] = frame({0xaa, 0x04});
+        page(w);
+    }
+    spinFor(0.05);
+    sim.controlOk("DropLink", g_variant_new("(s)", Sim::LIGHT));
+    for (int req : {7, 8})
+        EXPECT_EQ(waitReply(req), (json{{"t", "res"}, {"req", req}, {"ok", false}, {"error", "Disconnected."}}));
+    ASSERT_TRUE(waitFor([&] { return countOf({{"t", "disconnected"}, {"id", id}}) == 1; }));
+    spinFor(0.1);
+    EXPECT_EQ(countOf({{"t", "disconnected"}, {"id", id}}), 1u);
+    EXPECT_TRUE(bridge->invariantsHold());
+}
+
+TEST_F(BluezBridgeTest, RefusedAndSilentConnectionsAreAnswered) {
+    // The bridge's 10-second time-out in virtual time; BlueZ on the real loop.
+    MainQueueVirtual clock;
+    makeBridge(clock);
+    const std::string id = lightId();
+
+    sim.controlOk("RefuseConnections",
+                  g_variant_new("(sss)", Sim::LIGHT, "org.bluez.Error.Failed", "le-connection-abort-by-local"));
+    page({{"t", "connect"}, {"req", 1}, {"id", id}});
+    EXPECT_EQ(waitReply(1), (json{{"t", "res"}, {"req", 1}, {"ok", false}, {"error", "le-connection-abort-by-local"}}));
+
+    sim.controlOk("RefuseConnections", g_variant_new("(sss)", Sim::LIGHT, "", ""));
+    sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 60000u));
+    page({{"t", "connect"}, {"req", 2}, {"id", id}});
+    spinFor(0.1);
+    EXPECT_FALSE(reply(2));
+    clock.advance(10);
+    const json& timedOut = waitReply(2);
+    EXPECT_FALSE(timedOut["ok"].get<bool>());
+    EXPECT_NE(timedOut["error"].get<std::string>().find("didn’t answer"), std::string::npos) << timedOut;
+
+    // The attempt was called off at BlueZ too: the next one goes through.
+    sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 0u));
+    spinFor(0.1);
+    page({{"t", "connect"}, {"req", 3}, {"id", id}});
+    EXPECT_TRUE(waitReply(3)["ok"].get<bool>()) << waitReply(3);
+}
+
+}  // namespace
+}  // namespace orvane::test

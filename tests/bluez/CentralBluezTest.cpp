@@ -1,0 +1,243 @@
+// CentralBluez against bluez-sim: adapter state, scanning, identifiers and
+// connections.
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "BluezTesting.h"
+#include "bluez/DeviceIdentifier.h"
+
+namespace orvane::test {
+namespace {
+
+using S = ManagerState;
+using Sim = BluezSimProcess;
+
+GVariant* address(const char* device) { return g_variant_new("(s)", device); }
+
+class CentralBluezTest : public BluezTest {};
+
+TEST_F(CentralBluezTest, StateFollowsTheAdapterAndAChangeOfAdapterGoesThroughResetting) {
+    makeCentral();
+    EXPECT_EQ(central->state(), S::unknown);  // until the first callback
+    ASSERT_TRUE(waitForState(S::poweredOn));
+
+    sim.controlOk("SetPowered", g_variant_new("(b)", FALSE));
+    ASSERT_TRUE(waitForState(S::poweredOff));
+    sim.controlOk("SetPowered", g_variant_new("(b)", TRUE));
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    sim.controlOk("RemoveAdapter");
+    ASSERT_TRUE(waitForState(S::unsupported));
+    sim.controlOk("AddAdapter", g_variant_new("(s)", "hci1"));
+    ASSERT_TRUE(waitForState(S::poweredOn));
+
+    EXPECT_EQ(recorder->states, (std::vector<S>{S::poweredOn, S::poweredOff, S::poweredOn, S::unsupported,
+                                                S::resetting, S::poweredOn}));
+}
+
+TEST_F(CentralBluezTest, BluetoothdRestartingGoesThroughResettingAndStayingAwayIsUnsupported) {
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    sim.crash();
+    ASSERT_TRUE(waitForState(S::resetting));
+    sim.start();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    EXPECT_EQ(recorder->states, (std::vector<S>{S::poweredOn, S::resetting, S::poweredOn}));
+
+    sim.crash();
+    ASSERT_TRUE(waitForState(S::resetting));
+    ASSERT_TRUE(waitForState(S::unsupported, options().restartGrace + 2));
+}
+
+TEST_F(CentralBluezTest, NoBluezIsUnsupportedUntilItAppears) {
+    sim.stop();
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::unsupported));
+    sim.start();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    EXPECT_EQ(recorder->states, (std::vector<S>{S::unsupported, S::poweredOn}));
+}
+
+TEST_F(CentralBluezTest, ScanningReportsEveryAdvertisementWithNameUuidsAndRssi) {
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    EXPECT_FALSE(central->isScanning());
+    call([&] { central->scanForPeripherals({.allowDuplicates = true}); });
+    EXPECT_TRUE(central->isScanning());
+
+    const Uuid light = idOf(Sim::LIGHT), sensor = idOf(Sim::SENSOR), beacon = idOf(Sim::BEACON);
+    ASSERT_TRUE(waitFor([&] {
+        return recorder->seen[light].reports >= 5 && recorder->seen[sensor].reports >= 5 && recorder->seen.contains(beacon);
+    }));
+    const auto& l = recorder->seen[light];
+    EXPECT_EQ(l.advertisement.localName, std::optional<std::string>(Sim::LIGHT_NAME));
+    EXPECT_EQ(l.peripheral->identifier(), light);
+    EXPECT_EQ(l.peripheral->name(), std::optional<std::string>(Sim::LIGHT_NAME));
+    EXPECT_GE(l.rssi, -70);
+    EXPECT_LE(l.rssi, -50);
+    // Service UUIDs on the base UUID in their short form.
+    const auto& s = recorder->seen[sensor];
+    ASSERT_EQ(s.advertisement.serviceUuids.size(), 2u);
+    EXPECT_EQ(s.advertisement.serviceUuids[0].string(), "180D");
+    EXPECT_EQ(s.advertisement.serviceUuids[1].string(), "180F");
+    // The beacon is not discoverable: only a scan with a filter hears it.
+    EXPECT_FALSE(recorder->seen[beacon].advertisement.localName);
+
+    call([&] { central->stopScan(); });
+    EXPECT_FALSE(central->isScanning());
+    spinFor(0.05);
+    const int reports = recorder->seen[light].reports;
+    spinFor(0.2);  // ten advertising intervals
+    EXPECT_EQ(recorder->seen[light].reports, reports);
+}
+
+TEST_F(CentralBluezTest, WithoutDuplicatesEachDeviceIsReportedOncePerScan) {
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    call([&] { central->scanForPeripherals({.allowDuplicates = false}); });
+    spinFor(0.3);
+    call([&] { central->stopScan(); });
+    ASSERT_TRUE(recorder->seen.contains(idOf(Sim::LIGHT)));
+    for (const auto& [id, seen] : recorder->seen) EXPECT_EQ(seen.reports, 1) << id.text();
+}
+
+TEST_F(CentralBluezTest, ConnectsAndCancelsWithOneCallbackEach) {
+    const auto light = connected(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    EXPECT_EQ(light->state(), PeripheralState::connected);
+
+    call([&] { central->cancelPeripheralConnection(light); });
+    ASSERT_TRUE(waitForEvent("disconnect ok"));
+    ASSERT_TRUE(waitFor([&] { return light->state() == PeripheralState::disconnected; }));
+    spinFor(0.1);
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"state poweredOn", "connect", "disconnect ok"}));
+
+    // A connect while BlueZ is still taking the link down waits for it.
+    call([&] { central->connect(light); });
+    call([&] { central->cancelPeripheralConnection(light); });
+    call([&] { central->connect(light); });
+    ASSERT_TRUE(waitForEvent("connect", 2));
+    spinFor(0.1);
+    EXPECT_EQ(recorder->count("disconnect ok"), 2u);
+    EXPECT_EQ(recorder->count("connect"), 2u);
+    EXPECT_EQ(light->state(), PeripheralState::connected);
+}
+
+TEST_F(CentralBluezTest, RefusedConnectionFailsWithBluezReason) {
+    const auto light = find(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    sim.controlOk("RefuseConnections",
+                  g_variant_new("(sss)", Sim::LIGHT, "org.bluez.Error.Failed", "le-connection-abort-by-local"));
+    call([&] { central->connect(light); });
+    ASSERT_TRUE(waitForEvent("fail le-connection-abort-by-local"));
+    spinFor(0.1);
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"state poweredOn", "fail le-connection-abort-by-local"}));
+    EXPECT_EQ(light->state(), PeripheralState::disconnected);
+}
+
+TEST_F(CentralBluezTest, CancelledAttemptEndsInOneDisconnectionAndLeavesBluezReady) {
+    const auto light = find(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 5000u));
+    call([&] { central->connect(light); });
+    spinFor(0.05);
+    EXPECT_EQ(light->state(), PeripheralState::connecting);
+    call([&] { central->cancelPeripheralConnection(light); });
+    ASSERT_TRUE(waitForEvent("disconnect ok"));
+    ASSERT_TRUE(waitFor([&] { return light->state() == PeripheralState::disconnected; }));
+    spinFor(0.1);
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"state poweredOn", "disconnect ok"}));
+
+    // BlueZ no longer tries: a new attempt is not "already in progress".
+    sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 0u));
+    call([&] { central->connect(light); });
+    ASSERT_TRUE(waitForEvent("connect"));
+}
+
+TEST_F(CentralBluezTest, LostLinkIsReportedOnce) {
+    const auto light = connected(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    sim.controlOk("DropLink", address(Sim::LIGHT));
+    ASSERT_TRUE(waitForEvent("disconnect The connection was lost."));
+    spinFor(0.1);
+    EXPECT_EQ(recorder->count("disconnect The connection was lost."), 1u);
+    EXPECT_EQ(light->state(), PeripheralState::disconnected);
+
+    // The adapter going off ends the next link too, with at most one callback.
+    call([&] { central->connect(light); });
+    ASSERT_TRUE(waitForEvent("connect", 2));
+    recorder->clear();
+    sim.controlOk("SetPowered", g_variant_new("(b)", FALSE));
+    ASSERT_TRUE(waitForState(S::poweredOff));
+    spinFor(0.1);
+    EXPECT_LE(recorder->count("disconnect The connection was lost."), 1u);
+    EXPECT_EQ(light->state(), PeripheralState::disconnected);
+}
+
+TEST_F(CentralBluezTest, CallbacksStopWhenTheCentralGoesAndItsLinksAreTakenDown) {
+    const auto light = connected(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    discoverAll(light);
+    const auto control = characteristic(light, Sim::LIGHT_CONTROL);
+    sim.controlOk("DelayReplies", g_variant_new("(su)", Sim::LIGHT, 200u));
+    call([&] { light->writeValue({0xaa, 0x01}, control, WriteType::withResponse); });
+    const std::size_t events = recorder->events.size();
+    central.reset();
+    spinFor(0.4);
+    EXPECT_EQ(recorder->events.size(), events);
+
+    // BlueZ took the link down: a new program connects afresh.
+    auto probe = bus.connect();
+    ASSERT_TRUE(waitFor([&] {
+        const CallResult r = callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::LIGHT),
+                                      "org.freedesktop.DBus.Properties", "Get",
+                                      g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
+        return r.ok() && !g_variant_get_boolean(g_variant_get_variant(r.value.child(0).get()));
+    }));
+}
+
+// Devices connected once are remembered by bluetoothd (a file here).
+class StoredDevicesTest : public BluezTest {
+protected:
+    StoredDevicesTest() : BluezTest(withStorage()) {}
+    ~StoredDevicesTest() override { std::remove(storage().c_str()); }
+    static std::string storage() { return std::string(g_get_tmp_dir()) + "/orvane-bluez-test-" + std::to_string(getpid()); }
+    static std::vector<std::string> withStorage() {
+        auto args = Sim::fastTiming();
+        args.insert(args.end(), {"--storage", storage()});
+        return args;
+    }
+};
+
+TEST_F(StoredDevicesTest, IdentifiersStayTheSameAndRetrieveFindsRememberedDevices) {
+    const auto light = connected(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    EXPECT_EQ(light->identifier(), deviceIdentifier(Sim::ADAPTER_ADDRESS, Sim::LIGHT));
+    const Uuid unknown = *Uuid::parse("00000000-0000-5000-8000-000000000001");
+    EXPECT_TRUE(call([&] { return central->retrievePeripherals({unknown}); }).empty());
+
+    // bluetoothd restarts: the light is the same object, found without a scan.
+    sim.crash();
+    ASSERT_TRUE(waitForState(S::resetting));
+    sim.start();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    auto found = call([&] { return central->retrievePeripherals({light->identifier(), unknown}); });
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], light);
+    EXPECT_EQ(light->state(), PeripheralState::disconnected);
+    call([&] { central->connect(light); });
+    ASSERT_TRUE(waitForEvent("connect", 2));
+
+    // The next run of the program finds it by the same id.
+    central.reset();
+    recorder = std::make_shared<Recorder>();
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    found = call([&] { return central->retrievePeripherals({deviceIdentifier(Sim::ADAPTER_ADDRESS, Sim::LIGHT)}); });
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->name(), std::optional<std::string>(Sim::LIGHT_NAME));
+}
+
+}  // namespace
+}  // namespace orvane::test
