@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -130,11 +131,11 @@ private:
     // Whether the page wants scanning; the scan starts when the adapter is on.
     bool wantScan = false;
     // Every peripheral the stack has handed over. Never emptied.
-    std::map<Uuid, std::shared_ptr<Peripheral>> known;
+    std::unordered_map<Uuid, std::shared_ptr<Peripheral>, UuidHash> known;
     // The last non-empty name seen per device. Never emptied.
-    std::map<Uuid, std::string> names;
+    std::unordered_map<Uuid, std::string, UuidHash> names;
     // When the last "adv" went out per device, on the monotonic clock.
-    std::map<Uuid, MainQueue::Clock::time_point> lastAdvert;
+    std::unordered_map<Uuid, MainQueue::Clock::time_point, UuidHash> lastAdvert;
     // The one pending "connect" per device, with its time-out.
     std::map<Uuid, Pending> connecting;
     // Devices connected at the page's request and not lost since.

@@ -32,9 +32,13 @@ void Bluetooth::didDiscover(Central&, const std::shared_ptr<Peripheral>& periphe
     const Uuid u = peripheral->identifier();
     known.insert_or_assign(u, peripheral);
 
-    std::string name = advertisement.localName ? *advertisement.localName
-                                               : peripheral->name().value_or(std::string());
-    if (!name.empty()) names.insert_or_assign(u, std::move(name));
+    const std::optional<std::string> deviceName = advertisement.localName ? std::nullopt : peripheral->name();
+    const std::string* name = advertisement.localName ? &*advertisement.localName
+                                                      : deviceName ? &*deviceName : nullptr;
+    if (name && !name->empty()) {
+        auto& remembered = names[u];
+        if (remembered != *name) remembered = *name;
+    }
 
     // Monotonic time: a wall clock set back would silence every device.
     const auto now = queue_.now();

@@ -33,12 +33,12 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
 
 std::string Uuid::text() const {
     static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(36);
+    std::string out(36, '-');
+    std::size_t at = 0;
     for (std::size_t i = 0; i < bytes_.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-        out.push_back(digits[bytes_[i] >> 4]);
-        out.push_back(digits[bytes_[i] & 0xF]);
+        if (i == 4 || i == 6 || i == 8 || i == 10) ++at;  // over the hyphen
+        out[at++] = digits[bytes_[i] >> 4];
+        out[at++] = digits[bytes_[i] & 0xF];
     }
     return out;
 }

@@ -6,6 +6,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,17 @@ public:
 
 private:
     Bytes bytes_{};
+};
+
+// For the maps that every advertisement report touches.
+struct UuidHash {
+    std::size_t operator()(const Uuid& uuid) const noexcept {
+        std::uint64_t high = 0;
+        std::uint64_t low = 0;
+        std::memcpy(&high, uuid.bytes().data(), 8);
+        std::memcpy(&low, uuid.bytes().data() + 8, 8);
+        return static_cast<std::size_t>(high ^ (low * 0x9E3779B97F4A7C15ull));
+    }
 };
 
 }  // namespace orvane
