@@ -11,7 +11,10 @@ namespace orvane::test {
 
 class PrivateBus {
 public:
-    PrivateBus();  // throws std::runtime_error when the daemon cannot start
+    // Throws std::runtime_error when the daemon cannot start. `policy`, when
+    // given, is added to the session configuration as mandatory <policy>
+    // rules, e.g. to refuse calls the way a strict system bus does.
+    explicit PrivateBus(const std::string& policy = {});
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
