@@ -96,7 +96,8 @@ void Recorder::didUpdateValue(Peripheral&, Characteristic& characteristic, const
            (error ? error->description : hex(characteristic.value().value_or(Bytes{}))));
 }
 
-BluezTest::BluezTest(std::vector<std::string> simArgs) : sim(bus, std::move(simArgs)) {}
+BluezTest::BluezTest(std::vector<std::string> simArgs, const std::string& busPolicy)
+    : bus(busPolicy), sim(bus, std::move(simArgs)) {}
 
 void BluezTest::TearDown() {
     central.reset();

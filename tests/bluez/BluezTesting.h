@@ -73,7 +73,9 @@ std::string shortName(const GattUuid& uuid);
 
 class BluezTest : public ::testing::Test {
 protected:
-    explicit BluezTest(std::vector<std::string> simArgs = BluezSimProcess::fastTiming());
+    // `busPolicy`: mandatory policy rules for the private bus (see PrivateBus).
+    explicit BluezTest(std::vector<std::string> simArgs = BluezSimProcess::fastTiming(),
+                       const std::string& busPolicy = {});
     void TearDown() override;
 
     BluezOptions options() const;

@@ -197,6 +197,38 @@ TEST_F(CentralBluezTest, CallbacksStopWhenTheCentralGoesAndItsLinksAreTakenDown)
     }));
 }
 
+// A stricter bus policy than Debian's refuses calls to BlueZ.
+struct Refusal {
+    const char* label;
+    const char* rule;
+    bool scan;  // the refused call is only made when scanning starts
+};
+
+class RefusedTest : public BluezTest, public ::testing::WithParamInterface<Refusal> {
+protected:
+    RefusedTest() : BluezTest(Sim::fastTiming(), GetParam().rule) {}
+};
+
+TEST_P(RefusedTest, ARefusedCallMeansUnauthorized) {
+    makeCentral();
+    if (GetParam().scan) {
+        ASSERT_TRUE(waitForState(S::poweredOn));
+        call([&] { central->scanForPeripherals({.allowDuplicates = true}); });
+    }
+    ASSERT_TRUE(waitForState(S::unauthorized));
+    spinFor(0.1);
+    EXPECT_EQ(recorder->states.back(), S::unauthorized);
+    EXPECT_FALSE(central->isScanning());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policies, RefusedTest,
+    ::testing::Values(
+        Refusal{"objects", R"(<deny send_destination="org.bluez" send_interface="org.freedesktop.DBus.ObjectManager"/>)",
+                false},
+        Refusal{"discovery", R"(<deny send_destination="org.bluez" send_interface="org.bluez.Adapter1" send_member="StartDiscovery"/>)", true}),
+    [](const auto& row) { return std::string(row.param.label); });
+
 // Devices connected once are remembered by bluetoothd (a file here).
 class StoredDevicesTest : public BluezTest {
 protected:
