@@ -31,7 +31,8 @@ std::string UpdateServer::url(const std::string& path) const {
 
 void UpdateServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
     auto* self = static_cast<UpdateServer*>(data);
-    self->requests_.push_back(path);
+    const char* query = g_uri_get_query(soup_server_message_get_uri(message));
+    self->requests_.push_back(query ? std::string(path) + "?" + query : std::string(path));
     auto found = self->responses_.find(path);
     if (found == self->responses_.end()) {
         soup_server_message_set_status(message, 404, nullptr);
@@ -44,7 +45,7 @@ void UpdateServer::handle(SoupServer*, SoupServerMessage* message, const char* p
     SoupMessageBody* body = soup_server_message_get_response_body(message);
     switch (response.mode) {
     case Response::Mode::Whole:
-        soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_COPY, response.body.data(),
+        soup_server_message_set_response(message, response.type.c_str(), SOUP_MEMORY_COPY, response.body.data(),
                                          response.body.size());
         break;
     case Response::Mode::NoLength: {

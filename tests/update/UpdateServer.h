@@ -17,12 +17,15 @@ class UpdateServer {
 public:
     struct Response {
         enum class Mode { Whole, NoLength, Cut, Silent };
-        Response(unsigned code = 200, std::string content = "", Mode how = Mode::Whole, std::string redirect = "")
-            : status(code), body(std::move(content)), mode(how), location(std::move(redirect)) {}
+        Response(unsigned code = 200, std::string content = "", Mode how = Mode::Whole, std::string redirect = "",
+                 std::string contentType = "application/octet-stream")
+            : status(code), body(std::move(content)), mode(how), location(std::move(redirect)),
+              type(std::move(contentType)) {}
         unsigned status;
         std::string body;
         Mode mode;
         std::string location;  // for a redirect
+        std::string type;
     };
 
     UpdateServer();
@@ -32,6 +35,7 @@ public:
 
     void serve(const std::string& path, Response response) { responses_[path] = std::move(response); }
     std::string url(const std::string& path) const;
+    // Every request's path, with "?" and its query when it has one.
     const std::vector<std::string>& requests() const { return requests_; }
 
 private:
