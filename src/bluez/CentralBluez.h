@@ -36,8 +36,9 @@ struct BluezOptions {
     double restartGrace = 5;
     // How long GATT discovery of a device may take.
     double discoveryTimeout = 30;
-    // How long to wait for GATT objects that BlueZ announced as resolved but
-    // has not exported yet, after the last one appeared.
+    // When BlueZ says the services are resolved before it has exported their
+    // objects: how long to wait for the first one, and for more after the last.
+    double gattWait = 2;
     double gattSettle = 0.25;
 };
 

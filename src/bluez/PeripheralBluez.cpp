@@ -290,15 +290,18 @@ void PeripheralBluez::tryResolve() {
     gattAdded({});
 }
 
-void PeripheralBluez::gattAdded(const std::string&) {
+void PeripheralBluez::gattAdded(const std::string& path) {
     if (!waitingForObjects_) return;
     const auto central = central_.lock();
     if (!central) return;
     settleTimer_.cancel();
-    settleTimer_ = central->queue().after(central->options().gattSettle, [weak = weak_from_this(), link = link_] {
+    // Longer for the first object than for more after the last one.
+    const BluezOptions& options = central->options();
+    auto settled = [weak = weak_from_this(), link = link_] {
         const auto self = weak.lock();
         if (self && self->link_ == link && self->waitingForObjects_) self->finishServices();
-    });
+    };
+    settleTimer_ = central->queue().after(path.empty() ? options.gattWait : options.gattSettle, std::move(settled));
 }
 
 void PeripheralBluez::gattRemoved(const std::string& path) {

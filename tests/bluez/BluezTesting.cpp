@@ -111,6 +111,7 @@ BluezOptions BluezTest::options() const {
     o.busAddress = bus.address();
     o.restartGrace = 1;
     o.discoveryTimeout = 3;
+    o.gattWait = 1;
     o.gattSettle = 0.1;
     return o;
 }

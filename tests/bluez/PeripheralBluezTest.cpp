@@ -198,5 +198,18 @@ TEST_F(SlowResolveTest, DiscoveryWaitsForServicesResolved) {
     EXPECT_EQ(sensor->services().size(), 3u);
 }
 
+TEST_F(SlowResolveTest, DiscoveryWaitsForObjectsThatComeAfterServicesResolved) {
+    // BlueZ has been seen to say "resolved" before exporting the objects.
+    sim.controlOk("ResolveEarly", g_variant_new("(sb)", Sim::LIGHT, TRUE));
+    const auto light = connected(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    call([&] { light->discoverServices(); });
+    ASSERT_TRUE(waitForEvent("services ok"));
+    ASSERT_EQ(light->services().size(), 1u);
+    discoverAll(light);
+    EXPECT_TRUE(characteristic(light, Sim::LIGHT_CONTROL));
+    EXPECT_TRUE(characteristic(light, Sim::LIGHT_REPLIES));
+}
+
 }  // namespace
 }  // namespace orvane::test
