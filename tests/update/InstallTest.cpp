@@ -170,6 +170,16 @@ INSTANTIATE_TEST_SUITE_P(
                                         [](const fs::path& b) { fs::remove_all(b / "Contents/_CodeSignature"); });
                     },
                     "2.0.0", kSignature},
+        RefusedCase{"ShipsATrustingCodesignOfItsOwn",
+                    [](InstallTest& test) {
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            // Only the running bundle's tools count, never the download's.
+                            fs::create_directories(b / "Contents/Helpers");
+                            writeText(b / "Contents/Helpers/codesign", "#!/bin/sh\nexit 0\n");
+                            fs::permissions(b / "Contents/Helpers/codesign", fs::perms::owner_all);
+                        });
+                    },
+                    "2.0.0", kSignature},
         RefusedCase{"SignedWithAnotherKey",
                     [](InstallTest& test) {
                         fs::create_directories(test.scratchFolder());
