@@ -32,7 +32,8 @@ namespace orvane {
 class Bluetooth final : public CentralDelegate, public PeripheralDelegate {
 public:
     // No central exists until the page first asks to scan or to connect; then
-    // `makeCentral` is called once, on the main thread.
+    // `makeCentral` is called once, on the main thread. Should it give no
+    // central, the bridge answers as a computer without Bluetooth LE.
     Bluetooth(MainQueue& queue, CentralFactory makeCentral);
     ~Bluetooth() override;
     Bluetooth(const Bluetooth&) = delete;

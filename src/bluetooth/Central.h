@@ -4,7 +4,9 @@
 // Contract for every backend, on top of the one in Peripheral.h:
 // - The central is made by a CentralFactory on the main thread. Its delegate
 //   is told didUpdateState soon after creation and after every change of
-//   state(); state() reads unknown until that first callback.
+//   state(); state() may read unknown until that first callback.
+// - Scanning stops by itself (isScanning() false) when state() leaves
+//   poweredOn; the bridge starts it again. didDiscover comes only while scanning.
 // - Callbacks arrive on the main queue, one at a time, never from inside a
 //   call into the central, and never after the central has been destroyed.
 // - A connection attempt ends in one didConnect or one didFailToConnect unless

@@ -74,7 +74,8 @@ public:
     virtual ~Peripheral() = default;
 
     // Stable for the device, also across restarts of the program, so that
-    // Central::retrievePeripherals() finds it by this value.
+    // Central::retrievePeripherals() finds it by this value (a stack that
+    // names devices by address derives it from the adapter and device address).
     virtual Uuid identifier() const = 0;
     // The device's name when the stack knows one.
     virtual std::optional<std::string> name() const = 0;
