@@ -81,7 +81,9 @@ void PeripheralBluez::freshLink() {
     refetched_ = false;
     discoveryTimer_.cancel();
     settleTimer_.cancel();
+    // Every link discovers afresh.
     services_.clear();
+    for (auto& [path, service] : serviceObjects_) service->setCharacteristics({});
     commandsInFlight_ = 0;
     const auto central = central_.lock();
     for (auto& [path, characteristic] : characteristicObjects_) {

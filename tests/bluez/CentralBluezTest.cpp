@@ -50,6 +50,18 @@ TEST_F(CentralBluezTest, BluetoothdRestartingGoesThroughResettingAndStayingAwayI
     ASSERT_TRUE(waitForState(S::unsupported, options().restartGrace + 2));
 }
 
+TEST_F(CentralBluezTest, TheProductsFactoryFindsBluezWhereTheSystemBusAddressSays) {
+    const char* before = g_getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string saved = before ? before : "";
+    g_setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), TRUE);
+    auto made = call([&] { return makeCentralBluez(queue)(recorder); });
+    if (before) g_setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), TRUE);
+    else g_unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(waitForState(S::poweredOn));
+    made.reset();
+}
+
 TEST_F(CentralBluezTest, NoBluezIsUnsupportedUntilItAppears) {
     sim.stop();
     makeCentral();
