@@ -136,6 +136,7 @@ void CentralBluez::ownerAppeared() {
     inGrace_ = false;
     graceTimer_.cancel();
     unauthorized_ = false;
+    listFailed_ = false;
     fetch();
 }
 
@@ -172,7 +173,7 @@ void CentralBluez::fetch() {
                   if (reply.error) {
                       if (reply.error->kind == BluezErrorKind::serviceGone) return;  // the name watch will say
                       if (reply.error->kind == BluezErrorKind::accessDenied) self->unauthorized_ = true;
-                      else self->busFailed_ = true;  // BlueZ that cannot list its objects is of no use
+                      else self->listFailed_ = true;  // BlueZ that cannot list its objects is of no use
                       return self->settle();
                   }
                   self->fetched(reply.value.child(0).get());
@@ -353,7 +354,7 @@ std::string CentralBluez::chooseAdapter() const {
 void CentralBluez::settle() {
     ManagerState target = ManagerState::unknown;
     bool changedAdapter = false;
-    if (busFailed_) {
+    if (busFailed_ || (owner_ && listFailed_)) {
         target = ManagerState::unsupported;
     } else if (!ownerKnown_) {
         target = ManagerState::unknown;

@@ -109,6 +109,7 @@ private:
     bool owner_ = false;       // org.bluez has an owner
     bool fetching_ = false;    // GetManagedObjects is under way; signals wait for it
     bool unauthorized_ = false;
+    bool listFailed_ = false;  // this bluetoothd did not list its objects
     bool inGrace_ = false;     // bluetoothd went away and may come back
     Task graceTimer_;
     std::uint64_t fetchNumber_ = 0;

@@ -351,8 +351,8 @@ void PeripheralBluez::discoveryTimedOut() {
 }
 
 void PeripheralBluez::discoverCharacteristics(const std::shared_ptr<Service>& service) {
-    const auto it = service ? serviceObjects_.find(static_cast<ServiceBluez&>(*service).path())
-                            : serviceObjects_.end();
+    const auto* mine = dynamic_cast<const ServiceBluez*>(service.get());
+    const auto it = mine ? serviceObjects_.find(mine->path()) : serviceObjects_.end();
     const bool ours = it != serviceObjects_.end() && it->second == service;
     if (!service) return;
     if (!ours || state_ != PeripheralState::connected) {
@@ -393,8 +393,9 @@ void PeripheralBluez::fillCharacteristics(ServiceBluez& service) {
 // Writes ----------------------------------------------------------------------
 
 PeripheralBluez::CharacteristicPtr PeripheralBluez::ours(const std::shared_ptr<Characteristic>& characteristic) const {
-    if (!characteristic) return nullptr;
-    const auto it = characteristicObjects_.find(static_cast<CharacteristicBluez&>(*characteristic).path());
+    const auto* mine = dynamic_cast<const CharacteristicBluez*>(characteristic.get());
+    if (!mine) return nullptr;
+    const auto it = characteristicObjects_.find(mine->path());
     return it != characteristicObjects_.end() && it->second == characteristic ? it->second : nullptr;
 }
 
