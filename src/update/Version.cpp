@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -10,22 +11,22 @@ namespace orvane {
 namespace {
 
 std::int64_t component(std::string_view text) {
-    // from_chars takes no "+", and would take a "-" with nothing after it for
-    // a failure anyway; the sign is read here so that "+5" counts as 5.
-    std::string_view digits = text;
+    // An optional sign, then digits only; from_chars takes neither a "+" nor
+    // anything but digits for an unsigned number.
     bool negative = false;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        negative = digits.front() == '-';
-        digits.remove_prefix(1);
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
     }
-    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return 0;
-    // Read with the sign in place so that the most negative number still fits.
-    std::string signedDigits = negative ? "-" + std::string(digits) : std::string(digits);
-    std::int64_t value = 0;
-    const char* end = signedDigits.data() + signedDigits.size();
-    auto [stop, error] = std::from_chars(signedDigits.data(), end, value);
+    if (text.empty()) return 0;
+    std::uint64_t magnitude = 0;
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, magnitude);
     if (error != std::errc() || stop != end) return 0;
-    return value;
+    constexpr std::uint64_t kLimit = std::uint64_t(INT64_MAX);
+    if (!negative) return magnitude > kLimit ? 0 : static_cast<std::int64_t>(magnitude);
+    if (magnitude > kLimit + 1) return 0;
+    return magnitude == kLimit + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
 }
 
 std::vector<std::int64_t> components(std::string_view version) {
