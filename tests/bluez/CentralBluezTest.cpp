@@ -104,6 +104,20 @@ TEST_F(CentralBluezTest, ScanningReportsEveryAdvertisementWithNameUuidsAndRssi) 
     EXPECT_EQ(recorder->seen[light].reports, reports);
 }
 
+TEST_F(CentralBluezTest, ScanningKeepsUpWithAFloodOfAdvertisers) {
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    sim.controlOk("Flood", g_variant_new("(uu)", 500u, 100u));  // 5,000 reports a second
+    call([&] { central->scanForPeripherals({.allowDuplicates = true}); });
+    ASSERT_TRUE(waitFor([&] { return recorder->seen.size() >= 503; }, 10));
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& [id, seen] : recorder->seen)
+            if (seen.reports < 3 && seen.advertisement.localName) return false;
+        return true;
+    }, 10));
+    call([&] { central->stopScan(); });
+}
+
 TEST_F(CentralBluezTest, WithoutDuplicatesEachDeviceIsReportedOncePerScan) {
     makeCentral();
     ASSERT_TRUE(waitForState(S::poweredOn));
