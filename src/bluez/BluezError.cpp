@@ -50,6 +50,7 @@ BluezError bluezError(std::string_view name, std::string_view message) {
     // saying what later versions call InProgress.
     if (error.kind == Kind::failed && message == "Operation already in progress") error.kind = Kind::inProgress;
     if (error.kind == Kind::failed && message == "Not connected") error.kind = Kind::notConnected;
+    if (error.kind == Kind::failed && message == "le-connection-abort-by-local") error.kind = Kind::aborted;
 
     if (message.empty()) {
         // Nothing to show but the name: its last part reads best ("Failed").

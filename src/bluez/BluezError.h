@@ -18,6 +18,7 @@ enum class BluezErrorKind {
     notSupported,      // the characteristic or device cannot do it
     invalidArguments,  // BlueZ did not accept what was sent
     timedOut,          // no answer in time
+    aborted,           // the controller gave up on a connection: worth another try
     failed,            // org.bluez.Error.Failed and anything else
 };
 

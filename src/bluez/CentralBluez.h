@@ -34,6 +34,9 @@ struct BluezOptions {
     std::string busAddress;
     // How long bluetoothd may be away (a restart) before the state says unsupported.
     double restartGrace = 5;
+    // Pause before trying again a connection that BlueZ aborted
+    // ("le-connection-abort-by-local", common with radio trouble).
+    double connectRetryDelay = 0.1;
     // How long GATT discovery of a device may take.
     double discoveryTimeout = 30;
     // When BlueZ says the services are resolved before it has exported their

@@ -33,6 +33,7 @@ PeripheralBluez::PeripheralBluez(std::weak_ptr<CentralBluez> central, Uuid id, s
 
 PeripheralBluez::~PeripheralBluez() {
     g_cancellable_cancel(linkCancellable_.get());
+    retryTimer_.cancel();
     discoveryTimer_.cancel();
     settleTimer_.cancel();
 }
@@ -76,6 +77,8 @@ void PeripheralBluez::freshLink() {
     g_cancellable_cancel(linkCancellable_.get());
     linkCancellable_ = adopt(g_cancellable_new());
     ++link_;
+    retryWhenDown_ = false;
+    retryTimer_.cancel();
     servicesWanted_ = 0;
     waitingForObjects_ = false;
     refetched_ = false;
@@ -132,10 +135,16 @@ void PeripheralBluez::connect() {
 }
 
 void PeripheralBluez::startConnect() {
-    const auto central = central_.lock();
-    if (!central || path_.empty()) return;
+    if (path_.empty()) return;
     freshLink();
     state_ = PeripheralState::connecting;
+    retriesLeft_ = connectRetries;
+    sendConnect();
+}
+
+void PeripheralBluez::sendConnect() {
+    const auto central = central_.lock();
+    if (!central || path_.empty()) return;
     // The reply comes when the link is up (before the services are known),
     // or with BlueZ's reason when it failed.
     callBluez(central->connection(), path_.c_str(), deviceInterface, "Connect", nullptr, linkCancellable_.get(),
@@ -152,6 +161,14 @@ void PeripheralBluez::connectDone(CallReply& reply) {
     if (!central) return;
     if (reply.error && reply.error->kind == BluezErrorKind::accessDenied) return central->refused(*reply.error);
     const bool up = boolValue(central->objects().get(path_, deviceInterface, "Connected")) != false;
+    if (reply.error && reply.error->kind == BluezErrorKind::aborted && retriesLeft_ > 0) {
+        // Radio trouble or a busy controller; another try usually works, but
+        // only once the half-made link is down.
+        --retriesLeft_;
+        if (up) retryWhenDown_ = true;
+        else retryLater();
+        return;
+    }
     if (reply.error || !up) {
         // Never reported connected, so no disconnection follows either.
         freshLink();
@@ -162,6 +179,15 @@ void PeripheralBluez::connectDone(CallReply& reply) {
     }
     state_ = PeripheralState::connected;
     central->tell([&](CentralDelegate& d, Central& m) { d.didConnect(m, shared_from_this()); });
+}
+
+void PeripheralBluez::retryLater() {
+    const auto central = central_.lock();
+    if (!central) return;
+    retryTimer_ = central->queue().after(central->options().connectRetryDelay, [weak = weak_from_this(), link = link_] {
+        const auto self = weak.lock();
+        if (self && self->link_ == link && self->state_ == PeripheralState::connecting) self->sendConnect();
+    });
 }
 
 void PeripheralBluez::cancel() {
@@ -212,7 +238,8 @@ void PeripheralBluez::deviceChanged(GVariant* changed) {
     if (connected == false) {
         if (state_ == PeripheralState::connected) return linkLost();  // one callback per lost link
         if (state_ == PeripheralState::disconnecting) return disconnectConfirmed();
-        // While connecting, the attempt's reply decides.
+        if (state_ == PeripheralState::connecting && std::exchange(retryWhenDown_, false)) return retryLater();
+        // Otherwise, while connecting, the attempt's reply decides.
     }
     const auto resolved =
         boolValue(VariantPtr::adopt(g_variant_lookup_value(changed, "ServicesResolved", nullptr)).get());

@@ -68,7 +68,9 @@ private:
     // Ends whatever ran on the current link and starts fresh books.
     void freshLink();
     void startConnect();
+    void sendConnect();
     void connectDone(CallReply& reply);
+    void retryLater();
     void disconnectConfirmed();
     void linkLost();
     // Runs `work` on a later turn of the loop, unless this object, its central
@@ -104,6 +106,11 @@ private:
     GPtr<GCancellable> linkCancellable_;
     // connect() came while BlueZ was still taking the old link down.
     bool connectWhenDown_ = false;
+    // An attempt that BlueZ aborted is tried again, a few times.
+    static constexpr int connectRetries = 2;
+    int retriesLeft_ = 0;
+    bool retryWhenDown_ = false;
+    Task retryTimer_;
 
     // Discovery on the current link.
     int servicesWanted_ = 0;      // discoverServices() calls not yet answered

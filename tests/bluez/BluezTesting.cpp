@@ -112,6 +112,7 @@ BluezOptions BluezTest::options() const {
     o.restartGrace = 1;
     o.discoveryTimeout = 3;
     o.gattWait = 1;
+    o.connectRetryDelay = 0.3;
     o.gattSettle = 0.1;
     return o;
 }

@@ -23,8 +23,11 @@ TEST(BluezError, TranslatesNamesAndStripsTheDBusPrefix) {
     using K = BluezErrorKind;
     const ErrorCase cases[] = {
         {"connect failure", "org.bluez.Error.Failed",
-         "GDBus.Error:org.bluez.Error.Failed: le-connection-abort-by-local", K::failed,
+         "GDBus.Error:org.bluez.Error.Failed: le-connection-abort-by-local", K::aborted,
          "le-connection-abort-by-local"},
+        {"refused by the device", "org.bluez.Error.Failed",
+         "GDBus.Error:org.bluez.Error.Failed: le-connection-abort-by-remote", K::failed,
+         "le-connection-abort-by-remote"},
         {"cancelled attempt", "org.bluez.Error.Failed", "GDBus.Error:org.bluez.Error.Failed: br-connection-canceled",
          K::failed, "br-connection-canceled"},
         {"5.66 second connect", "org.bluez.Error.Failed",

@@ -162,6 +162,18 @@ TEST_F(CentralBluezTest, RefusedConnectionFailsWithBluezReason) {
     EXPECT_EQ(light->state(), PeripheralState::disconnected);
 }
 
+TEST_F(CentralBluezTest, AnAbortedAttemptIsTriedAgain) {
+    const auto light = find(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    sim.controlOk("RefuseConnections",
+                  g_variant_new("(sss)", Sim::LIGHT, "org.bluez.Error.Failed", "le-connection-abort-by-local"));
+    call([&] { central->connect(light); });
+    spinFor(0.1);  // the first try has failed; the next comes after the pause
+    sim.controlOk("RefuseConnections", g_variant_new("(sss)", Sim::LIGHT, "", ""));
+    ASSERT_TRUE(waitForEvent("connect"));
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"state poweredOn", "connect"}));
+}
+
 TEST_F(CentralBluezTest, CancelledAttemptEndsInOneDisconnectionAndLeavesBluezReady) {
     const auto light = find(Sim::LIGHT);
     ASSERT_TRUE(light);
