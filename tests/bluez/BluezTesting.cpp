@@ -97,24 +97,20 @@ void Recorder::didUpdateValue(Peripheral&, Characteristic& characteristic, const
 }
 
 BluezTest::BluezTest(std::vector<std::string> simArgs, const std::string& busPolicy)
-    : bus(busPolicy), sim(bus, std::move(simArgs)) {}
+    : bus(busPolicy), sim(bus, std::move(simArgs)) {
+    settings.busAddress = bus.address();
+    settings.restartGrace = 1;
+    settings.discoveryTimeout = 3;
+    settings.gattWait = 1;
+    settings.connectRetryDelay = 0.3;
+    settings.gattSettle = 0.1;
+}
 
 void BluezTest::TearDown() {
     central.reset();
     // Cancelled calls still come back once to free what they carried.
     spinFor(0.05);
     EXPECT_EQ(recorder->callbacksInsideCalls, 0);
-}
-
-BluezOptions BluezTest::options() const {
-    BluezOptions o;
-    o.busAddress = bus.address();
-    o.restartGrace = 1;
-    o.discoveryTimeout = 3;
-    o.gattWait = 1;
-    o.connectRetryDelay = 0.3;
-    o.gattSettle = 0.1;
-    return o;
 }
 
 void BluezTest::makeCentral() {

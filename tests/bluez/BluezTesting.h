@@ -78,7 +78,8 @@ protected:
                        const std::string& busPolicy = {});
     void TearDown() override;
 
-    BluezOptions options() const;
+    // What makeCentral() uses: the private bus and short waits; tests may change it first.
+    BluezOptions options() const { return settings; }
     void makeCentral();
     // Calls into the backend through here, so callbacks from inside are caught.
     template <typename F>
@@ -107,6 +108,7 @@ protected:
     PrivateBus bus;
     BluezSimProcess sim;
     MainQueueGlib queue;
+    BluezOptions settings;
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::unique_ptr<CentralBluez> central;
 };

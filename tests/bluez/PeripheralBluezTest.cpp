@@ -198,6 +198,18 @@ TEST_F(SlowResolveTest, DiscoveryWaitsForServicesResolved) {
     EXPECT_EQ(sensor->services().size(), 3u);
 }
 
+TEST_F(SlowResolveTest, DiscoveryThatNeverEndsTimesOut) {
+    settings.discoveryTimeout = 0.1;  // the simulator resolves after 0.3 s
+    const auto sensor = connected(Sim::SENSOR);
+    ASSERT_TRUE(sensor);
+    call([&] { sensor->discoverServices(); });
+    ASSERT_TRUE(waitForEvent("services Service discovery timed out."));
+    spinFor(0.4);  // resolved now, but the request has had its answer
+    EXPECT_EQ(recorder->count("services ok"), 0u);
+    call([&] { sensor->discoverServices(); });
+    ASSERT_TRUE(waitForEvent("services ok"));
+}
+
 TEST_F(SlowResolveTest, DiscoveryWaitsForObjectsThatComeAfterServicesResolved) {
     // BlueZ has been seen to say "resolved" before exporting the objects.
     sim.controlOk("ResolveEarly", g_variant_new("(sb)", Sim::LIGHT, TRUE));
