@@ -31,7 +31,7 @@
 
 #include "platform/GRef.h"
 #include "platform/MainQueueGlib.h"
-#include "update/Digest.h"
+#include "update/Sha256.h"
 #include "update/Install.h"
 #include "update/Updater.h"
 #include "update/UpdaterLinux.h"

@@ -22,17 +22,6 @@ int pairValue(char first, char second) {
 
 }  // namespace
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.resize(bytes.size() * 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        out[2 * i] = digits[bytes[i] >> 4];
-        out[2 * i + 1] = digits[bytes[i] & 0xF];
-    }
-    return out;
-}
-
 std::optional<Bytes> fromHex(std::string_view text) {
     if (text.size() % 2 != 0) return std::nullopt;
     Bytes bytes(text.size() / 2);

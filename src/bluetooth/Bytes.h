@@ -8,12 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Hex.h"
+
 namespace orvane {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Two lower-case hexadecimal digits per byte, no separator; "" for no bytes.
-std::string hex(std::span<const std::uint8_t> bytes);
 
 // The bytes of a hexadecimal text (either case), or nothing when the text has
 // an odd length or a pair that is not a number from 0 to 255 in base 16. A

@@ -32,15 +32,8 @@ Sha256::Digest Sha256::of(std::span<const unsigned char> bytes) {
     return sha.finish();
 }
 
-std::string hex(std::span<const unsigned char> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes) {
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 0x0f]);
-    }
-    return text;
+std::string sha256Text(std::string_view bytes) {
+    return hex(Sha256::of({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}));
 }
 
 }  // namespace orvane

@@ -6,6 +6,9 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+
+#include "core/Hex.h"
 
 struct evp_md_ctx_st;
 
@@ -28,7 +31,7 @@ private:
     std::unique_ptr<evp_md_ctx_st, Free> ctx_;
 };
 
-// Lower-case hexadecimal, two digits a byte.
-std::string hex(std::span<const unsigned char> bytes);
+// The SHA-256 of `bytes` as 64 lower-case hexadecimal digits.
+std::string sha256Text(std::string_view bytes);
 
 }  // namespace orvane

@@ -64,7 +64,7 @@ set(ORVANE_SIGNING_SECKEY_FILE "${seckey}" CACHE INTERNAL "secret key that signs
 add_library(orvane_signing STATIC
   ${CMAKE_CURRENT_LIST_DIR}/BundleScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CodeResources.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Minisign.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/Minisign.cpp)
 target_include_directories(orvane_signing PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(orvane_signing PUBLIC OpenSSL::Crypto)
+# SHA-256 and the hex text live in the core, which the updater shares.
+target_link_libraries(orvane_signing PUBLIC orvane_core OpenSSL::Crypto)

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "update/Manifest.h"
-#include "update/Digest.h"
+#include "update/Sha256.h"
 #include "update/UpdateTexts.h"
 #include "update/Version.h"
 

@@ -18,7 +18,7 @@
 #include "UpdateServer.h"
 #include "Xvfb.h"
 #include "platform/GRef.h"
-#include "update/Digest.h"
+#include "update/Sha256.h"
 #include "update/Install.h"
 
 namespace orvane {

@@ -16,7 +16,7 @@
 #include "SignedBundles.h"
 #include "Spin.h"
 #include "ToolTesting.h"
-#include "update/Digest.h"
+#include "update/Sha256.h"
 #include "update/Install.h"
 #include "update/Processes.h"
 

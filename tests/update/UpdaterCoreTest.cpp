@@ -7,7 +7,7 @@
 #include "CaseName.h"
 #include "MainQueueVirtual.h"
 #include "UpdaterFakes.h"
-#include "update/Digest.h"
+#include "update/Sha256.h"
 #include "update/Manifest.h"
 #include "update/UpdateTexts.h"
 #include "update/Version.h"

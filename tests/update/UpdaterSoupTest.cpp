@@ -9,7 +9,7 @@
 #include "UpdateServer.h"
 #include "UpdaterFakes.h"
 #include "platform/MainQueueGlib.h"
-#include "update/Digest.h"
+#include "update/Sha256.h"
 #include "update/ManifestSourceSoup.h"
 #include "update/UpdaterLinux.h"
 
