@@ -34,6 +34,8 @@ public:
     virtual ~MainQueue() = default;
 
     // Runs `work` on a later turn of the loop, after what is running now.
+    // The one call a worker thread may make, to hand its result back (the
+    // GLib queue allows it; the virtual one is single-threaded by design).
     virtual void async(Work work) = 0;
     // Runs `work` once, `seconds` from now, unless the returned task is cancelled.
     virtual Task after(double seconds, Work work) = 0;
