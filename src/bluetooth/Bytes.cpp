@@ -3,13 +3,6 @@
 namespace orvane {
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // One pair of characters as a byte, or -1.
 int pairValue(char first, char second) {
     const int low = hexDigit(second);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "bluetooth/Peripheral.h"
+#include "core/Hex.h"
 
 namespace orvane {
 namespace {
@@ -18,13 +19,6 @@ constexpr std::array<std::pair<std::string_view, CharacteristicProperty>, 8> fla
     {"authenticated-signed-writes", CharacteristicProperty::authenticatedSignedWrites},
     {"extended-properties", CharacteristicProperty::extendedProperties},
 }};
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 

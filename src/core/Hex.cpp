@@ -10,4 +10,11 @@ std::string hex(std::span<const std::uint8_t> bytes) {
     }
     return out;
 }
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 }  // namespace orvane
