@@ -1,22 +1,13 @@
 #include "PageServer.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <utility>
 
 namespace orvane {
 
-PageServer::PageServer() : server_(adopt(soup_server_new(nullptr, nullptr))) {
-    soup_server_add_handler(server_.get(), nullptr, &PageServer::handle, this, nullptr);
-    GErrorPtr error;
-    GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
-    GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), 0));
-    if (!soup_server_listen(server_.get(), address.get(), SoupServerListenOptions(0), ErrorOut(error))) {
-        std::fprintf(stderr, "cannot listen on 127.0.0.1: %s\n", error->message);
-        std::abort();
-    }
-    GSList* uris = soup_server_get_uris(server_.get());
-    port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+PageServer::PageServer() {
+    ListeningServer listening = listenOnLoopback(&PageServer::handle, this);
+    server_ = std::move(listening.server);
+    port_ = listening.port;
 }
 
 std::string PageServer::url(const std::string& path, const std::string& host) const {

@@ -4,6 +4,8 @@
 
 #include <libsoup/soup.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -12,6 +14,30 @@
 #include "platform/GRef.h"
 
 namespace orvane {
+
+struct ListeningServer {
+    GPtr<SoupServer> server;
+    unsigned port = 0;
+};
+
+// A SoupServer that sends every request to `handler` and listens on a free
+// port of 127.0.0.1. Inline so that test libraries without the page server
+// can share it; a test cannot go on without it, so failing aborts.
+inline ListeningServer listenOnLoopback(SoupServerCallback handler, gpointer data) {
+    ListeningServer made{adopt(soup_server_new(nullptr, nullptr))};
+    soup_server_add_handler(made.server.get(), nullptr, handler, data, nullptr);
+    GErrorPtr error;
+    GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
+    GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), 0));
+    if (!soup_server_listen(made.server.get(), address.get(), SoupServerListenOptions(0), ErrorOut(error))) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.1: %s\n", error->message);
+        std::abort();
+    }
+    GSList* uris = soup_server_get_uris(made.server.get());
+    made.port = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    return made;
+}
 
 class PageServer {
 public:

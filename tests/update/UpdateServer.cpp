@@ -1,23 +1,16 @@
 #include "UpdateServer.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <utility>
+
+#include "PageServer.h"
 
 namespace orvane::testing {
 
-UpdateServer::UpdateServer() : server_(adopt(soup_server_new(nullptr, nullptr))) {
-    soup_server_add_handler(server_.get(), nullptr, &UpdateServer::handle, this, nullptr);
-    GErrorPtr error;
-    GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
-    GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), 0));
-    if (!soup_server_listen(server_.get(), address.get(), SoupServerListenOptions(0), ErrorOut(error))) {
-        std::fprintf(stderr, "cannot listen on 127.0.0.1: %s\n", error->message);
-        std::abort();
-    }
-    GSList* uris = soup_server_get_uris(server_.get());
-    port_ = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+UpdateServer::UpdateServer() {
+    ListeningServer listening = listenOnLoopback(&UpdateServer::handle, this);
+    server_ = std::move(listening.server);
+    port_ = listening.port;
 }
 
 UpdateServer::~UpdateServer() {
