@@ -55,7 +55,7 @@ struct World {
     std::int64_t lastReq = 0;
     std::int64_t replies = 0;
     bool failed = false;
-    ConnectionPtr plain = bus.connect();
+    GPtr<GDBusConnection> plain = bus.connect();
 
     World() {
         BluezOptions options;
@@ -146,7 +146,7 @@ BENCHMARK(BM_WriteWithResponseFloor)->Name("WriteWithResponse/floor")->UseRealTi
 
 // Frames the light has acted on so far (a small reply, unlike the write log).
 std::uint32_t framesAccepted(World& w) {
-    const VariantRef state = w.sim.controlOk("LightState").child(0);
+    const VariantPtr state = w.sim.controlOk("LightState").child(0);
     return g_variant_get_uint32(state.lookup("accepted").get());
 }
 

@@ -32,6 +32,40 @@ GPtr<T> retain(T* object) {
     return GPtr<T>(object);
 }
 
+// One owned reference to a GVariant. Copies share the value, which GVariant
+// never changes once built.
+class VariantPtr {
+public:
+    VariantPtr() = default;
+    // Takes over `owned` (transfer full), sinking a floating reference.
+    static VariantPtr adopt(GVariant* owned) { return VariantPtr(owned ? g_variant_take_ref(owned) : nullptr); }
+    // Adds a reference to a borrowed value (transfer none).
+    static VariantPtr retain(GVariant* borrowed) { return VariantPtr(borrowed ? g_variant_ref_sink(borrowed) : nullptr); }
+    VariantPtr(const VariantPtr& other) : v_(other.v_ ? g_variant_ref(other.v_) : nullptr) {}
+    VariantPtr(VariantPtr&& other) noexcept : v_(std::exchange(other.v_, nullptr)) {}
+    VariantPtr& operator=(VariantPtr other) noexcept {
+        std::swap(v_, other.v_);
+        return *this;
+    }
+    ~VariantPtr() {
+        if (v_) g_variant_unref(v_);
+    }
+    GVariant* get() const { return v_; }
+    explicit operator bool() const { return v_ != nullptr; }
+    // Child `index` of a tuple or container.
+    VariantPtr child(gsize index) const { return adopt(g_variant_get_child_value(v_, index)); }
+    // The value of `key` in an a{sv}; empty when absent.
+    VariantPtr lookup(const char* key) const { return adopt(g_variant_lookup_value(v_, key, nullptr)); }
+    // Equal when both are empty or both hold equal values.
+    bool operator==(const VariantPtr& other) const {
+        return v_ == other.v_ || (v_ && other.v_ && g_variant_equal(v_, other.v_));
+    }
+
+private:
+    explicit VariantPtr(GVariant* ref) : v_(ref) {}
+    GVariant* v_ = nullptr;
+};
+
 struct GFreeDeleter {
     void operator()(gpointer memory) const { g_free(memory); }
 };

@@ -131,9 +131,9 @@ TEST_F(BluezBridgeTest, ThePageDrivesTheLight) {
                         {"chr", full(Sim::LIGHT_REPLIES)}, {"data", powerReply}}) == 1;
     }));
 
-    const VariantRef light = sim.controlOk("LightState").child(0);
+    const VariantPtr light = sim.controlOk("LightState").child(0);
     EXPECT_TRUE(g_variant_get_boolean(light.lookup("power").get()));
-    const VariantRef first = light.lookup("segments").child(0);
+    const VariantPtr first = light.lookup("segments").child(0);
     guint8 r = 0, g = 0, b = 0, brightness = 0;
     guint16 kelvin = 0;
     g_variant_get(first.get(), "(yyyyq)", &r, &g, &b, &brightness, &kelvin);

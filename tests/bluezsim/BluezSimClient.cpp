@@ -13,7 +13,7 @@ PendingCall::PendingCall(GDBusConnection* c, const std::string& path, const char
             GError* error = nullptr;
             GVariant* value = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
             if (value) {
-                (*s)->result.value = VariantRef(value);
+                (*s)->result.value = VariantPtr::adopt(value);
             } else {
                 gchar* remote = g_dbus_error_get_remote_error(error);
                 (*s)->result.error = remote ? remote : "?";
@@ -32,14 +32,14 @@ const CallResult& PendingCall::result() {
     return state_->result;
 }
 
-VariantRef BluezSimTest::get(const std::string& path, const char* iface, const char* name) {
+VariantPtr BluezSimTest::get(const std::string& path, const char* iface, const char* name) {
     CallResult r = call(path, "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", iface, name));
     if (!r.ok()) return {};
-    VariantRef boxed = r.value.child(0);
-    return VariantRef(g_variant_get_variant(boxed.get()));
+    VariantPtr boxed = r.value.child(0);
+    return VariantPtr::adopt(g_variant_get_variant(boxed.get()));
 }
 
-VariantRef BluezSimTest::managedObjects() {
+VariantPtr BluezSimTest::managedObjects() {
     CallResult r = call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
     EXPECT_TRUE(r.ok()) << r.error << ": " << r.text;
     return r.value.child(0);
@@ -62,7 +62,7 @@ void BluezSimTest::connectLight() {
     CallResult r = call(light, "org.bluez.Device1", "Connect");
     ASSERT_TRUE(r.ok()) << r.error << ": " << r.text;
     ASSERT_TRUE(log.waitFor([&](const Signal& s) {
-        VariantRef v = s.changed("org.bluez.Device1", "ServicesResolved");
+        VariantPtr v = s.changed("org.bluez.Device1", "ServicesResolved");
         return s.path == light && v && g_variant_get_boolean(v.get());
     }));
 }
@@ -88,7 +88,7 @@ GVariant* bytesValue(const std::vector<std::uint8_t>& bytes) {
     return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1);
 }
 
-std::vector<std::uint8_t> bytesOf(const VariantRef& ay) {
+std::vector<std::uint8_t> bytesOf(const VariantPtr& ay) {
     gsize n = 0;
     auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(ay.get(), &n, 1));
     return std::vector<std::uint8_t>(data, data + n);

@@ -40,18 +40,18 @@ protected:
         return callAsync(client.get(), "org.bluez", path, iface, method, params);
     }
     // A property as Properties.Get returns it; empty when absent.
-    VariantRef get(const std::string& path, const char* iface, const char* name);
-    VariantRef managedObjects();
+    VariantPtr get(const std::string& path, const char* iface, const char* name);
+    VariantPtr managedObjects();
     // Discovery with a filter (DuplicateData, LE) until the device's object exists.
     void discover(const std::string& address, bool duplicates = true);
     // Discovers, connects and waits for ServicesResolved.
     void connectLight();
     CallResult writeLight(const std::vector<std::uint8_t>& frame, const char* type = "request");
-    VariantRef lightState() { return sim.controlOk("LightState").child(0); }
+    VariantPtr lightState() { return sim.controlOk("LightState").child(0); }
 
     PrivateBus bus;
     BluezSimProcess sim;
-    ConnectionPtr client = bus.connect();
+    GPtr<GDBusConnection> client = bus.connect();
     SignalLog log{client.get()};
     const std::string light = BluezSimProcess::devicePath(BluezSimProcess::LIGHT);
 };
@@ -59,6 +59,6 @@ protected:
 // A 20-byte light frame from its leading bytes, with the XOR checksum.
 std::vector<std::uint8_t> frame(std::initializer_list<std::uint8_t> head);
 GVariant* bytesValue(const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> bytesOf(const VariantRef& ay);
+std::vector<std::uint8_t> bytesOf(const VariantPtr& ay);
 
 }  // namespace orvane::test

@@ -13,14 +13,14 @@ constexpr const char* ADAPTER1 = "org.bluez.Adapter1";
 constexpr const char* DEVICE1 = "org.bluez.Device1";
 const std::string SERVICE = std::string(BluezSimProcess::devicePath(BluezSimProcess::LIGHT)) + "/service000e";
 
-bool isTrue(const VariantRef& v) { return v && g_variant_get_boolean(v.get()); }
-bool isFalse(const VariantRef& v) { return v && !g_variant_get_boolean(v.get()); }
+bool isTrue(const VariantPtr& v) { return v && g_variant_get_boolean(v.get()); }
+bool isFalse(const VariantPtr& v) { return v && !g_variant_get_boolean(v.get()); }
 
 TEST_F(BluezSimTest, ExportsThePoweredAdapterAndNoDeviceBeforeDiscovery) {
-    VariantRef objects = managedObjects();
-    VariantRef adapter = objects.lookup(BluezSimProcess::ADAPTER);
-    ASSERT_TRUE(adapter) << objects.print();
-    VariantRef props = adapter.lookup(ADAPTER1);
+    VariantPtr objects = managedObjects();
+    VariantPtr adapter = objects.lookup(BluezSimProcess::ADAPTER);
+    ASSERT_TRUE(adapter) << print(objects);
+    VariantPtr props = adapter.lookup(ADAPTER1);
     ASSERT_TRUE(props);
     EXPECT_STREQ(g_variant_get_string(props.lookup("Address").get(), nullptr), BluezSimProcess::ADAPTER_ADDRESS);
     EXPECT_TRUE(isTrue(props.lookup("Powered")));
@@ -28,7 +28,7 @@ TEST_F(BluezSimTest, ExportsThePoweredAdapterAndNoDeviceBeforeDiscovery) {
     // Interfaces a client must skip when it looks for the adapter.
     EXPECT_TRUE(adapter.lookup("org.freedesktop.DBus.Properties"));
     EXPECT_TRUE(adapter.lookup("org.bluez.GattManager1"));
-    EXPECT_EQ(g_variant_n_children(objects.get()), 2u) << objects.print();  // /org/bluez and hci0
+    EXPECT_EQ(g_variant_n_children(objects.get()), 2u) << print(objects);  // /org/bluez and hci0
     EXPECT_TRUE(isTrue(get(BluezSimProcess::ADAPTER, ADAPTER1, "Powered")));
 }
 
@@ -41,7 +41,7 @@ TEST_F(BluezSimTest, FilteredDiscoveryReportsEveryAdvertisementUntilStopped) {
     for (auto& s : log.all())
         if (SignalLog::added(light)(s)) added = &s;
     ASSERT_TRUE(added);
-    VariantRef props = added->args.child(1).lookup(DEVICE1);
+    VariantPtr props = added->args.child(1).lookup(DEVICE1);
     EXPECT_STREQ(g_variant_get_string(props.lookup("Name").get(), nullptr), BluezSimProcess::LIGHT_NAME);
     EXPECT_STREQ(g_variant_get_string(props.lookup("AddressType").get(), nullptr), "public");
     EXPECT_TRUE(props.lookup("RSSI"));
@@ -84,7 +84,7 @@ TEST_F(BluezSimTest, UnfilteredDiscoveryReportsOnlyDiscoverableDevicesAndLargeRs
 
 TEST_F(BluezSimTest, DiscoveryEndsWhenItsClientLeavesTheBus) {
     {
-        ConnectionPtr other = bus.connect();
+        GPtr<GDBusConnection> other = bus.connect();
         ASSERT_TRUE(callSync(other.get(), "org.bluez", BluezSimProcess::ADAPTER, ADAPTER1, "StartDiscovery").ok());
         ASSERT_TRUE(log.waitFor([](const Signal& s) { return isTrue(s.changed(ADAPTER1, "Discovering")); }));
         g_dbus_connection_close_sync(other.get(), nullptr, nullptr);
@@ -131,10 +131,10 @@ TEST_F(BluezSimTest, ConnectBringsTheLinkUpThenResolvesServicesThatOutliveTheLin
     EXPECT_LT(control, resolved);
     EXPECT_LT(resolved, log.all().size());
 
-    VariantRef chr = managedObjects().lookup(BluezSimProcess::lightControlPath().c_str()).lookup("org.bluez.GattCharacteristic1");
+    VariantPtr chr = managedObjects().lookup(BluezSimProcess::lightControlPath().c_str()).lookup("org.bluez.GattCharacteristic1");
     ASSERT_TRUE(chr);
     EXPECT_STREQ(g_variant_get_string(chr.lookup("UUID").get(), nullptr), BluezSimProcess::LIGHT_CONTROL);
-    EXPECT_EQ(VariantRef(chr.lookup("Flags")).print(), "['read', 'write-without-response', 'write']");
+    EXPECT_EQ(print(chr.lookup("Flags")), "['read', 'write-without-response', 'write']");
     EXPECT_STREQ(g_variant_get_string(chr.lookup("Service").get(), nullptr), SERVICE.c_str());
 
     log.clear();

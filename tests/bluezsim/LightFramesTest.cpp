@@ -23,9 +23,9 @@ class LightFrames : public BluezSimTest, public ::testing::WithParamInterface<Fr
 TEST_P(LightFrames, ChangeTheLightsState) {
     connectLight();
     ASSERT_TRUE(writeLight(GetParam().frame).ok());
-    VariantRef state = lightState();
-    EXPECT_EQ(state.lookup(GetParam().key).print(), GetParam().expected) << state.print();
-    EXPECT_EQ(state.lookup("accepted").print(), "uint32 1");
+    VariantPtr state = lightState();
+    EXPECT_EQ(print(state.lookup(GetParam().key)), GetParam().expected) << print(state);
+    EXPECT_EQ(print(state.lookup("accepted")), "uint32 1");
 }
 
 // Segments print as (r, g, b, brightness, kelvin).
@@ -60,10 +60,10 @@ TEST_F(BluezSimTest, FramesWithAWrongChecksumOrSizeAreIgnored) {
     bad[19] ^= 0x01;
     ASSERT_TRUE(writeLight(bad).ok());  // the write itself succeeds; the strip drops it
     ASSERT_TRUE(writeLight({0x33, 0x01, 0x01}).ok());
-    VariantRef state = lightState();
-    EXPECT_EQ(state.lookup("power").print(), "false");
-    EXPECT_EQ(state.lookup("ignored").print(), "uint32 2");
-    EXPECT_EQ(state.lookup("accepted").print(), "uint32 0");
+    VariantPtr state = lightState();
+    EXPECT_EQ(print(state.lookup("power")), "false");
+    EXPECT_EQ(print(state.lookup("ignored")), "uint32 2");
+    EXPECT_EQ(print(state.lookup("accepted")), "uint32 0");
 }
 
 TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
@@ -78,7 +78,7 @@ TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
 
     ASSERT_TRUE(call(replies, CHARACTERISTIC1, "StartNotify").ok());
     EXPECT_TRUE(log.waitFor([&](const Signal& s) {
-        VariantRef v = s.changed(CHARACTERISTIC1, "Notifying");
+        VariantPtr v = s.changed(CHARACTERISTIC1, "Notifying");
         return s.path == replies && v && g_variant_get_boolean(v.get());
     }));
     ASSERT_TRUE(writeLight(frame({0x33, 0x01, 0x01})).ok());
@@ -87,14 +87,14 @@ TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
     Bytes reply;
     for (auto& s : log.all())
         if (s.path == replies)
-            if (VariantRef v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
+            if (VariantPtr v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
     EXPECT_EQ(reply, frame({0xaa, 0x01, 0x01}));
 
     ASSERT_TRUE(writeLight(frame({0xaa, 0xa5, 0x05})).ok());  // segments 12..14
     ASSERT_TRUE(spinUntil([&] { return valueSignals() == 2; }));
     for (auto& s : log.all())
         if (s.path == replies)
-            if (VariantRef v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
+            if (VariantPtr v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
     EXPECT_EQ(reply, frame({0xaa, 0xa5, 0x05, 100, 0xff, 0xff, 0xff, 100, 0xff, 0xff, 0xff, 100, 0xff, 0xff, 0xff}));
 
     ASSERT_TRUE(call(replies, CHARACTERISTIC1, "StopNotify").ok());
@@ -151,7 +151,7 @@ TEST_F(BluezSimTest, WritesFailLikeBluezDoes) {
     CallResult notConnected = writeLight(frame({0x33, 0x01, 0x00}));
     EXPECT_EQ(notConnected.error, "org.bluez.Error.Failed");
     EXPECT_EQ(notConnected.text, "Not connected");
-    EXPECT_EQ(lightState().lookup("brightness").print(), "byte 0x1e");  // 30: the last one delivered
+    EXPECT_EQ(print(lightState().lookup("brightness")), "byte 0x1e");  // 30: the last one delivered
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ constexpr const char* ADAPTER1 = "org.bluez.Adapter1";
 constexpr const char* DEVICE1 = "org.bluez.Device1";
 constexpr const char* CHARACTERISTIC1 = "org.bluez.GattCharacteristic1";
 
-bool isTrue(const VariantRef& v) { return v && g_variant_get_boolean(v.get()); }
-bool isFalse(const VariantRef& v) { return v && !g_variant_get_boolean(v.get()); }
+bool isTrue(const VariantPtr& v) { return v && g_variant_get_boolean(v.get()); }
+bool isFalse(const VariantPtr& v) { return v && !g_variant_get_boolean(v.get()); }
 
 TEST_F(BluezSimTest, PoweringOffDropsLinksAndRefusesWorkUntilOnAgain) {
     connectLight();
@@ -60,7 +60,7 @@ TEST_F(BluezSimTest, AdapterRemovalTakesItsObjectsAndComesBackEmpty) {
 }
 
 TEST_F(BluezSimTest, ServiceStopsAndReturnsUnderTheSameName) {
-    ConnectionPtr watcher = bus.connect();
+    GPtr<GDBusConnection> watcher = bus.connect();
     auto owned = [&] {
         CallResult r = callSync(watcher.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                 "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", "org.bluez"));
@@ -102,7 +102,7 @@ TEST_F(BluezSimTest, AcquiredWriteTakesOneCommandPerDatagram) {
         g_variant_new_parsed("(@a{sv} {},)"), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &fds, nullptr,
         &error);
     ASSERT_TRUE(reply) << error->message;
-    VariantRef result(reply);
+    VariantPtr result = VariantPtr::adopt(reply);
     EXPECT_EQ(g_variant_get_uint16(result.child(1).get()), 23);
     const int fd = g_unix_fd_list_get(fds, 0, nullptr);
     g_object_unref(fds);
@@ -115,7 +115,7 @@ TEST_F(BluezSimTest, AcquiredWriteTakesOneCommandPerDatagram) {
         ASSERT_EQ(send(fd, f.data(), f.size(), 0), 20);
     }
     EXPECT_TRUE(spinUntil([&] { return sim.writes(BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL).size() == 3; }));
-    EXPECT_EQ(lightState().lookup("brightness").print(), "byte 0x1e");
+    EXPECT_EQ(print(lightState().lookup("brightness")), "byte 0x1e");
 
     close(fd);  // releases it
     EXPECT_TRUE(log.waitFor([](const Signal& s) { return isFalse(s.changed(CHARACTERISTIC1, "WriteAcquired")); }));
@@ -146,9 +146,9 @@ TEST_F(StoredSim, KnownDevicesKeepTheirPathsAcrossRestartsAndTheLightIsShown) {
         << sim.output();
 
     sim.start();
-    VariantRef objects = managedObjects();
-    VariantRef device = objects.lookup(light.c_str()).lookup(DEVICE1);
-    ASSERT_TRUE(device) << objects.print();
+    VariantPtr objects = managedObjects();
+    VariantPtr device = objects.lookup(light.c_str()).lookup(DEVICE1);
+    ASSERT_TRUE(device) << print(objects);
     EXPECT_FALSE(device.lookup("RSSI"));
     EXPECT_TRUE(isFalse(device.lookup("Paired")));
     EXPECT_TRUE(call(light, DEVICE1, "Connect").ok());

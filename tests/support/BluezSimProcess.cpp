@@ -58,7 +58,7 @@ void BluezSimProcess::start() {
     std::vector<const gchar*> argv{ORVANE_BLUEZ_SIM, "--bus", bus_.address().c_str(), "--no-colour"};
     for (auto& a : args_) argv.push_back(a.c_str());
     argv.push_back(nullptr);
-    GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE));
+    GPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE));
     // Appended, so that the output of every run stays readable.
     GError* error = nullptr;
     int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -112,7 +112,7 @@ CallResult BluezSimProcess::control(const std::string& method, GVariant* params)
                     method, params);
 }
 
-VariantRef BluezSimProcess::controlOk(const std::string& method, GVariant* params) {
+VariantPtr BluezSimProcess::controlOk(const std::string& method, GVariant* params) {
     CallResult r = control(method, params);
     if (!r.ok()) throw std::runtime_error("bluez-sim " + method + ": " + r.error + ": " + r.text);
     return r.value;
@@ -120,12 +120,12 @@ VariantRef BluezSimProcess::controlOk(const std::string& method, GVariant* param
 
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> BluezSimProcess::writes(
     const std::string& address, const std::string& uuid) {
-    VariantRef list = controlOk("Writes", g_variant_new("(ss)", address.c_str(), uuid.c_str())).child(0);
+    VariantPtr list = controlOk("Writes", g_variant_new("(ss)", address.c_str(), uuid.c_str())).child(0);
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> out;
     for (gsize i = 0; i < g_variant_n_children(list.get()); ++i) {
-        VariantRef w = list.child(i);
+        VariantPtr w = list.child(i);
         gsize n = 0;
-        VariantRef bytes = w.child(1);
+        VariantPtr bytes = w.child(1);
         auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(bytes.get(), &n, 1));
         out.emplace_back(g_variant_get_string(w.child(0).get(), nullptr),
                          std::vector<std::uint8_t>(data, data + n));

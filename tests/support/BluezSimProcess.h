@@ -54,7 +54,7 @@ public:
     // A call to its control interface (org.orvane.BluezSim at /org/orvane/sim).
     CallResult control(const std::string& method, GVariant* params = nullptr);
     // The same, throwing std::runtime_error when it fails.
-    VariantRef controlOk(const std::string& method, GVariant* params = nullptr);
+    VariantPtr controlOk(const std::string& method, GVariant* params = nullptr);
     // Every write the device received on a characteristic: (type, bytes) pairs.
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> writes(const std::string& address,
                                                                          const std::string& uuid);
@@ -63,8 +63,8 @@ private:
     const PrivateBus& bus_;
     std::vector<std::string> args_;
     std::string log_;
-    ConnectionPtr control_;
-    GObjectPtr<GSubprocess> process_;
+    GPtr<GDBusConnection> control_;
+    GPtr<GSubprocess> process_;
 };
 
 }  // namespace orvane::test

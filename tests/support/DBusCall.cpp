@@ -10,7 +10,7 @@ namespace {
 CallResult finish(GVariant* value, GError* error) {
     CallResult result;
     if (value) {
-        result.value = VariantRef(value);
+        result.value = VariantPtr::adopt(value);
         return result;
     }
     gchar* remote = g_dbus_error_get_remote_error(error);
@@ -24,15 +24,13 @@ CallResult finish(GVariant* value, GError* error) {
 
 }  // namespace
 
-std::string VariantRef::print() const {
-    if (!v_) return "(none)";
-    gchar* text = g_variant_print(v_, TRUE);
-    std::string s = text;
-    g_free(text);
-    return s;
+std::string print(const VariantPtr& value) {
+    if (!value) return "(none)";
+    GCharPtr text(g_variant_print(value.get(), TRUE));
+    return text.get();
 }
 
-ConnectionPtr connectTo(const std::string& address) {
+GPtr<GDBusConnection> connectTo(const std::string& address) {
     GError* error = nullptr;
     GDBusConnection* c = g_dbus_connection_new_for_address_sync(
         address.c_str(),
@@ -45,7 +43,7 @@ ConnectionPtr connectTo(const std::string& address) {
         throw std::runtime_error("cannot connect to " + address + ": " + message);
     }
     g_dbus_connection_set_exit_on_close(c, FALSE);
-    return ConnectionPtr(c);
+    return GPtr<GDBusConnection>(c);
 }
 
 CallResult callSync(GDBusConnection* connection, const std::string& destination,

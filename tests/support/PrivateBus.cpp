@@ -37,7 +37,7 @@ PrivateBus::PrivateBus(const std::string& policy) {
         throw std::runtime_error("cannot start dbus-daemon: " + message);
     }
     // The daemon prints its address once it listens.
-    GObjectPtr<GDataInputStream> out(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
+    GPtr<GDataInputStream> out(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
     gchar* line = g_data_input_stream_read_line(out.get(), nullptr, nullptr, &error);
     if (!line) {
         if (error) g_error_free(error);

@@ -23,10 +23,10 @@ public:
     // The bus's temporary folder, removed with it: room for logs and state files.
     const std::string& folder() const { return folder_; }
     // A new client connection to the bus.
-    ConnectionPtr connect() const { return connectTo(address_); }
+    GPtr<GDBusConnection> connect() const { return connectTo(address_); }
 
 private:
-    GObjectPtr<GSubprocess> daemon_;
+    GPtr<GSubprocess> daemon_;
     std::string folder_;
     std::string address_;
 };

@@ -7,7 +7,7 @@
 
 namespace orvane::test {
 
-VariantRef Signal::changed(const char* iface_, const char* property) const {
+VariantPtr Signal::changed(const char* iface_, const char* property) const {
     if (member != "PropertiesChanged") return {};
     if (std::strcmp(g_variant_get_string(args.child(0).get(), nullptr), iface_) != 0) return {};
     return args.child(1).lookup(property);
@@ -29,7 +29,7 @@ SignalLog::SignalLog(GDBusConnection* connection, const std::string& sender) : c
         [](GDBusConnection*, const gchar*, const gchar* path, const gchar* iface, const gchar* member,
            GVariant* args, gpointer data) {
             static_cast<SignalLog*>(data)->signals_.push_back(
-                Signal{path, iface, member, VariantRef(g_variant_ref(args))});
+                Signal{path, iface, member, VariantPtr::retain(args)});
         },
         this, nullptr);
     // The match rule reaches the bus with the next message; a round trip

@@ -14,10 +14,10 @@ struct Signal {
     std::string path;
     std::string iface;
     std::string member;
-    VariantRef args;
+    VariantPtr args;
     // For PropertiesChanged of `iface`: the new value of `property`, if it
     // is among the changed ones.
-    VariantRef changed(const char* iface, const char* property) const;
+    VariantPtr changed(const char* iface, const char* property) const;
     // For PropertiesChanged of `iface`: whether `property` was invalidated.
     bool invalidated(const char* iface, const char* property) const;
 };

@@ -88,7 +88,7 @@ void Adapter::plug(const std::string& name) {
         }
         if (prop == "Alias" || prop == "Discoverable" || prop == "Pairable" ||
             prop == "DiscoverableTimeout" || prop == "PairableTimeout") {
-            tree_.update(path_, ADAPTER, {{prop, Variant::ref(value)}});
+            tree_.update(path_, ADAPTER, {{prop, VariantPtr::retain(value)}});
             return {};
         }
         return {INVALID, INVALID_TEXT};
@@ -145,7 +145,7 @@ void Adapter::onCall(Call& call) {
     if (call.method == "SetDiscoveryFilter") return setDiscoveryFilter(call);
     if (call.method == "RemoveDevice") return removeDevice(call);
     if (call.method == "GetDiscoveryFilters") {
-        Variant keys = strings(std::vector<std::string>{"UUIDs", "RSSI", "Pathloss", "Transport",
+        VariantPtr keys = strings(std::vector<std::string>{"UUIDs", "RSSI", "Pathloss", "Transport",
                                                         "DuplicateData", "Discoverable", "Pattern"});
         return call.reply.ok(g_variant_new("(@as)", keys.get()));
     }
@@ -188,7 +188,7 @@ void Adapter::stopScanning() {
 }
 
 void Adapter::setDiscoveryFilter(Call& call) {
-    Variant dict = Variant::take(g_variant_get_child_value(call.params, 0));
+    VariantPtr dict = VariantPtr::adopt(g_variant_get_child_value(call.params, 0));
     if (g_variant_n_children(dict.get()) == 0) {
         filters_.erase(call.sender);  // an empty filter removes the client's filter
         return call.reply.ok();
@@ -200,7 +200,7 @@ void Adapter::setDiscoveryFilter(Call& call) {
     const gchar* key;
     GVariant* raw;
     while (g_variant_iter_next(&iter, "{&sv}", &key, &raw)) {
-        Variant value = Variant::take(raw);
+        VariantPtr value = VariantPtr::adopt(raw);
         const std::string k = key;
         auto is = [&](const char* type) { return g_variant_is_of_type(value.get(), G_VARIANT_TYPE(type)); };
         bool ok = true;

@@ -12,11 +12,11 @@ constexpr const char* UNKNOWN = "org.orvane.BluezSim.Error.Unknown";
 constexpr const char* INVALID = "org.orvane.BluezSim.Error.Invalid";
 
 std::string arg(GVariant* params, gsize index) {
-    Variant v = Variant::take(g_variant_get_child_value(params, index));
+    VariantPtr v = VariantPtr::adopt(g_variant_get_child_value(params, index));
     return g_variant_get_string(v.get(), nullptr);
 }
 
-Variant lightState(const LightState& s) {
+VariantPtr lightState(const LightState& s) {
     GVariantBuilder segments;
     g_variant_builder_init(&segments, G_VARIANT_TYPE("a(yyyyq)"));
     for (auto& seg : s.segments)
@@ -33,7 +33,7 @@ Variant lightState(const LightState& s) {
     g_variant_builder_add(&b, "{sv}", "ignored", g_variant_new_uint32(s.ignored));
     g_variant_builder_add(&b, "{sv}", "keepalives", g_variant_new_uint32(s.keepAlives));
     g_variant_builder_add(&b, "{sv}", "uploads", g_variant_new_uint32(s.uploads));
-    return Variant::take(g_variant_builder_end(&b));
+    return VariantPtr::adopt(g_variant_builder_end(&b));
 }
 
 }  // namespace
@@ -85,7 +85,7 @@ void Control::onCall(Call& call) {
     }
     if (m == "LightState") {
         auto* light = dynamic_cast<LightStrip*>(adapter.device(LIGHT_ADDRESS)->peripheral());
-        Variant state = lightState(light->state());
+        VariantPtr state = lightState(light->state());
         return call.reply.ok(g_variant_new("(@a{sv})", state.get()));
     }
 
@@ -118,7 +118,7 @@ void Control::onCall(Call& call) {
         if (!device->failNext(arg(p, 1), operation, Failure{arg(p, 3), arg(p, 4)}))
             return call.reply.fail(UNKNOWN, "No characteristic " + arg(p, 1));
     } else if (m == "Notify") {
-        Variant value = Variant::take(g_variant_get_child_value(p, 2));
+        VariantPtr value = VariantPtr::adopt(g_variant_get_child_value(p, 2));
         if (!device->notify(arg(p, 1), bytesOf(value.get())))
             return call.reply.fail(UNKNOWN, "No characteristic " + arg(p, 1));
     } else if (m == "Writes") {

@@ -34,8 +34,8 @@ std::string shortToFull(const char* id) {
     return std::string("0000") + id + "-0000-1000-8000-00805f9b34fb";
 }
 
-Variant option(GVariant* options, const char* key) {
-    return Variant::take(g_variant_lookup_value(options, key, nullptr));
+VariantPtr option(GVariant* options, const char* key) {
+    return VariantPtr::adopt(g_variant_lookup_value(options, key, nullptr));
 }
 
 }  // namespace
@@ -149,14 +149,14 @@ void Device::report(bool filtered, bool duplicates) {
     }
     if (model_.txPower && !tree.get(p, DEVICE, "TxPower")) changes["TxPower"] = int16(*model_.txPower);
     if (!model_.manufacturerData.empty()) {
-        Variant md = manufacturerData(model_.manufacturerData);
+        VariantPtr md = manufacturerData(model_.manufacturerData);
         if (duplicates || !(tree.get(p, DEVICE, "ManufacturerData") == md)) changes["ManufacturerData"] = md;
     }
     if (!model_.serviceData.empty()) {
-        Variant sd = serviceData(model_.serviceData);
+        VariantPtr sd = serviceData(model_.serviceData);
         if (duplicates || !(tree.get(p, DEVICE, "ServiceData") == sd)) changes["ServiceData"] = sd;
     }
-    Variant uuids = strings(uuids_);
+    VariantPtr uuids = strings(uuids_);
     if (!(tree.get(p, DEVICE, "UUIDs") == uuids)) changes["UUIDs"] = uuids;
     if (!model_.name.empty() && !tree.get(p, DEVICE, "Name")) {
         changes["Name"] = text(model_.name);
@@ -435,17 +435,17 @@ void Device::write(Characteristic& c, Call& call) {
     if (!linked_) return call.reply.fail(FAILED, "Not connected");
     if (c.acquiredFd >= 0) return call.reply.fail("org.bluez.Error.NotPermitted", "Write acquired");
     if (c.writing) return call.reply.fail("org.bluez.Error.InProgress", "In Progress");
-    Variant value = Variant::take(g_variant_get_child_value(call.params, 0));
-    Variant options = Variant::take(g_variant_get_child_value(call.params, 1));
+    VariantPtr value = VariantPtr::adopt(g_variant_get_child_value(call.params, 0));
+    VariantPtr options = VariantPtr::adopt(g_variant_get_child_value(call.params, 1));
     std::string type;
-    if (Variant t = option(options.get(), "type")) {
+    if (VariantPtr t = option(options.get(), "type")) {
         if (!g_variant_is_of_type(t.get(), G_VARIANT_TYPE_STRING))
             return call.reply.fail("org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
         type = g_variant_get_string(t.get(), nullptr);
         if (type != "request" && type != "command" && type != "reliable")
             return call.reply.fail("org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
     }
-    if (Variant offset = option(options.get(), "offset"))
+    if (VariantPtr offset = option(options.get(), "offset"))
         if (!g_variant_is_of_type(offset.get(), G_VARIANT_TYPE_UINT16) || g_variant_get_uint16(offset.get()))
             return call.reply.fail("org.bluez.Error.InvalidArguments", "Invalid offset");
     // Without a type BlueZ prefers a command when the characteristic allows one.

@@ -2,6 +2,8 @@
 // Owning handles for the GLib objects the simulator keeps, so that no path
 // can forget an unref and no callback outlives the object it calls into.
 
+#include "platform/GRef.h"
+
 #include <gio/gio.h>
 
 #include <functional>
@@ -12,57 +14,11 @@
 
 namespace bluezsim {
 
-// One reference to a GVariant. `take` owns what it is given (a floating
-// value is sunk); `ref` adds a reference to a borrowed one.
-class Variant {
-public:
-    Variant() = default;
-    static Variant take(GVariant* v) { return Variant(v ? g_variant_take_ref(v) : nullptr); }
-    static Variant ref(GVariant* v) { return Variant(v ? g_variant_ref(v) : nullptr); }
-    Variant(const Variant& o) : v_(o.v_ ? g_variant_ref(o.v_) : nullptr) {}
-    Variant(Variant&& o) noexcept : v_(std::exchange(o.v_, nullptr)) {}
-    Variant& operator=(Variant o) noexcept {
-        std::swap(v_, o.v_);
-        return *this;
-    }
-    ~Variant() {
-        if (v_) g_variant_unref(v_);
-    }
-    GVariant* get() const { return v_; }
-    explicit operator bool() const { return v_ != nullptr; }
-    bool operator==(const Variant& o) const {
-        return v_ == o.v_ || (v_ && o.v_ && g_variant_equal(v_, o.v_));
-    }
-
-private:
-    explicit Variant(GVariant* v) : v_(v) {}
-    GVariant* v_ = nullptr;
-};
-
-template <typename T>
-struct ObjectUnref {
-    void operator()(T* p) const { g_object_unref(p); }
-};
-// A GObject we hold one reference to (adopted from a transfer-full return).
-template <typename T>
-using Object = std::unique_ptr<T, ObjectUnref<T>>;
-
-struct ErrorFree {
-    void operator()(GError* e) const { g_error_free(e); }
-};
-using Error = std::unique_ptr<GError, ErrorFree>;
-
-// Fills an Error from a GError** out-parameter: call(&out.slot).
-class ErrorOut {
-public:
-    explicit ErrorOut(Error& target) : target_(target) {}
-    ~ErrorOut() { target_.reset(raw_); }
-    operator GError**() { return &raw_; }
-
-private:
-    Error& target_;
-    GError* raw_ = nullptr;
-};
+// The owning handles are the application's own (header-only, GLib only).
+using orvane::ErrorOut;
+using orvane::GErrorPtr;
+using orvane::GPtr;
+using orvane::VariantPtr;
 
 // Timeouts owned by one object: each runs once, and whatever has not run when
 // the owner goes away is removed with it. Declare it as the owner's last

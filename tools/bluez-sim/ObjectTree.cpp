@@ -41,7 +41,7 @@ void Reply::okWithFd(GVariant* value, int fd) {
         close(fd);
         return;
     }
-    Object<GUnixFDList> fds(g_unix_fd_list_new_from_array(&fd, 1));  // takes the fd
+    GPtr<GUnixFDList> fds(g_unix_fd_list_new_from_array(&fd, 1));  // takes the fd
     g_dbus_method_invocation_return_value_with_unix_fd_list(std::exchange(invocation_, nullptr),
                                                             value, fds.get());
 }
@@ -60,7 +60,7 @@ ObjectTree::ObjectTree(GDBusConnection* connection) : connection_(connection) {
     manager->path = "/";
     manager->iface.name = OBJECT_MANAGER;
     manager->iface.methods = [this](Call& call) { managedObjects(call); };
-    Error error;
+    GErrorPtr error;
     managerId_ = g_dbus_connection_register_object(connection_, "/", interfaceInfo(OBJECT_MANAGER),
                                                    vtable(), manager.get(), nullptr,
                                                    ErrorOut(error));
@@ -85,7 +85,7 @@ void ObjectTree::add(const std::string& path, std::vector<Interface> interfaces,
         reg->tree = this;
         reg->path = path;
         reg->iface = std::move(iface);
-        Error error;
+        GErrorPtr error;
         reg->id = g_dbus_connection_register_object(connection_, path.c_str(),
                                                     interfaceInfo(reg->iface.name.c_str()),
                                                     vtable(), reg.get(), nullptr, ErrorOut(error));
@@ -140,12 +140,12 @@ void ObjectTree::update(const std::string& path, const std::string& iface, Props
          g_variant_new("(sa{sv}as)", iface.c_str(), &values, &gone));
 }
 
-Variant ObjectTree::get(const std::string& path, const std::string& iface,
+VariantPtr ObjectTree::get(const std::string& path, const std::string& iface,
                         const std::string& name) const {
     Registration* reg = find(path, iface);
     if (!reg) return {};
     auto it = reg->iface.props.find(name);
-    return it == reg->iface.props.end() ? Variant() : it->second;
+    return it == reg->iface.props.end() ? VariantPtr() : it->second;
 }
 
 void ObjectTree::emit(const std::string& path, const char* iface, const char* member,

@@ -14,7 +14,7 @@
 
 namespace bluezsim {
 
-using Props = std::map<std::string, Variant>;
+using Props = std::map<std::string, VariantPtr>;
 
 // The answer to one method call, owed exactly once. A call dropped without
 // an answer is answered with an error so that the caller never hangs.
@@ -76,8 +76,8 @@ public:
     // `invalidated`, which are removed from the object.
     void update(const std::string& path, const std::string& iface, Props changed,
                 const std::vector<std::string>& invalidated = {});
-    // The stored value, or an empty Variant.
-    Variant get(const std::string& path, const std::string& iface, const std::string& name) const;
+    // The stored value, or an empty VariantPtr.
+    VariantPtr get(const std::string& path, const std::string& iface, const std::string& name) const;
 
     GDBusConnection* connection() const { return connection_; }
     void emit(const std::string& path, const char* iface, const char* member, GVariant* args);

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     std::optional<Settings> settings = parseSettings(argc, argv, status);
     if (!settings) return status;
 
-    Error error;
+    GErrorPtr error;
     std::string address = settings->bus;
     if (address.empty()) {
         gchar* system = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, ErrorOut(error));
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         address = system;
         g_free(system);
     }
-    Object<GDBusConnection> connection(g_dbus_connection_new_for_address_sync(
+    GPtr<GDBusConnection> connection(g_dbus_connection_new_for_address_sync(
         address.c_str(),
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
