@@ -192,7 +192,8 @@ void MainWindow::installBridge() {
     };
     routes_.log = [](const std::string& line) { logLine(line); };
     routes_.bluetooth = [weak](const nlohmann::json& message) {
-        if (auto window = weak.lock()) window->bluetooth_->handle(message);
+        auto window = weak.lock();
+        if (window && window->bluetooth_) window->bluetooth_->handle(message);
     };
     bluetooth_->send = [weak](const nlohmann::json& message) {
         if (auto window = weak.lock()) window->deliver(message);
@@ -210,6 +211,11 @@ void MainWindow::installBridge() {
     routes_.update = [weak] {
         if (auto window = weak.lock()) window->updater_->start();
     };
+}
+
+void MainWindow::shutdown() {
+    loadDeadline_.cancel();
+    bluetooth_.reset();
 }
 
 void MainWindow::received(JSCValue* value) {

@@ -55,6 +55,12 @@ public:
     // +1 zooms in one level, -1 out, 0 back to the normal size.
     void zoom(int step);
 
+    // The app is ending: the Bluetooth backend goes now, while the loop can
+    // still carry its last calls, so that no link outlives the app (a light
+    // stays bound to a central that never let go of it). Page messages for
+    // Bluetooth are dropped from here on.
+    void shutdown();
+
     // Queues one message for the page; batches go out once per loop turn.
     void deliver(nlohmann::json message);
 
@@ -66,7 +72,7 @@ public:
     const MainWindowSettings& settings() const { return settings_; }
     // The web view's current address, parsed; nothing before the first load.
     std::optional<Url> currentAddress() const;
-    Bluetooth& bluetooth() { return *bluetooth_; }
+    Bluetooth* bluetooth() { return bluetooth_.get(); }
     Updater& updater() { return *updater_; }
 
 private:

@@ -29,6 +29,11 @@ void MainQueueGlib::async(Work work) {
                     destroyPending);
 }
 
+MainQueueGlib& processMainQueue() {
+    static auto* queue = new MainQueueGlib;  // deliberately never deleted
+    return *queue;
+}
+
 Task MainQueueGlib::after(double seconds, Work work) {
     auto cancelled = std::make_shared<bool>(false);
     const double ms = std::isfinite(seconds) && seconds > 0 ? std::ceil(seconds * 1000.0) : 0.0;

@@ -16,4 +16,8 @@ public:
     }
 };
 
+// The product's queue. It is never destroyed, so that a worker thread that
+// finishes while the app is ending can still post its result safely.
+MainQueueGlib& processMainQueue();
+
 }  // namespace orvane

@@ -16,6 +16,20 @@ void AppDelegate::activated() {
     launch();
 }
 
+void AppDelegate::shutdown() {
+    if (!main_) return;
+    main_->shutdown();
+    // Run what the teardown queued (the Bluetooth backend's Disconnect and
+    // StopDiscovery, its bus flush) until the loop has been quiet for a
+    // moment, and never longer than a second.
+    const gint64 end = g_get_monotonic_time() + G_USEC_PER_SEC;
+    gint64 quietSince = g_get_monotonic_time();
+    while (g_get_monotonic_time() < end && g_get_monotonic_time() - quietSince < G_USEC_PER_SEC / 10) {
+        if (g_main_context_iteration(nullptr, FALSE)) quietSince = g_get_monotonic_time();
+        else g_usleep(2000);
+    }
+}
+
 void AppDelegate::installActions() {
     // Quit goes through the window's normal close, so its frame is saved.
     GSimpleAction* quit = g_simple_action_new("quit", nullptr);

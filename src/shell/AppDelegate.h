@@ -21,6 +21,9 @@ public:
     // First activation: the launch sequence. Later ones (a second launch of
     // the app) show the window again.
     void activated();
+    // The loop has stopped: let go of Bluetooth and give its last calls a
+    // moment to reach the stack.
+    void shutdown();
     const std::shared_ptr<MainWindow>& main() const { return main_; }
 
 private:
@@ -28,7 +31,7 @@ private:
     void installActions();
 
     GtkApplication* app_;  // the process entry owns it and outlives this object
-    MainQueueGlib queue_;
+    MainQueueGlib& queue_ = processMainQueue();
     std::shared_ptr<MainWindow> main_;
 };
 

@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
                          static_cast<orvane::AppDelegate*>(self)->activated();
                      }),
                      &delegate);
+    g_signal_connect(app.get(), "shutdown", G_CALLBACK(+[](GApplication*, gpointer self) {
+                         static_cast<orvane::AppDelegate*>(self)->shutdown();
+                     }),
+                     &delegate);
     // The app takes no arguments: a relaunch may pass some, and they must not
     // be taken as files to open.
     char* args[] = {argv[0], nullptr};
