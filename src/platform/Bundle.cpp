@@ -22,7 +22,14 @@ std::string takeMalloced(char* text) {
     return out;
 }
 
-nlohmann::json toJson(plist_t node) {
+// An Info.plist is a few hundred bytes and two levels deep. The updater reads
+// the one of a downloaded bundle before its signature is checked, so a
+// hostile file must not cost memory or stack.
+constexpr std::uintmax_t kMaxPropertyListBytes = 1 << 20;
+constexpr int kMaxPropertyListDepth = 32;
+
+nlohmann::json toJson(plist_t node, int depth = 0) {
+    if (depth > kMaxPropertyListDepth) return nullptr;
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         uint8_t value = 0;
@@ -47,7 +54,7 @@ nlohmann::json toJson(plist_t node) {
     case PLIST_ARRAY: {
         auto array = nlohmann::json::array();
         for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            array.push_back(toJson(plist_array_get_item(node, i)));
+            array.push_back(toJson(plist_array_get_item(node, i), depth + 1));
         return array;
     }
     case PLIST_DICT: {
@@ -59,7 +66,7 @@ nlohmann::json toJson(plist_t node) {
             plist_t value = nullptr;
             plist_dict_next_item(node, iter, &key, &value);
             if (!key) break;
-            object[takeMalloced(key)] = value ? toJson(value) : nlohmann::json();
+            object[takeMalloced(key)] = value ? toJson(value, depth + 1) : nlohmann::json();
         }
         std::free(iter);
         return object;
@@ -82,6 +89,9 @@ std::optional<std::string> readFile(const std::filesystem::path& file) {
 }
 
 nlohmann::json readPropertyList(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (error || size > kMaxPropertyListBytes) return nlohmann::json::object();
     const auto bytes = readFile(file);
     if (!bytes || bytes->size() > UINT32_MAX) return nlohmann::json::object();
     plist_t raw = nullptr;

@@ -126,7 +126,13 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
     if (!found) return Problem(kUnpackFailed);
     const fs::path newBundle = staging / "new" / *found;
 
-    // 7-9. This application, in the announced version.
+    // Signed with the key this application trusts. Checked before anything in
+    // the download is parsed: until then its Info.plist is a stranger's file,
+    // and a hostile property list can crash the parser.
+    if (run((settings.helpers / "codesign").string(), {"--verify", "--deep", "--strict", newBundle.string()}) != 0)
+        return Problem(kSignatureBroken);
+
+    // This application, in the announced version.
     const auto info = readPropertyList(newBundle / "Contents" / "Info.plist");
     const Problem notOurs("The download isn’t Orvane " + version + ".");
     const auto identifier = info.find("CFBundleIdentifier");
@@ -135,10 +141,6 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
     const auto shortVersion = info.find("CFBundleShortVersionString");
     if (shortVersion == info.end() || !shortVersion->is_string() || shortVersion->get<std::string>() != version)
         return notOurs;
-
-    // 10. Signed with the key this application trusts.
-    if (run((settings.helpers / "codesign").string(), {"--verify", "--deep", "--strict", newBundle.string()}) != 0)
-        return Problem(kSignatureBroken);
 
     // What was checked must be what is moved: the staging folder is still the
     // one made above, and the new bundle is a folder, not a link put there since.

@@ -59,6 +59,23 @@ TEST_F(PlatformTest, ResourcesThatAreMissingOrNotUtf8ReadAsEmpty) {
     EXPECT_EQ(bundle.info(), nlohmann::json::object());
 }
 
+TEST_F(PlatformTest, HostilePropertyListsCostNeitherStackNorMemory) {
+    // Deep nesting: read, with what lies too deep left out.
+    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleName</key><string>X</string>"
+                       "<key>deep</key>";
+    for (int i = 0; i < 20000; ++i) deep += "<array>";
+    for (int i = 0; i < 20000; ++i) deep += "</array>";
+    deep += "</dict></plist>";
+    write(dir / "Deep.app/Contents/Info.plist", deep);
+    const auto info = Bundle(dir / "Deep.app").info();
+    EXPECT_TRUE(info.empty() || info["CFBundleName"] == "X");
+    // Oversized: not read at all.
+    write(dir / "Big.app/Contents/Info.plist",
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>" + std::string(2 << 20, 'x') +
+              "</string></dict></plist>");
+    EXPECT_EQ(Bundle(dir / "Big.app").info(), nlohmann::json::object());
+}
+
 TEST_F(PlatformTest, UserDefaultsReadStringsAndBooleans) {
     write(dir / "defaults.ini", "[defaults]\npageURL=http://127.0.0.1:9/\ninspectable=true\nbroken=maybe\n");
     const auto defaults = UserDefaults::load(dir / "defaults.ini");
