@@ -83,7 +83,10 @@ std::optional<WindowFrame> loadWindowFrame(const std::string& name,
         return std::nullopt;
     }
     frame.maximized = g_key_file_get_boolean(keys.get(), name.c_str(), "maximized", nullptr);
-    if (frame.width <= 0 || frame.height <= 0) return std::nullopt;
+    // Beyond any screen, the file is damaged: the window opens at its default.
+    constexpr int kLargest = 16384;
+    if (frame.width <= 0 || frame.height <= 0 || frame.width > kLargest || frame.height > kLargest)
+        return std::nullopt;
     return frame;
 }
 

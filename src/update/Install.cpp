@@ -168,7 +168,11 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
             return platformError(bundle.string() + " can’t be moved aside", errno);
         if (rename(unpacked.get(), found->c_str(), parent.get(), bundleName.c_str(), 0) != 0) {
             const int moveError = errno;
-            rename(stage.get(), "old.app", parent.get(), bundleName.c_str(), 0);
+            if (rename(stage.get(), "old.app", parent.get(), bundleName.c_str(), 0) != 0)
+                // Say where the application is now, or nobody will find it.
+                return platformError("The new version can’t be moved to " + bundle.string() +
+                                         ", and the old one is left at " + (staging / "old.app").string(),
+                                     moveError);
             return platformError("The new version can’t be moved to " + bundle.string(), moveError);
         }
     }

@@ -42,7 +42,9 @@ std::optional<ManifestOffer> readManifest(std::string_view body, std::string_vie
 }
 
 bool validArchiveName(std::string_view file) {
-    return !file.empty() && std::all_of(file.begin(), file.end(), [](char c) {
+    // "." and ".." would name the downloads folder or the page's own.
+    if (file.find_first_not_of('.') == std::string_view::npos) return false;
+    return std::all_of(file.begin(), file.end(), [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
                c == '_' || c == '-';
     });

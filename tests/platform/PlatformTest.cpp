@@ -99,8 +99,10 @@ TEST_F(PlatformTest, WindowFrameRoundTripsKeepsOtherGroupsAndIgnoresNonsense) {
     EXPECT_TRUE(frame->maximized);
     std::ifstream in(file);
     EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find("keep=1"), std::string::npos);
-    write(file, "[Main]\nwidth=-5\nheight=abc\n");
-    EXPECT_EQ(loadWindowFrame("Main", file), std::nullopt);
+    for (const char* damaged : {"[Main]\nwidth=-5\nheight=abc\n", "[Main]\nwidth=2000000000\nheight=700\n"}) {
+        write(file, damaged);
+        EXPECT_EQ(loadWindowFrame("Main", file), std::nullopt) << damaged;
+    }
 }
 
 }  // namespace

@@ -311,6 +311,23 @@ TEST_F(InstallTest, SecondMoveFailingPutsTheOldBundleBackByteForByte) {
     EXPECT_TRUE(fs::exists(staging() / "new/Orvane.app"));
 }
 
+TEST_F(InstallTest, AFailedRollBackSaysWhereTheOldBundleIs) {
+    // The second move fails, and so does every move after it.
+    auto second = failing(2, EIO);
+    auto moves = std::make_shared<int>(0);
+    settings.rename = [second, moves](int a, const char* b, int c, const char* d, unsigned f) {
+        if (!(f & RENAME_EXCHANGE) && ++*moves > 2) {
+            errno = EIO;
+            return -1;
+        }
+        return second(a, b, c, d, f);
+    };
+    const auto result = installItems(signedBundle("Orvane.app/"));
+    EXPECT_EQ(problem(result), "The new version can’t be moved to " + running.string() + ", and the old one is left at " +
+                                   (staging() / "old.app").string() + " (Input/output error).");
+    EXPECT_EQ(snapshot(staging() / "old.app"), before) << "the old bundle is whole where the message says";
+}
+
 TEST_F(InstallTest, FirstMoveFailingChangesNothing) {
     settings.rename = failing(1, EACCES);
     const auto result = installItems(signedBundle("Orvane.app/"));
