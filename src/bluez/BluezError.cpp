@@ -12,7 +12,6 @@ constexpr std::array<std::pair<std::string_view, Kind>, 20> kinds = {{
     {"org.freedesktop.DBus.Error.AccessDenied", Kind::accessDenied},
     {"org.freedesktop.DBus.Error.AuthFailed", Kind::accessDenied},
     {"org.freedesktop.DBus.Error.InteractiveAuthorizationRequired", Kind::accessDenied},
-    {"org.bluez.Error.NotAuthorized", Kind::accessDenied},
     {"org.freedesktop.DBus.Error.ServiceUnknown", Kind::serviceGone},
     {"org.freedesktop.DBus.Error.NameHasNoOwner", Kind::serviceGone},
     {"org.freedesktop.DBus.Error.Disconnected", Kind::serviceGone},
@@ -24,6 +23,8 @@ constexpr std::array<std::pair<std::string_view, Kind>, 20> kinds = {{
     {"org.bluez.Error.NotReady", Kind::notReady},
     {"org.bluez.Error.NotConnected", Kind::notConnected},
     {"org.bluez.Error.NotPermitted", Kind::notPermitted},
+    // An ATT error of one characteristic, not the bus refusing us.
+    {"org.bluez.Error.NotAuthorized", Kind::notPermitted},
     {"org.bluez.Error.NotSupported", Kind::notSupported},
     {"org.bluez.Error.InvalidArguments", Kind::invalidArguments},
     {"org.freedesktop.DBus.Error.InvalidArgs", Kind::invalidArguments},

@@ -48,8 +48,12 @@ TEST(BluezError, TranslatesNamesAndStripsTheDBusPrefix) {
          "GDBus.Error:org.freedesktop.DBus.Error.AccessDenied: Rejected send message, 2 matched rules; "
          "type=\"method_call\"",
          K::accessDenied, "Rejected send message, 2 matched rules; type=\"method_call\""},
-        {"bluez authorisation", "org.bluez.Error.NotAuthorized", "GDBus.Error:org.bluez.Error.NotAuthorized: Not Authorized",
-         K::accessDenied, "Not Authorized"},
+        {"interactive authorisation", "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired",
+         "GDBus.Error:org.freedesktop.DBus.Error.InteractiveAuthorizationRequired: Interactive authorization required",
+         K::accessDenied, "Interactive authorization required"},
+        // BlueZ's NotAuthorized is an ATT error of one characteristic.
+        {"att authorisation", "org.bluez.Error.NotAuthorized", "GDBus.Error:org.bluez.Error.NotAuthorized: Not Authorized",
+         K::notPermitted, "Not Authorized"},
         {"no bluetoothd", "org.freedesktop.DBus.Error.ServiceUnknown",
          "GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown: The name org.bluez was not provided by any .service files",
          K::serviceGone, "The name org.bluez was not provided by any .service files"},

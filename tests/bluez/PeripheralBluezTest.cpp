@@ -80,6 +80,30 @@ TEST_F(PeripheralBluezTest, WritesWithResponseAreConfirmedInCallOrder) {
     }
 }
 
+TEST_F(PeripheralBluezTest, NotAuthorizedFailsThatRequestAloneAndKeepsTheLinkAndTheState) {
+    const auto light = connected(Sim::LIGHT);
+    discoverAll(light);
+    const auto control = characteristic(light, Sim::LIGHT_CONTROL);
+    const auto replies = characteristic(light, Sim::LIGHT_REPLIES);
+    // An ATT error of the characteristic, not the bus refusing us.
+    for (const auto& [uuid, operation] : {std::pair{Sim::LIGHT_CONTROL, "write"}, std::pair{Sim::LIGHT_REPLIES, "notify"}})
+        sim.controlOk("FailNext", g_variant_new("(sssss)", Sim::LIGHT, uuid, operation, "org.bluez.Error.NotAuthorized",
+                                                "Not Authorized"));
+    call([&] { light->writeValue({0xaa, 0x01}, control, WriteType::withResponse); });
+    call([&] { light->setNotifyValue(true, replies); });
+    ASSERT_TRUE(waitForEvent("write 2B11 Not Authorized"));
+    ASSERT_TRUE(waitForEvent("notify 2B10 Not Authorized"));
+
+    call([&] { light->writeValue({0xaa, 0x02}, control, WriteType::withResponse); });
+    call([&] { light->setNotifyValue(true, replies); });
+    ASSERT_TRUE(waitForEvent("write 2B11 ok"));
+    ASSERT_TRUE(waitForEvent("notify 2B10 ok"));
+    EXPECT_EQ(recorder->states, (std::vector<ManagerState>{ManagerState::poweredOn}));
+    EXPECT_EQ(light->state(), PeripheralState::connected);
+    EXPECT_EQ(recorder->count("connect"), 1u);
+    for (const auto& line : recorder->events) EXPECT_FALSE(line.starts_with("disconnect")) << line;
+}
+
 TEST_F(PeripheralBluezTest, WritesWithoutResponseArriveInOrderUnderFlowControl) {
     const auto light = connected(Sim::LIGHT);
     discoverAll(light);
