@@ -302,6 +302,7 @@ void CentralBluez::advertised(const std::string& path, GVariant* changed) {
         bool report = false;
         for (const char* key : {"RSSI", "Name", "UUIDs", "ManufacturerData", "ServiceData", "TxPower"})
             report = report || VariantPtr::adopt(g_variant_lookup_value(changed, key, nullptr));
+        if (!report) return;  // Connected, Paired, Trusted…: nothing was heard
     } else if (!rssi) {
         return;  // an object BlueZ remembered, not something it heard
     }

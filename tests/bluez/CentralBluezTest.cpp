@@ -128,6 +128,28 @@ TEST_F(CentralBluezTest, WithoutDuplicatesEachDeviceIsReportedOncePerScan) {
     for (const auto& [id, seen] : recorder->seen) EXPECT_EQ(seen.reports, 1) << id.text();
 }
 
+TEST_F(CentralBluezTest, ChangesOfLinkAndTrustAreNotAdvertisements) {
+    // The beacon comes into range at the end: its first report follows every change before it.
+    sim.controlOk("SetAdvertising", g_variant_new("(sb)", Sim::BEACON, FALSE));
+    const auto light = connected(Sim::LIGHT);
+    ASSERT_TRUE(light);
+    // Out of range: whatever is reported of the light from now on is not something it sent.
+    sim.controlOk("SetAdvertising", g_variant_new("(sb)", Sim::LIGHT, FALSE));
+    recorder->seen.clear();
+    call([&] { central->scanForPeripherals({.allowDuplicates = true}); });
+    ASSERT_TRUE(waitFor([&] { return recorder->seen.contains(idOf(Sim::SENSOR)); }));
+
+    call([&] { central->cancelPeripheralConnection(light); });
+    ASSERT_TRUE(waitFor([&] { return light->state() == PeripheralState::disconnected; }));
+    auto probe = bus.connect();
+    ASSERT_TRUE(callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::LIGHT), "org.freedesktop.DBus.Properties",
+                         "Set", g_variant_new("(ssv)", "org.bluez.Device1", "Trusted", g_variant_new_boolean(TRUE)))
+                    .ok());
+    sim.controlOk("SetAdvertising", g_variant_new("(sb)", Sim::BEACON, TRUE));
+    ASSERT_TRUE(waitFor([&] { return recorder->seen.contains(idOf(Sim::BEACON)); }));
+    EXPECT_FALSE(recorder->seen.contains(idOf(Sim::LIGHT)));
+}
+
 TEST_F(CentralBluezTest, ConnectsAndCancelsWithOneCallbackEach) {
     const auto light = connected(Sim::LIGHT);
     ASSERT_TRUE(light);
