@@ -25,15 +25,18 @@ BluezError errorOf(const GError* error) {
     return bluezError("", error->message);
 }
 
-void callBluez(GDBusConnection* connection, const char* path, const char* iface, const char* method,
-               GVariant* params, GCancellable* cancellable, CallDone done, int timeoutMs) {
+namespace {
+
+void call(GDBusConnection* connection, const char* path, const char* iface, const char* method, GVariant* params,
+          const GVariantType* replyType, GCancellable* cancellable, CallDone done, int timeoutMs) {
     if (!done) {
         g_dbus_connection_call(connection, bluezName, path, iface, method, params, nullptr,
                                G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, nullptr, nullptr);
         return;
     }
+    // With a reply type, GDBus turns a reply of another type into an error.
     g_dbus_connection_call(
-        connection, bluezName, path, iface, method, params, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+        connection, bluezName, path, iface, method, params, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
         timeoutMs, cancellable,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             const std::unique_ptr<Context> context(static_cast<Context*>(data));
@@ -49,6 +52,18 @@ void callBluez(GDBusConnection* connection, const char* path, const char* iface,
             context->done(reply);
         },
         new Context{std::move(done), retain(cancellable)});
+}
+
+}  // namespace
+
+void callBluez(GDBusConnection* connection, const char* path, const char* iface, const char* method,
+               GVariant* params, GCancellable* cancellable, CallDone done, int timeoutMs) {
+    call(connection, path, iface, method, params, nullptr, cancellable, std::move(done), timeoutMs);
+}
+
+void listBluezObjects(GDBusConnection* connection, GCancellable* cancellable, CallDone done) {
+    call(connection, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr,
+         G_VARIANT_TYPE("(a{oa{sa{sv}}})"), cancellable, std::move(done), -1);
 }
 
 }  // namespace orvane

@@ -165,19 +165,18 @@ void CentralBluez::fetch() {
     fetching_ = true;
     const auto number = ++fetchNumber_;
     settle();
-    callBluez(connection_.get(), "/", objectManagerInterface, "GetManagedObjects", nullptr, cancellable_.get(),
-              [weak = Weak(self_), number](CallReply& reply) {
-                  const auto self = weak.lock();
-                  if (!self || self->fetchNumber_ != number) return;
-                  self->fetching_ = false;
-                  if (reply.error) {
-                      if (reply.error->kind == BluezErrorKind::serviceGone) return;  // the name watch will say
-                      if (reply.error->kind == BluezErrorKind::accessDenied) self->unauthorized_ = true;
-                      else self->listFailed_ = true;  // BlueZ that cannot list its objects is of no use
-                      return self->settle();
-                  }
-                  self->fetched(reply.value.child(0).get());
-              });
+    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(self_), number](CallReply& reply) {
+        const auto self = weak.lock();
+        if (!self || self->fetchNumber_ != number) return;
+        self->fetching_ = false;
+        if (reply.error) {
+            if (reply.error->kind == BluezErrorKind::serviceGone) return;  // the name watch will say
+            if (reply.error->kind == BluezErrorKind::accessDenied) self->unauthorized_ = true;
+            else self->listFailed_ = true;  // BlueZ that cannot list its objects is of no use
+            return self->settle();
+        }
+        self->fetched(reply.value.child(0).get());
+    });
 }
 
 void CentralBluez::fetched(GVariant* managed) {
@@ -191,32 +190,32 @@ void CentralBluez::fetched(GVariant* managed) {
 
 void CentralBluez::refetch(const std::string& devicePath) {
     if (!connection_ || fetching_) return;
-    callBluez(connection_.get(), "/", objectManagerInterface, "GetManagedObjects", nullptr, cancellable_.get(),
-              [weak = Weak(self_), devicePath, number = fetchNumber_](CallReply& reply) {
-                  const auto self = weak.lock();
-                  if (!self || reply.error || self->fetchNumber_ != number) return;
-                  // Signals that came before this reply are older than it, so
-                  // objects it lists and the copy lacks are simply missing.
-                  BluezObjects fresh;
-                  fresh.reset(reply.value.child(0).get());
-                  const auto peripheral = self->owningPeripheral(devicePath);
-                  for (const char* iface : {serviceInterface, characteristicInterface})
-                      for (const std::string& path : fresh.withInterface(iface)) {
-                          if (!under(path, devicePath) || self->objects_.has(path, iface)) continue;
-                          // Copied property by property through a{sv} of this interface.
-                          GVariantBuilder props;
-                          g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
-                          for (const char* name : {"UUID", "Device", "Service", "Flags", "Primary"})
-                              if (GVariant* value = fresh.get(path, iface, name))
-                                  g_variant_builder_add(&props, "{sv}", name, value);
-                          GVariantBuilder entry;
-                          g_variant_builder_init(&entry, G_VARIANT_TYPE("a{sa{sv}}"));
-                          g_variant_builder_add(&entry, "{s@a{sv}}", iface, g_variant_builder_end(&props));
-                          const VariantPtr added = VariantPtr::adopt(g_variant_builder_end(&entry));
-                          self->objects_.add(path, added.get());
-                          if (peripheral) peripheral->gattAdded(path);
-                      }
-              });
+    const auto number = fetchNumber_;
+    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(self_), devicePath, number](CallReply& reply) {
+        const auto self = weak.lock();
+        if (!self || reply.error || self->fetchNumber_ != number) return;
+        // Signals that came before this reply are older than it, so
+        // objects it lists and the copy lacks are simply missing.
+        BluezObjects fresh;
+        fresh.reset(reply.value.child(0).get());
+        const auto peripheral = self->owningPeripheral(devicePath);
+        for (const char* iface : {serviceInterface, characteristicInterface})
+            for (const std::string& path : fresh.withInterface(iface)) {
+                if (!under(path, devicePath) || self->objects_.has(path, iface)) continue;
+                // Copied property by property through a{sv} of this interface.
+                GVariantBuilder props;
+                g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
+                for (const char* name : {"UUID", "Device", "Service", "Flags", "Primary"})
+                    if (GVariant* value = fresh.get(path, iface, name))
+                        g_variant_builder_add(&props, "{sv}", name, value);
+                GVariantBuilder entry;
+                g_variant_builder_init(&entry, G_VARIANT_TYPE("a{sa{sv}}"));
+                g_variant_builder_add(&entry, "{s@a{sv}}", iface, g_variant_builder_end(&props));
+                const VariantPtr added = VariantPtr::adopt(g_variant_builder_end(&entry));
+                self->objects_.add(path, added.get());
+                if (peripheral) peripheral->gattAdded(path);
+            }
+    });
 }
 
 void CentralBluez::onSignal(const char* path, const char* iface, const char* member, GVariant* params) {

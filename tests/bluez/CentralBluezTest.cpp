@@ -71,6 +71,38 @@ TEST_F(CentralBluezTest, NoBluezIsUnsupportedUntilItAppears) {
     EXPECT_EQ(recorder->states, (std::vector<S>{S::unsupported, S::poweredOn}));
 }
 
+TEST_F(CentralBluezTest, AnObjectListingOfAnotherTypeIsUnsupported) {
+    // Whatever owns org.bluez may answer in any shape; this owner lists a string.
+    sim.stop();
+    const auto impostor = bus.connect();
+    const std::unique_ptr<GDBusNodeInfo, decltype(&g_dbus_node_info_unref)> node(
+        g_dbus_node_info_new_for_xml(R"(<node><interface name="org.freedesktop.DBus.ObjectManager">
+            <method name="GetManagedObjects"><arg type="s" direction="out"/></method>
+            </interface></node>)", nullptr),
+        g_dbus_node_info_unref);
+    ASSERT_TRUE(node);
+    int calls = 0;
+    GDBusInterfaceVTable vtable{};
+    vtable.method_call = [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                            GDBusMethodInvocation* invocation, gpointer data) {
+        ++*static_cast<int*>(data);
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", "not a listing"));
+    };
+    const guint registration = g_dbus_connection_register_object(impostor.get(), "/", node->interfaces[0], &vtable,
+                                                                 &calls, nullptr, nullptr);
+    ASSERT_NE(registration, 0u);
+    const CallResult owned = callSync(impostor.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                      "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", "org.bluez", 0u));
+    ASSERT_TRUE(owned.ok());
+
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::unsupported));
+    EXPECT_GE(calls, 1);
+    EXPECT_EQ(recorder->states, (std::vector<S>{S::unsupported}));
+    central.reset();
+    g_dbus_connection_unregister_object(impostor.get(), registration);
+}
+
 TEST_F(CentralBluezTest, ScanningReportsEveryAdvertisementWithNameUuidsAndRssi) {
     makeCentral();
     ASSERT_TRUE(waitForState(S::poweredOn));
