@@ -86,7 +86,8 @@ TEST_F(PeripheralBluezTest, NotAuthorizedFailsThatRequestAloneAndKeepsTheLinkAnd
     const auto control = characteristic(light, Sim::LIGHT_CONTROL);
     const auto replies = characteristic(light, Sim::LIGHT_REPLIES);
     // An ATT error of the characteristic, not the bus refusing us.
-    for (const auto& [uuid, operation] : {std::pair{Sim::LIGHT_CONTROL, "write"}, std::pair{Sim::LIGHT_REPLIES, "notify"}})
+    for (const auto& [uuid, operation] :
+         {std::pair{Sim::LIGHT_CONTROL, "write"}, std::pair{Sim::LIGHT_REPLIES, "notify"}})
         sim.controlOk("FailNext", g_variant_new("(sssss)", Sim::LIGHT, uuid, operation, "org.bluez.Error.NotAuthorized",
                                                 "Not Authorized"));
     call([&] { light->writeValue({0xaa, 0x01}, control, WriteType::withResponse); });
