@@ -15,7 +15,7 @@
 #include "MainQueueVirtual.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "bluetooth/Bluetooth.h"
+#include "Bluetooth.h"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include "BluezSimProcess.h"
 #include "PrivateBus.h"
 #include "Spin.h"
-#include "bluetooth/Bluetooth.h"
-#include "bluetooth/Bytes.h"
-#include "bluez/CentralBluez.h"
-#include "platform/MainQueueGlib.h"
+#include "Bluetooth.h"
+#include "Bytes.h"
+#include "CentralBluez.h"
+#include "MainQueueGlib.h"
 
 namespace {
 

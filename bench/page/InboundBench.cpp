@@ -1,7 +1,7 @@
 // Cost of one page message in the core: origin check, JSON parse, routing.
 #include <benchmark/benchmark.h>
 
-#include "page/PageBridge.h"
+#include "PageBridge.h"
 
 namespace {
 

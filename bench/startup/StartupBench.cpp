@@ -18,7 +18,7 @@
 #include "PageServer.h"
 #include "Spin.h"
 #include "Xvfb.h"
-#include "platform/GRef.h"
+#include "GRef.h"
 
 namespace fs = std::filesystem;
 using namespace orvane;

@@ -6,7 +6,7 @@
 // SHA-256 side reads the file the tool reads. At the end the ratios are
 // printed (stock time / our time; 1.0 means as fast, the target is >= 0.9).
 
-#include "update/Sha256.h"
+#include "Sha256.h"
 
 #include <archive.h>
 #include <archive_entry.h>

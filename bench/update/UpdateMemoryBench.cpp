@@ -29,12 +29,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/GRef.h"
-#include "platform/MainQueueGlib.h"
-#include "update/Sha256.h"
-#include "update/Install.h"
-#include "update/Updater.h"
-#include "update/UpdaterLinux.h"
+#include "GRef.h"
+#include "MainQueueGlib.h"
+#include "Sha256.h"
+#include "Install.h"
+#include "Updater.h"
+#include "UpdaterLinux.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "bluetooth/AdapterWords.h"
+#include "AdapterWords.h"
 
 namespace orvane {
 

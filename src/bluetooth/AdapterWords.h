@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "bluetooth/Central.h"
+#include "Central.h"
 
 namespace orvane {
 

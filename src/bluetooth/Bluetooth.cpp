@@ -1,12 +1,12 @@
 // The bridge's core: dispatch, replies, "hello", scan control and the adapter
 // state with its deferred actions.
 
-#include "bluetooth/Bluetooth.h"
+#include "Bluetooth.h"
 
 #include <utility>
 
-#include "bluetooth/AdapterWords.h"
-#include "bluetooth/MessageFields.h"
+#include "AdapterWords.h"
+#include "MessageFields.h"
 
 namespace orvane {
 

@@ -23,9 +23,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bluetooth/Central.h"
-#include "bluetooth/Peripheral.h"
-#include "core/MainQueue.h"
+#include "Central.h"
+#include "Peripheral.h"
+#include "MainQueue.h"
 
 namespace orvane {
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "bluetooth/AdapterWords.h"
-#include "bluetooth/Bluetooth.h"
+#include "AdapterWords.h"
+#include "Bluetooth.h"
 
 namespace orvane {
 

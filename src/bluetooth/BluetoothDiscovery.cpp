@@ -4,8 +4,8 @@
 #include <array>
 #include <utility>
 
-#include "bluetooth/Bluetooth.h"
-#include "bluetooth/MessageFields.h"
+#include "Bluetooth.h"
+#include "MessageFields.h"
 
 namespace orvane {
 

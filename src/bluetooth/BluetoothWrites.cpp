@@ -1,7 +1,7 @@
 // Characteristic writes, notification changes and value events.
 
-#include "bluetooth/Bluetooth.h"
-#include "bluetooth/MessageFields.h"
+#include "Bluetooth.h"
+#include "MessageFields.h"
 
 namespace orvane {
 

@@ -1,4 +1,4 @@
-#include "bluetooth/Bytes.h"
+#include "Bytes.h"
 
 namespace orvane {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Hex.h"
+#include "Hex.h"
 
 namespace orvane {
 

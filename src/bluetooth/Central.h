@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/BluetoothError.h"
-#include "bluetooth/GattUuid.h"
-#include "bluetooth/Peripheral.h"
-#include "bluetooth/Uuid.h"
+#include "BluetoothError.h"
+#include "GattUuid.h"
+#include "Peripheral.h"
+#include "Uuid.h"
 
 namespace orvane {
 

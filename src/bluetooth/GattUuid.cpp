@@ -1,4 +1,4 @@
-#include "bluetooth/GattUuid.h"
+#include "GattUuid.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "bluetooth/MessageFields.h"
+#include "MessageFields.h"
 
 #include <cmath>
 #include <limits>

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/BluetoothError.h"
-#include "bluetooth/Bytes.h"
-#include "bluetooth/GattUuid.h"
-#include "bluetooth/Uuid.h"
+#include "BluetoothError.h"
+#include "Bytes.h"
+#include "GattUuid.h"
+#include "Uuid.h"
 
 namespace orvane {
 

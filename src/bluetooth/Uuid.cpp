@@ -1,6 +1,6 @@
-#include "bluetooth/Uuid.h"
+#include "Uuid.h"
 
-#include "core/Hex.h"
+#include "Hex.h"
 
 namespace orvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/AppValues.h"
+#include "AppValues.h"
 
 #include <cstdlib>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Url.h"
+#include "Url.h"
 
 namespace orvane {
 

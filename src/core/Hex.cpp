@@ -1,4 +1,4 @@
-#include "core/Hex.h"
+#include "Hex.h"
 
 namespace orvane {
 std::string hex(std::span<const std::uint8_t> bytes) {

@@ -1,4 +1,4 @@
-#include "core/Site.h"
+#include "Site.h"
 
 #include <algorithm>
 #include <array>

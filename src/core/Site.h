@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "core/Url.h"
+#include "Url.h"
 
 namespace orvane {
 

@@ -1,4 +1,4 @@
-#include "page/PageBridge.h"
+#include "PageBridge.h"
 
 namespace orvane {
 namespace {

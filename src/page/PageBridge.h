@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Url.h"
+#include "Url.h"
 
 namespace orvane {
 

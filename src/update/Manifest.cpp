@@ -1,4 +1,4 @@
-#include "update/Manifest.h"
+#include "Manifest.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,11 +1,11 @@
-#include "update/Updater.h"
+#include "Updater.h"
 
 #include <algorithm>
 
-#include "update/Manifest.h"
-#include "update/Sha256.h"
-#include "update/UpdateTexts.h"
-#include "update/Version.h"
+#include "Manifest.h"
+#include "Sha256.h"
+#include "UpdateTexts.h"
+#include "Version.h"
 
 namespace orvane {
 namespace {

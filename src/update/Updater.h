@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/MainQueue.h"
-#include "core/Url.h"
-#include "update/UpdaterParts.h"
+#include "MainQueue.h"
+#include "Url.h"
+#include "UpdaterParts.h"
 
 namespace orvane {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <variant>
 
-#include "core/Url.h"
-#include "update/Problem.h"
-#include "update/RelaunchTask.h"
+#include "Url.h"
+#include "Problem.h"
+#include "RelaunchTask.h"
 
 namespace orvane {
 

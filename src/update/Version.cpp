@@ -1,4 +1,4 @@
-#include "update/Version.h"
+#include "Version.h"
 
 #include <algorithm>
 #include <charconv>

@@ -11,12 +11,12 @@
 #include "MainQueueVirtual.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "bluetooth/AdapterWords.h"
-#include "bluetooth/Bluetooth.h"
-#include "bluetooth/Bytes.h"
-#include "bluetooth/GattUuid.h"
-#include "bluetooth/MessageFields.h"
-#include "bluetooth/Uuid.h"
+#include "AdapterWords.h"
+#include "Bluetooth.h"
+#include "Bytes.h"
+#include "GattUuid.h"
+#include "MessageFields.h"
+#include "Uuid.h"
 
 namespace orvane {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "bluetooth/Central.h"
+#include "Central.h"
 
 namespace orvane {
 

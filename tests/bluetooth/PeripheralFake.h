@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/Peripheral.h"
+#include "Peripheral.h"
 
 namespace orvane {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/Central.h"
-#include "core/MainQueue.h"
+#include "Central.h"
+#include "MainQueue.h"
 
 namespace orvane {
 

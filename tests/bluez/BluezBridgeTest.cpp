@@ -5,8 +5,8 @@
 
 #include "BluezTesting.h"
 #include "MainQueueVirtual.h"
-#include "bluetooth/Bluetooth.h"
-#include "bluetooth/Bytes.h"
+#include "Bluetooth.h"
+#include "Bytes.h"
 
 namespace orvane::test {
 namespace {

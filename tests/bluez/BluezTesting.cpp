@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "bluetooth/Bytes.h"
-#include "bluez/DeviceIdentifier.h"
+#include "Bytes.h"
+#include "DeviceIdentifier.h"
 
 namespace orvane::test {
 

@@ -15,8 +15,8 @@
 #include "BluezSimProcess.h"
 #include "PrivateBus.h"
 #include "Spin.h"
-#include "bluez/CentralBluez.h"
-#include "platform/MainQueueGlib.h"
+#include "CentralBluez.h"
+#include "MainQueueGlib.h"
 
 namespace orvane::test {
 

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "bluetooth/Peripheral.h"
-#include "bluez/BluezError.h"
-#include "bluez/DeviceIdentifier.h"
-#include "bluez/GattValues.h"
+#include "Peripheral.h"
+#include "BluezError.h"
+#include "DeviceIdentifier.h"
+#include "GattValues.h"
 
 namespace orvane {
 namespace {

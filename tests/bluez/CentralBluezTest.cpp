@@ -9,7 +9,7 @@
 
 #include "BluezTesting.h"
 #include "SignalLog.h"
-#include "bluez/DeviceIdentifier.h"
+#include "DeviceIdentifier.h"
 
 namespace orvane::test {
 namespace {

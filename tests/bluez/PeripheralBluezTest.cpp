@@ -2,7 +2,7 @@
 // response, and notifications.
 
 #include "BluezTesting.h"
-#include "bluetooth/Bytes.h"
+#include "Bytes.h"
 
 namespace orvane::test {
 namespace {

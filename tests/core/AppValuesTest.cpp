@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "CaseName.h"
-#include "core/AppValues.h"
+#include "AppValues.h"
 
 namespace orvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "CaseName.h"
-#include "page/PageBridge.h"
+#include "PageBridge.h"
 
 namespace orvane {
 namespace {

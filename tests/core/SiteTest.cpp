@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "CaseName.h"
-#include "core/Site.h"
+#include "Site.h"
 
 namespace orvane {
 namespace {

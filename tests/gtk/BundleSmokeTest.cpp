@@ -11,7 +11,7 @@
 #include "PageServer.h"
 #include "Spin.h"
 #include "Xvfb.h"
-#include "platform/GRef.h"
+#include "GRef.h"
 
 namespace orvane {
 namespace {

@@ -9,8 +9,8 @@
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
-#include "page/MainWindow.h"
-#include "platform/MainQueueGlib.h"
+#include "MainWindow.h"
+#include "MainQueueGlib.h"
 
 namespace orvane {
 namespace {

@@ -17,9 +17,9 @@
 #include "ToolTesting.h"
 #include "UpdateServer.h"
 #include "Xvfb.h"
-#include "platform/GRef.h"
-#include "update/Sha256.h"
-#include "update/Install.h"
+#include "GRef.h"
+#include "Sha256.h"
+#include "Install.h"
 
 namespace orvane {
 namespace {

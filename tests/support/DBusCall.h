@@ -3,7 +3,7 @@
 // printing values, a blocking call that keeps the error name, and a way to let
 // the main loop run until something has happened.
 
-#include "platform/GRef.h"
+#include "GRef.h"
 
 #include <gio/gio.h>
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <utility>
 
-#include "core/MainQueue.h"
+#include "MainQueue.h"
 
 namespace orvane {
 

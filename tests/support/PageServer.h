@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/GRef.h"
+#include "GRef.h"
 
 namespace orvane {
 

@@ -1,7 +1,7 @@
 #include "WebProbe.h"
 
 #include "Spin.h"
-#include "platform/GRef.h"
+#include "GRef.h"
 
 namespace orvane {
 

@@ -2,8 +2,8 @@
 // minisign tool, then damaged line by line, and CodeResources texts.
 
 #include "ToolTesting.h"
-#include "update/CodeResources.h"
-#include "update/Minisign.h"
+#include "CodeResources.h"
+#include "Minisign.h"
 
 #include <gtest/gtest.h>
 

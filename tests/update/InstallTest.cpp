@@ -16,9 +16,9 @@
 #include "SignedBundles.h"
 #include "Spin.h"
 #include "ToolTesting.h"
-#include "update/Sha256.h"
-#include "update/Install.h"
-#include "update/Processes.h"
+#include "Sha256.h"
+#include "Install.h"
+#include "Processes.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/GRef.h"
+#include "GRef.h"
 
 namespace orvane::testing {
 

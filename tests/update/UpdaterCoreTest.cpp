@@ -7,10 +7,10 @@
 #include "CaseName.h"
 #include "MainQueueVirtual.h"
 #include "UpdaterFakes.h"
-#include "update/Sha256.h"
-#include "update/Manifest.h"
-#include "update/UpdateTexts.h"
-#include "update/Version.h"
+#include "Sha256.h"
+#include "Manifest.h"
+#include "UpdateTexts.h"
+#include "Version.h"
 
 namespace orvane::testing {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "update/Updater.h"
+#include "Updater.h"
 
 namespace orvane::testing {
 

@@ -8,10 +8,10 @@
 #include "Spin.h"
 #include "UpdateServer.h"
 #include "UpdaterFakes.h"
-#include "platform/MainQueueGlib.h"
-#include "update/Sha256.h"
-#include "update/ManifestSourceSoup.h"
-#include "update/UpdaterLinux.h"
+#include "MainQueueGlib.h"
+#include "Sha256.h"
+#include "ManifestSourceSoup.h"
+#include "UpdaterLinux.h"
 
 namespace orvane::testing {
 namespace {

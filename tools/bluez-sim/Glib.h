@@ -2,7 +2,7 @@
 // Owning handles for the GLib objects the simulator keeps, so that no path
 // can forget an unref and no callback outlives the object it calls into.
 
-#include "platform/GRef.h"
+#include "GRef.h"
 
 #include <gio/gio.h>
 

@@ -10,10 +10,10 @@
 // tool sign it, so the secret key may be password protected.
 // Exit status: 0 success, 1 failure, 2 wrong arguments.
 
-#include "update/BundleScan.h"
-#include "update/CodeResources.h"
-#include "update/Minisign.h"
-#include "update/UniqueFd.h"
+#include "BundleScan.h"
+#include "CodeResources.h"
+#include "Minisign.h"
+#include "UniqueFd.h"
 
 #include <fcntl.h>
 #include <spawn.h>

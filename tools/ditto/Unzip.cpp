@@ -1,6 +1,6 @@
 #include "Unzip.h"
 #include "ZipDirectory.h"
-#include "update/UniqueFd.h"
+#include "UniqueFd.h"
 
 #include <archive.h>
 #include <archive_entry.h>

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Bundle.h"
-#include "platform/GRef.h"
+#include "Bundle.h"
+#include "GRef.h"
 
 namespace fs = std::filesystem;
 using namespace orvane;

@@ -1,0 +1,67 @@
+#include "AppDelegate.h"
+
+#include "CentralBluez.h"
+#include "KeyFile.h"
+#include "AppInfo.h"
+
+namespace orvane {
+
+AppDelegate::AppDelegate(GtkApplication* app) : app_(app) {}
+
+void AppDelegate::activated() {
+    if (main_) {
+        main_->show();
+        return;
+    }
+    launch();
+}
+
+void AppDelegate::shutdown() {
+    if (!main_) return;
+    main_->shutdown();
+    // Run what the teardown queued (the Bluetooth backend's Disconnect and
+    // StopDiscovery, its bus flush) until the loop has been quiet for a
+    // moment, and never longer than a second.
+    const gint64 end = g_get_monotonic_time() + G_USEC_PER_SEC;
+    gint64 quietSince = g_get_monotonic_time();
+    while (g_get_monotonic_time() < end && g_get_monotonic_time() - quietSince < G_USEC_PER_SEC / 10) {
+        if (g_main_context_iteration(nullptr, FALSE)) quietSince = g_get_monotonic_time();
+        else g_usleep(2000);
+    }
+}
+
+void AppDelegate::installActions() {
+    // Quit goes through the window's normal close, so its frame is saved.
+    GSimpleAction* quit = g_simple_action_new("quit", nullptr);
+    g_signal_connect(quit, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer app) {
+                         if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(app)))
+                             gtk_window_close(window);
+                         else
+                             g_application_quit(G_APPLICATION(app));
+                     }),
+                     app_);
+    g_action_map_add_action(G_ACTION_MAP(app_), G_ACTION(quit));
+    g_object_unref(quit);
+    const char* quitKeys[] = {"<Control>q", nullptr};
+    gtk_application_set_accels_for_action(app_, "app.quit", quitKeys);
+}
+
+void AppDelegate::launch() {
+    installActions();
+
+    MainWindowSettings settings;
+    settings.pageUrl = PAGE_URL();
+    settings.version = VERSION();
+    settings.inspectable = UserDefaults::load().boolean("inspectable");
+    settings.bundle = runningBundle();
+    settings.updateBundle = runningBundle();
+    settings.windowState = userStateDir() / "window.ini";
+    settings.makeCentral = makeCentralBluez(queue_);
+    main_ = MainWindow::create(queue_, std::move(settings));
+    gtk_application_add_window(app_, main_->window());
+    GApplication* app = G_APPLICATION(app_);
+    main_->closed = [app] { g_application_quit(app); };
+    main_->show();
+}
+
+}  // namespace orvane

@@ -1,0 +1,38 @@
+#pragma once
+// The application: single instance, the launch sequence, and the end of the
+// process when the window closes.
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "MainWindow.h"
+#include "GRef.h"
+#include "MainQueueGlib.h"
+
+namespace orvane {
+
+class AppDelegate {
+public:
+    explicit AppDelegate(GtkApplication* app);
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // First activation: the launch sequence. Later ones (a second launch of
+    // the app) show the window again.
+    void activated();
+    // The loop has stopped: let go of Bluetooth and give its last calls a
+    // moment to reach the stack.
+    void shutdown();
+    const std::shared_ptr<MainWindow>& main() const { return main_; }
+
+private:
+    void launch();
+    void installActions();
+
+    GtkApplication* app_;  // the process entry owns it and outlives this object
+    MainQueueGlib& queue_ = processMainQueue();
+    std::shared_ptr<MainWindow> main_;
+};
+
+}  // namespace orvane

@@ -1,0 +1,307 @@
+#include "MainWindow.h"
+
+#include <array>
+
+#include "AppValues.h"
+#include "Site.h"
+#include "KeyFile.h"
+#include "Log.h"
+#include "UpdaterLinux.h"
+
+namespace orvane {
+namespace {
+
+constexpr const char* kPlatform = "linux";
+constexpr const char* kFrameName = "Main";
+
+// WebKit's own throttling is what slows a hidden page down here: a light
+// driven by timers must not slow down when the window is covered.
+constexpr std::array<const char*, 3> kThrottlingFeatures = {
+    "HiddenPageDOMTimerThrottling",
+    "HiddenPageDOMTimerThrottlingAutoIncreases",
+    "PageVisibilityBasedProcessSuppression",
+};
+
+void switchOffThrottling(WebKitSettings* settings) {
+    WebKitFeatureList* features = webkit_settings_get_all_features();
+    for (const char* wanted : kThrottlingFeatures) {
+        for (gsize i = 0; i < webkit_feature_list_get_length(features); ++i) {
+            WebKitFeature* feature = webkit_feature_list_get(features, i);
+            if (g_strcmp0(webkit_feature_get_identifier(feature), wanted) == 0)
+                webkit_settings_set_feature_enabled(settings, feature, FALSE);
+        }
+    }
+    webkit_feature_list_unref(features);
+}
+
+void styleWindow(GtkWindow* window) {
+    // The window's colour shows through the transparent web view until the
+    // page paints, so a dark page never flashes white.
+    static GtkCssProvider* provider = [] {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css, "window.orvane-main { background-color: rgb(22, 25, 32); }", -1);
+        gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(css),
+                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        return css;
+    }();
+    (void)provider;
+    gtk_widget_add_css_class(GTK_WIDGET(window), "orvane-main");
+}
+
+using WeakWindow = std::weak_ptr<MainWindow>;
+
+// Only this script world has the message handler, so no page script, in any
+// frame, can post to it. The relay passes on what the page's bridge script
+// sends, with the origin of the document it came from.
+constexpr const char* kRelayWorld = "orvane";
+constexpr const char* kHandler = "orvane";
+constexpr const char* kRelayScript = R"((() => {
+  "use strict";
+  const handler = window.webkit?.messageHandlers?.orvane;
+  if (!handler) return;
+  window.addEventListener("orvane-post", (event) => {
+    if (typeof event.detail === "string") handler.postMessage([self.origin, event.detail]);
+  });
+})();)";
+
+std::optional<std::string> stringAt(JSCValue* array, guint index) {
+    GPtr<JSCValue> item = adopt(jsc_value_object_get_property_at_index(array, index));
+    if (!item || !jsc_value_is_string(item.get())) return std::nullopt;
+    GCharPtr text(jsc_value_to_string(item.get()));
+    return std::string(text.get());
+}
+
+void openWithDesktop(GtkWindow* parent, const Url& url) {
+    gtk_show_uri(parent, url.text.c_str(), GDK_CURRENT_TIME);
+}
+
+}  // namespace
+
+std::string pageInfo(const std::string& version) { return pageInfoJson(kPlatform, version); }
+
+std::shared_ptr<MainWindow> MainWindow::create(MainQueue& queue, MainWindowSettings settings) {
+    std::shared_ptr<MainWindow> made(new MainWindow(queue, std::move(settings)));
+    made->build();
+    return made;
+}
+
+MainWindow::MainWindow(MainQueue& queue, MainWindowSettings settings)
+    : queue_(queue),
+      settings_(std::move(settings)),
+      bluetooth_(std::make_unique<Bluetooth>(queue, settings_.makeCentral)) {}
+
+MainWindow::~MainWindow() {
+    loadDeadline_.cancel();
+    // Signals first: their handlers must never see a half-destroyed window.
+    titleWatch_.disconnect();
+    loadWatch_.disconnect();
+    closeWatch_.disconnect();
+    messageWatch_.disconnect();
+    if (content_) webkit_user_content_manager_unregister_script_message_handler(content_.get(), kHandler, kRelayWorld);
+    if (window_) gtk_window_destroy(window_.get());
+}
+
+void MainWindow::build() {
+    content_ = adopt(webkit_user_content_manager_new());
+
+    GPtr<WebKitSettings> prefs = adopt(webkit_settings_new());
+    // WebKit appends "Orvane/<version>" to its own user agent.
+    webkit_settings_set_user_agent_with_application_details(prefs.get(), "Orvane",
+                                                            settings_.version.c_str());
+
+    const std::string script =
+        replaceAll(settings_.bundle.resource("bridge", "js"), "__ORVANE_INFO__", pageInfo(settings_.version));
+    WebKitUserScript* bridge = webkit_user_script_new(
+        script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        nullptr, nullptr);
+    webkit_user_content_manager_add_script(content_.get(), bridge);
+    webkit_user_script_unref(bridge);
+
+    switchOffThrottling(prefs.get());
+    // Only ever switched on: a user who turned it on elsewhere keeps it.
+    if (settings_.inspectable) webkit_settings_set_enable_developer_extras(prefs.get(), TRUE);
+    webkit_settings_set_enable_back_forward_navigation_gestures(prefs.get(), FALSE);
+
+    webView_ = adopt(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", prefs.get(),
+                                                  "user-content-manager", content_.get(), nullptr)));
+    const GdkRGBA transparent = {0, 0, 0, 0};
+    webkit_web_view_set_background_color(webView_.get(), &transparent);
+    gtk_widget_set_hexpand(GTK_WIDGET(webView_.get()), TRUE);
+    gtk_widget_set_vexpand(GTK_WIDGET(webView_.get()), TRUE);
+
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    window_ = retain(GTK_WINDOW(gtk_window_new()));
+    gtk_window_set_title(window_.get(), "Orvane");
+    styleWindow(window_.get());
+    gtk_widget_set_size_request(GTK_WIDGET(window_.get()), kMinWidth, kMinHeight);
+    gtk_window_set_default_size(window_.get(), kWidth, kHeight);
+    // Hiding on close keeps the window: the app ends through `closed` instead.
+    gtk_window_set_hide_on_close(window_.get(), TRUE);
+    gtk_window_set_child(window_.get(), GTK_WIDGET(webView_.get()));
+
+    if (auto frame = loadWindowFrame(kFrameName, settings_.windowState)) {
+        gtk_window_set_default_size(window_.get(), std::max(frame->width, kMinWidth),
+                                    std::max(frame->height, kMinHeight));
+        if (frame->maximized) gtk_window_maximize(window_.get());
+    }
+
+    const WeakWindow weak = weak_from_this();
+    titleWatch_ = connectWith(webView_.get(), "notify::title",
+                              G_CALLBACK(+[](WebKitWebView*, GParamSpec*, WeakWindow* self) {
+                                  if (auto window = self->lock()) window->titleChanged();
+                              }),
+                              weak);
+    loadWatch_ = connectWith(webView_.get(), "load-changed",
+                             G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, WeakWindow* self) {
+                                 if (auto window = self->lock()) window->loadChanged(event);
+                             }),
+                             weak);
+    closeWatch_ = connectWith(window_.get(), "close-request",
+                              G_CALLBACK(+[](GtkWindow*, WeakWindow* self) -> gboolean {
+                                  if (auto window = self->lock()) {
+                                      window->saveFrame();
+                                      if (window->closed) window->closed();
+                                  }
+                                  return FALSE;
+                              }),
+                              weak);
+    installBridge();
+}
+
+void MainWindow::installBridge() {
+    WebKitUserScript* relay = webkit_user_script_new_for_world(
+        kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        kRelayWorld, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content_.get(), relay);
+    webkit_user_script_unref(relay);
+    webkit_user_content_manager_register_script_message_handler(content_.get(), kHandler, kRelayWorld);
+    // The registration holds the window weakly: the web view's configuration
+    // must not keep it alive.
+    messageWatch_ = connectWith(content_.get(), "script-message-received::orvane",
+                                G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WeakWindow* self) {
+                                    if (auto window = self->lock()) window->received(value);
+                                }),
+                                WeakWindow(weak_from_this()));
+
+    const WeakWindow weak = weak_from_this();
+    routes_.open = [weak](const Url& url) {
+        auto window = weak.lock();
+        if (!window) return;
+        if (window->settings_.openExternal) window->settings_.openExternal(url);
+        else openWithDesktop(window->window(), url);
+    };
+    routes_.log = [](const std::string& line) { logLine(line); };
+    routes_.bluetooth = [weak](const nlohmann::json& message) {
+        auto window = weak.lock();
+        if (window && window->bluetooth_) window->bluetooth_->handle(message);
+    };
+    bluetooth_->send = [weak](const nlohmann::json& message) {
+        if (auto window = weak.lock()) window->deliver(message);
+    };
+
+    // After an update the app quits as the Quit command does: through the
+    // window's close, so that its frame is saved on the way out.
+    auto quit = [weak] {
+        if (auto window = weak.lock()) gtk_window_close(window->window());
+    };
+    updater_ = std::make_unique<Updater>(
+        queue_, UpdaterSettings{settings_.pageUrl, settings_.version, settings_.updateBundle.root()},
+        linuxUpdaterParts(queue_, settings_.updateBundle, std::move(quit)));
+    updater_->send = bluetooth_->send;
+    routes_.update = [weak] {
+        if (auto window = weak.lock()) window->updater_->start();
+    };
+}
+
+void MainWindow::shutdown() {
+    loadDeadline_.cancel();
+    bluetooth_.reset();
+}
+
+void MainWindow::received(JSCValue* value) {
+    // The relay only ever sends [origin, text]; anything else is not ours.
+    if (!jsc_value_is_array(value)) return;
+    ScriptMessage message;
+    message.mainFrame = true;  // the relay runs in the top frame only
+    const auto origin = stringAt(value, 0);
+    message.body = stringAt(value, 1);
+    if (!origin) return;
+    if (auto parsed = Url::parse(*origin)) {
+        message.originScheme = parsed->scheme;
+        message.originHost = parsed->host;
+    }
+    receive(message, settings_.pageUrl, routes_);
+}
+
+void MainWindow::deliver(nlohmann::json message) {
+    // The scheduled flush keeps the window alive until it has run.
+    if (outbox_.add(std::move(message))) queue_.async([self = shared_from_this()] { self->flush(); });
+}
+
+void MainWindow::flush() {
+    const auto script = outbox_.take(sameSite(currentAddress(), settings_.pageUrl));
+    if (!script) return;
+    webkit_web_view_evaluate_javascript(webView_.get(), script->c_str(), static_cast<gssize>(script->size()),
+                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::optional<Url> MainWindow::currentAddress() const {
+    const char* uri = webkit_web_view_get_uri(webView_.get());
+    if (!uri) return std::nullopt;
+    return Url::parse(uri);
+}
+
+void MainWindow::show() {
+    if (!webkit_web_view_get_uri(webView_.get())) load();
+    gtk_window_present(window_.get());
+    gtk_widget_grab_focus(GTK_WIDGET(webView_.get()));
+}
+
+void MainWindow::load() {
+    triedCache_ = false;
+    loadPage();
+}
+
+void MainWindow::reload() {
+    if (sameSite(currentAddress(), settings_.pageUrl)) {
+        webkit_web_view_reload(webView_.get());
+        return;
+    }
+    load();
+}
+
+void MainWindow::loadPage() {
+    // WebKit follows the protocol's cache rules by default; it has no
+    // per-request time-out, so the load is stopped if it has not started
+    // showing the page within the minute.
+    loadDeadline_.cancel();
+    WebKitURIRequest* request = webkit_uri_request_new(settings_.pageUrl.text.c_str());
+    webkit_web_view_load_request(webView_.get(), request);
+    g_object_unref(request);
+    const WeakWindow weak = weak_from_this();
+    loadDeadline_ = queue_.after(kLoadTimeoutSeconds, [weak] {
+        if (auto window = weak.lock()) webkit_web_view_stop_loading(window->webView_.get());
+    });
+}
+
+void MainWindow::loadChanged(WebKitLoadEvent event) {
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) loadDeadline_.cancel();
+}
+
+void MainWindow::zoom(int step) {
+    webkit_web_view_set_zoom_level(webView_.get(), zoomStep(webkit_web_view_get_zoom_level(webView_.get()), step));
+}
+
+void MainWindow::titleChanged() {
+    const char* title = webkit_web_view_get_title(webView_.get());
+    if (title && *title) gtk_window_set_title(window_.get(), title);
+}
+
+void MainWindow::saveFrame() {
+    WindowFrame frame;
+    gtk_window_get_default_size(window_.get(), &frame.width, &frame.height);
+    frame.maximized = gtk_window_is_maximized(window_.get());
+    if (frame.width > 0 && frame.height > 0) saveWindowFrame(kFrameName, frame, settings_.windowState);
+}
+
+}  // namespace orvane

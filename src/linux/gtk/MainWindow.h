@@ -1,0 +1,106 @@
+#pragma once
+// The one application window: the web view showing the control page, the
+// configuration it is built with, page loading, zoom and the title that
+// follows the page's.
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "Bluetooth.h"
+#include "MainQueue.h"
+#include "Url.h"
+#include "PageBridge.h"
+#include "Bundle.h"
+#include "GRef.h"
+#include "Updater.h"
+
+namespace orvane {
+
+struct MainWindowSettings {
+    Url pageUrl;
+    std::string version;
+    bool inspectable = false;
+    Bundle bundle;                      // where bridge.js and offline.html come from
+    std::filesystem::path windowState;  // key file the window frame is saved in
+    CentralFactory makeCentral;         // the Bluetooth backend
+    // Hands an https, http or mailto address to the desktop; the default
+    // asks the desktop's handler for it.
+    std::function<void(const Url&)> openExternal;
+    // The bundle an update replaces: the running one in the app. Empty, the
+    // updater refuses to install (tests never replace the build's bundle).
+    Bundle updateBundle;
+};
+
+class MainWindow : public std::enable_shared_from_this<MainWindow> {
+public:
+    static constexpr double kLoadTimeoutSeconds = 60;
+    static constexpr int kWidth = 1240, kHeight = 860, kMinWidth = 560, kMinHeight = 480;
+
+    // Builds the window and its web view; loads nothing until show().
+    static std::shared_ptr<MainWindow> create(MainQueue& queue, MainWindowSettings settings);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Loads the page when nothing is loaded yet, then brings the window forward.
+    void show();
+    // Loads the page address afresh.
+    void load();
+    // Reloads in place on the page's site, else loads the page address.
+    void reload();
+    // +1 zooms in one level, -1 out, 0 back to the normal size.
+    void zoom(int step);
+
+    // The app is ending: the Bluetooth backend goes now, while the loop can
+    // still carry its last calls, so that no link outlives the app (a light
+    // stays bound to a central that never let go of it). Page messages for
+    // Bluetooth are dropped from here on.
+    void shutdown();
+
+    // Queues one message for the page; batches go out once per loop turn.
+    void deliver(nlohmann::json message);
+
+    // Called when the window is closing: the frame is saved, then `closed` runs.
+    std::function<void()> closed;
+
+    GtkWindow* window() const { return window_.get(); }
+    WebKitWebView* webView() const { return webView_.get(); }
+    const MainWindowSettings& settings() const { return settings_; }
+    // The web view's current address, parsed; nothing before the first load.
+    std::optional<Url> currentAddress() const;
+    Bluetooth* bluetooth() { return bluetooth_.get(); }
+    Updater& updater() { return *updater_; }
+
+private:
+    MainWindow(MainQueue& queue, MainWindowSettings settings);
+    void build();
+    void loadPage();
+    void titleChanged();
+    void loadChanged(WebKitLoadEvent event);
+    void saveFrame();
+    void installBridge();
+    void received(JSCValue* value);
+    void flush();
+
+    MainQueue& queue_;
+    MainWindowSettings settings_;
+    GPtr<GtkWindow> window_;
+    GPtr<WebKitWebView> webView_;
+    GPtr<WebKitUserContentManager> content_;
+    std::unique_ptr<Bluetooth> bluetooth_;
+    std::unique_ptr<Updater> updater_;
+    Outbox outbox_;
+    PageRoutes routes_;
+    bool triedCache_ = false;
+    Task loadDeadline_;
+    SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
+};
+
+// The page information object handed to the bridge script on this platform.
+std::string pageInfo(const std::string& version);
+
+}  // namespace orvane

@@ -1,0 +1,48 @@
+#include "UpdaterLinux.h"
+
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "Log.h"
+#include "ArchiveSessionSoup.h"
+#include "Install.h"
+#include "ManifestSourceSoup.h"
+#include "Processes.h"
+
+namespace orvane {
+
+std::optional<bool> readOnlyVolume(const std::filesystem::path& path) {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) return std::nullopt;
+    return (info.f_flag & ST_RDONLY) != 0;
+}
+
+bool writable(const std::filesystem::path& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle, std::function<void()> quit) {
+    UpdaterParts parts;
+    parts.manifest = std::make_unique<ManifestSourceSoup>(queue);
+    parts.makeSession = [] { return std::make_unique<ArchiveSessionSoup>(); };
+    parts.readOnlyVolume = readOnlyVolume;
+    parts.writable = writable;
+    if (!bundle.empty()) {
+        const auto info = bundle.info();
+        const auto identifier = info.find("CFBundleIdentifier");
+        const InstallSettings settings = InstallSettings::forBundle(
+            bundle.root(), identifier != info.end() && identifier->is_string() ? identifier->get<std::string>() : "");
+        parts.install = [settings](std::string bytes, const std::string& version) {
+            return install(settings, std::move(bytes), version);
+        };
+    }
+    // The worker owns everything it touches; its result comes back through
+    // the main loop, and it may outlive the window without harm.
+    parts.background = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
+    parts.startRelaunch = startDetached;
+    parts.quit = std::move(quit);
+    parts.log = [](const std::string& line) { logLine(line); };
+    return parts;
+}
+
+}  // namespace orvane

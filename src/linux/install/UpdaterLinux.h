@@ -1,0 +1,25 @@
+#pragma once
+// The updater's platform pieces on Linux: libsoup for the manifest and the
+// archive, statvfs and access for the place checks, a worker thread for the
+// installation, posix_spawn for the tools and the relaunch.
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "MainQueue.h"
+#include "Bundle.h"
+#include "UpdaterParts.h"
+
+namespace orvane {
+
+// `bundle` is the running bundle, the one an update replaces (possibly empty).
+// `quit` ends the application through its normal path.
+UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle, std::function<void()> quit);
+
+// statvfs: whether the file system holding `path` is mounted read-only.
+std::optional<bool> readOnlyVolume(const std::filesystem::path& path);
+// access(W_OK).
+bool writable(const std::filesystem::path& path);
+
+}  // namespace orvane
