@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     settings.version = "bench";
     settings.bundle = Bundle(ORVANE_BENCH_BUNDLE);
     settings.windowState = std::filesystem::temp_directory_path() / "orvane-delivery-bench.ini";
-    auto window = MainWindow::create(queue, settings);
+    const auto windowState = settings.windowState;
+    auto window = MainWindow::create(queue, std::move(settings));
     window->show();
     if (!waitForLoad(window->webView(), server.url("/"))) return 1;
 
@@ -51,6 +52,6 @@ int main(int argc, char** argv) {
     std::printf("%d messages in bursts of %d reached the page in %.3f s: %.0f messages/s\n", total, burst, seconds,
                 total / seconds);
     window.reset();
-    std::filesystem::remove(settings.windowState);
+    std::filesystem::remove(windowState);
     return 0;
 }

@@ -187,7 +187,8 @@ void UpdateOf100MbArchive(benchmark::State& state) {
             if (entry.path().filename().string().starts_with(kStagingPrefix)) fs::remove_all(entry.path());
         state.ResumeTiming();
 
-        UpdaterParts parts = linuxUpdaterParts(queue, Bundle(f.running), [] {});
+        UpdaterParts parts = linuxUpdaterParts(queue, Bundle(f.running));
+        parts.quit = [] {};
         InstallSettings settings = InstallSettings::forBundle(f.running, kId);
         settings.helpers = HELPERS;
         parts.install = [settings](std::string bytes, const std::string& version) {

@@ -16,12 +16,22 @@ std::optional<std::string> lowered(const std::optional<std::string>& text) {
     return lowercase(*text);
 }
 
+// The port an address is reached on: the one written, else the scheme's
+// default. WebKit shows "http://h:80/" as "http://h/", so both must match.
+std::optional<int> effectivePort(const Url& url) {
+    if (url.port) return url.port;
+    const std::string scheme = lowercase(url.scheme.value_or(""));
+    if (scheme == "http") return 80;
+    if (scheme == "https") return 443;
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool sameSite(const std::optional<Url>& address, const Url& page) {
     if (!address) return false;
     return address->scheme == page.scheme && lowered(address->host) == lowered(page.host) &&
-           address->port == page.port;
+           effectivePort(*address) == effectivePort(page);
 }
 
 double zoomStep(double current, int step) {

@@ -7,8 +7,10 @@
 
 namespace orvane {
 
-// Same scheme (exact), host (lower-cased) and port (absent equals only
-// absent; an explicit default port is not the same as none).
+// The one origin rule: same scheme (exact), host (lower-cased) and effective
+// port (an explicit 80 for http or 443 for https is the same as none). It
+// decides both which page messages are accepted and where batches for the
+// page are delivered.
 bool sameSite(const std::optional<Url>& address, const Url& page);
 
 // The zoom level after one step: +1 in, -1 out, 0 back to normal size.

@@ -1,22 +1,8 @@
 #include "PageBridge.h"
 
+#include "Site.h"
+
 namespace orvane {
-namespace {
-
-std::string stringMember(const nlohmann::json& object, const char* name) {
-    auto it = object.find(name);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-void openAddress(const nlohmann::json& message, const PageRoutes& routes) {
-    const auto url = Url::parse(stringMember(message, "url"));
-    if (!url) return;
-    const std::string scheme = url->scheme.value_or("");
-    if (scheme != "https" && scheme != "http" && scheme != "mailto") return;
-    if (routes.open) routes.open(*url);
-}
-
-}  // namespace
 
 bool withinDepth(std::string_view text, int limit) {
     int depth = 0;
@@ -37,27 +23,28 @@ bool withinDepth(std::string_view text, int limit) {
     return true;
 }
 
-void receive(const ScriptMessage& message, const Url& page, const PageRoutes& routes) {
-    if (!message.mainFrame) return;
-    if (!page.scheme || !message.originScheme || *message.originScheme != *page.scheme) return;
-    if (!page.host || !message.originHost || lowercase(*message.originHost) != lowercase(*page.host)) return;
-    if (!message.body || !withinDepth(*message.body, kMaxMessageDepth)) return;
+std::optional<nlohmann::json> acceptedMessage(const ScriptMessage& message, const Url& page) {
+    if (!message.mainFrame || !message.origin) return std::nullopt;
+    const auto origin = Url::parse(*message.origin);
+    // An opaque origin, or a page address without a host, matches nothing.
+    if (!origin || !origin->scheme || !origin->host || !page.host) return std::nullopt;
+    if (!sameSite(origin, page)) return std::nullopt;
+    if (!message.body || !withinDepth(*message.body, kMaxMessageDepth)) return std::nullopt;
 
+    // A raw NUL is never valid JSON (not even inside a string), but the
+    // parser takes it for the end of the input and would accept what comes
+    // before it: such a text is refused here.
+    if (message.body->find('\0') != std::string::npos) return std::nullopt;
     auto parsed = nlohmann::json::parse(*message.body, nullptr, /*allow_exceptions=*/false);
-    if (!parsed.is_object()) return;
-    auto type = parsed.find("t");
-    if (type == parsed.end() || !type->is_string()) return;
-    const auto& t = type->get_ref<const std::string&>();
+    if (!parsed.is_object()) return std::nullopt;
+    const auto type = parsed.find("t");
+    if (type == parsed.end() || !type->is_string()) return std::nullopt;
+    return parsed;
+}
 
-    if (t == "open") {
-        openAddress(parsed, routes);
-    } else if (t == "log") {
-        if (routes.log) routes.log("Orvane page: " + stringMember(parsed, "text"));
-    } else if (t == "update") {
-        if (routes.update) routes.update();
-    } else if (routes.bluetooth) {
-        routes.bluetooth(parsed);
-    }
+bool openableOutside(const Url& url) {
+    const std::string scheme = url.scheme.value_or("");
+    return scheme == "https" || scheme == "http" || scheme == "mailto";
 }
 
 bool Outbox::add(nlohmann::json message) {

@@ -1,10 +1,9 @@
 #pragma once
 // The page bridge's rules, free of any toolkit: which page messages are
-// accepted and where they go, and how messages for the page are batched.
+// accepted, and how messages for the page are batched.
 
 #include <nlohmann/json.hpp>
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,26 +15,25 @@ namespace orvane {
 // A message as the web view hands it over.
 struct ScriptMessage {
     bool mainFrame = false;
-    std::optional<std::string> originScheme;  // the document's origin
-    std::optional<std::string> originHost;
-    std::optional<std::string> body;  // nothing when the page posted something other than text
-};
-
-// Where accepted messages go. Unset routes drop their messages.
-struct PageRoutes {
-    std::function<void(const Url&)> open;        // https, http and mailto addresses only
-    std::function<void(const std::string&)> log; // one whole log line
-    std::function<void()> update;
-    std::function<void(const nlohmann::json&)> bluetooth;  // every other type
+    // The document's origin as the engine serialises it ("https://host:port",
+    // "null" when opaque); nothing when the page sent none.
+    std::optional<std::string> origin;
+    // The whole text, NULs included; nothing when the page posted something
+    // other than text.
+    std::optional<std::string> body;
 };
 
 // Deeper JSON than this is refused before parsing: nothing the page sends
 // needs it, and copying or printing such a value could exhaust the stack.
 constexpr int kMaxMessageDepth = 64;
 
-// Checks where a message comes from and what it holds, then routes it.
-// Anything that fails a check is dropped without a trace.
-void receive(const ScriptMessage& message, const Url& page, const PageRoutes& routes);
+// Checks where a message comes from (the top frame of the page's origin, by
+// the one origin rule) and what it holds (a JSON object with a text member
+// "t"). The parsed message, or nothing: such a message is dropped.
+std::optional<nlohmann::json> acceptedMessage(const ScriptMessage& message, const Url& page);
+
+// Whether the page may have `url` opened outside: https, http and mailto only.
+bool openableOutside(const Url& url);
 
 // Whether `text` nests arrays and objects no deeper than `limit`.
 bool withinDepth(std::string_view text, int limit);

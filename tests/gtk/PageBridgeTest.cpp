@@ -14,6 +14,7 @@
 #include "WebProbe.h"
 #include "Xvfb.h"
 #include "MainWindow.h"
+#include "Log.h"
 #include "MainQueueGlib.h"
 
 namespace orvane {
@@ -89,7 +90,8 @@ protected:
         settings.version = "1.0.0";
         settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
         settings.windowState = fs::temp_directory_path() / ("orvane-bridge-" + std::to_string(::getpid()) + ".ini");
-        settings.makeCentral = radio.factory();
+        settings.backends.makeCentral = radio.factory();
+        settings.backends.log = [](const std::string& line) { logLine(line); };
         settings.openExternal = [this](const Url& url) { opened.push_back(url.text); };
         window = MainWindow::create(queue, std::move(settings));
         window->show();
@@ -129,18 +131,32 @@ TEST_F(PageBridgeTest, OnlyTheTopFrameOfThePageReachesTheNativeSide) {
     EXPECT_EQ(opened, std::vector<std::string>{"https://example.org/x"});
 }
 
-TEST_F(PageBridgeTest, HostIsComparedButNotThePort) {
+TEST_F(PageBridgeTest, HostAndPortAreBothCompared) {
     StderrCapture captured;
     // Same page, reached as "localhost" instead of 127.0.0.1: another host.
     webkit_web_view_load_uri(window->webView(), server.url("/", "localhost").c_str());
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/", "localhost")));
     post(R"({t: "log", text: "from localhost"})");
-    // Same host on another port: accepted, since only scheme and host count.
+    // Same host on another port: another origin, which would hear nothing back.
     webkit_web_view_load_uri(window->webView(), other.url("/").c_str());
     ASSERT_TRUE(waitForLoad(window->webView(), other.url("/")));
     post(R"({t: "log", text: "from other port"})");
-    ASSERT_TRUE(spinUntil([&] { return captured.text().find("from other port") != std::string::npos; }));
+    webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    post(R"({t: "log", text: "from the page"})");
+    ASSERT_TRUE(spinUntil([&] { return captured.text().find("from the page") != std::string::npos; }));
     EXPECT_EQ(captured.text().find("from localhost"), std::string::npos);
+    EXPECT_EQ(captured.text().find("from other port"), std::string::npos);
+}
+
+TEST_F(PageBridgeTest, TextWithANulInsideIsRefusedWhole) {
+    // The relay hands over the event's text as it is; a NUL must not cut it
+    // into a valid message.
+    evaluate(window->webView(), R"(dispatchEvent(new CustomEvent("orvane-post",
+        {detail: '{"t":"open","url":"https://example.org/cut"}\u0000junk'})))");
+    post(R"({t: "open", url: "https://example.org/whole"})");
+    ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
+    EXPECT_EQ(opened, std::vector<std::string>{"https://example.org/whole"});
 }
 
 TEST_F(PageBridgeTest, DeliveriesArriveInOrderOneEvaluationPerBatch) {

@@ -30,7 +30,8 @@ public:
     // An updater on `queue` that talks to `server` for real, installs nothing
     // and relaunches nothing.
     void make(MainQueue& queue, const std::string& pagePath = "/app/index.html") {
-        UpdaterParts parts = linuxUpdaterParts(queue, Bundle(), [this] { ++record.quits; });
+        UpdaterParts parts = linuxUpdaterParts(queue, Bundle());
+        parts.quit = [this] { ++record.quits; };
         parts.readOnlyVolume = [](const std::filesystem::path&) { return false; };
         parts.writable = [](const std::filesystem::path&) { return true; };
         parts.install = [this](std::string archive, const std::string& version) -> InstallResult {
@@ -248,7 +249,7 @@ TEST_F(UpdaterSoupTest, ManifestThatNeverComesTimesOutAfterTwentySeconds) {
 TEST_F(UpdaterSoupTest, ManifestFromAClosedPortDidNotLoad) {
     make(glib);
     updater = nullptr;
-    UpdaterParts parts = linuxUpdaterParts(glib, Bundle(), nullptr);
+    UpdaterParts parts = linuxUpdaterParts(glib, Bundle());
     updater = std::make_unique<Updater>(glib, UpdaterSettings{*Url::parse("http://127.0.0.1:9/"), "1.0", "/x/O.app"},
                                         std::move(parts));
     updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };

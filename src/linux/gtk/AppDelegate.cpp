@@ -1,10 +1,20 @@
 #include "AppDelegate.h"
 
+#include "AppInfo.h"
 #include "CentralBluez.h"
 #include "KeyFile.h"
-#include "AppInfo.h"
+#include "Log.h"
+#include "UpdaterLinux.h"
 
 namespace orvane {
+
+PageBackends linuxPageBackends(MainQueue& queue, const Bundle& updateBundle) {
+    PageBackends backends;
+    backends.makeCentral = makeCentralBluez(queue);
+    backends.updater = linuxUpdaterParts(queue, updateBundle);
+    backends.log = [](const std::string& line) { logLine(line); };
+    return backends;
+}
 
 AppDelegate::AppDelegate(GtkApplication* app) : app_(app) {}
 
@@ -54,9 +64,9 @@ void AppDelegate::launch() {
     settings.version = VERSION();
     settings.inspectable = UserDefaults::load().boolean("inspectable");
     settings.bundle = runningBundle();
-    settings.updateBundle = runningBundle();
+    settings.updateRoot = runningBundle().root();
     settings.windowState = userStateDir() / "window.ini";
-    settings.makeCentral = makeCentralBluez(queue_);
+    settings.backends = linuxPageBackends(queue_, runningBundle());
     main_ = MainWindow::create(queue_, std::move(settings));
     gtk_application_add_window(app_, main_->window());
     GApplication* app = G_APPLICATION(app_);

@@ -12,6 +12,11 @@
 
 namespace orvane {
 
+// The real backends of the page session on Linux: BlueZ for Bluetooth,
+// libsoup and helper processes for updates of `updateBundle`, the log on
+// standard error. The one place where they are chosen.
+PageBackends linuxPageBackends(MainQueue& queue, const Bundle& updateBundle);
+
 class AppDelegate {
 public:
     explicit AppDelegate(GtkApplication* app);

@@ -3,10 +3,8 @@
 #include <array>
 
 #include "AppValues.h"
-#include "Site.h"
 #include "KeyFile.h"
-#include "Log.h"
-#include "UpdaterLinux.h"
+#include "Site.h"
 
 namespace orvane {
 namespace {
@@ -64,11 +62,17 @@ constexpr const char* kRelayScript = R"((() => {
   });
 })();)";
 
+// The whole string, by its length: a NUL inside is kept, so that the parser
+// refuses the text instead of reading only what comes before it.
 std::optional<std::string> stringAt(JSCValue* array, guint index) {
     GPtr<JSCValue> item = adopt(jsc_value_object_get_property_at_index(array, index));
     if (!item || !jsc_value_is_string(item.get())) return std::nullopt;
-    GCharPtr text(jsc_value_to_string(item.get()));
-    return std::string(text.get());
+    const std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(jsc_value_to_string_as_bytes(item.get()),
+                                                                 g_bytes_unref);
+    if (!bytes) return std::nullopt;
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+    return data ? std::string(data, size) : std::string();
 }
 
 void openWithDesktop(GtkWindow* parent, const Url& url) {
@@ -86,9 +90,11 @@ std::shared_ptr<MainWindow> MainWindow::create(MainQueue& queue, MainWindowSetti
 }
 
 MainWindow::MainWindow(MainQueue& queue, MainWindowSettings settings)
-    : queue_(queue),
-      settings_(std::move(settings)),
-      bluetooth_(std::make_unique<Bluetooth>(queue, settings_.makeCentral)) {}
+    : queue_(queue), settings_(std::move(settings)) {
+    session_ = std::make_unique<PageSession>(
+        queue, *this, PageSessionSettings{settings_.pageUrl, settings_.version, settings_.updateRoot},
+        std::move(settings_.backends));
+}
 
 MainWindow::~MainWindow() {
     loadDeadline_.cancel();
@@ -97,6 +103,8 @@ MainWindow::~MainWindow() {
     loadWatch_.disconnect();
     closeWatch_.disconnect();
     messageWatch_.disconnect();
+    // The session goes while the window it evaluates in is still whole.
+    session_.reset();
     if (content_) webkit_user_content_manager_unregister_script_message_handler(content_.get(), kHandler, kRelayWorld);
     if (window_) gtk_window_destroy(window_.get());
 }
@@ -145,7 +153,7 @@ void MainWindow::build() {
         if (frame->maximized) gtk_window_maximize(window_.get());
     }
 
-    const WeakWindow weak = weak_from_this();
+    const WeakWindow weak = weak_.weak();
     titleWatch_ = connectWith(webView_.get(), "notify::title",
                               G_CALLBACK(+[](WebKitWebView*, GParamSpec*, WeakWindow* self) {
                                   if (auto window = self->lock()) window->titleChanged();
@@ -181,41 +189,12 @@ void MainWindow::installBridge() {
                                 G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WeakWindow* self) {
                                     if (auto window = self->lock()) window->received(value);
                                 }),
-                                WeakWindow(weak_from_this()));
-
-    const WeakWindow weak = weak_from_this();
-    routes_.open = [weak](const Url& url) {
-        auto window = weak.lock();
-        if (!window) return;
-        if (window->settings_.openExternal) window->settings_.openExternal(url);
-        else openWithDesktop(window->window(), url);
-    };
-    routes_.log = [](const std::string& line) { logLine(line); };
-    routes_.bluetooth = [weak](const nlohmann::json& message) {
-        auto window = weak.lock();
-        if (window && window->bluetooth_) window->bluetooth_->handle(message);
-    };
-    bluetooth_->send = [weak](const nlohmann::json& message) {
-        if (auto window = weak.lock()) window->deliver(message);
-    };
-
-    // After an update the app quits as the Quit command does: through the
-    // window's close, so that its frame is saved on the way out.
-    auto quit = [weak] {
-        if (auto window = weak.lock()) gtk_window_close(window->window());
-    };
-    updater_ = std::make_unique<Updater>(
-        queue_, UpdaterSettings{settings_.pageUrl, settings_.version, settings_.updateBundle.root()},
-        linuxUpdaterParts(queue_, settings_.updateBundle, std::move(quit)));
-    updater_->send = bluetooth_->send;
-    routes_.update = [weak] {
-        if (auto window = weak.lock()) window->updater_->start();
-    };
+                                weak_.weak());
 }
 
 void MainWindow::shutdown() {
     loadDeadline_.cancel();
-    bluetooth_.reset();
+    session_->shutdown();
 }
 
 void MainWindow::received(JSCValue* value) {
@@ -226,23 +205,23 @@ void MainWindow::received(JSCValue* value) {
     const auto origin = stringAt(value, 0);
     message.body = stringAt(value, 1);
     if (!origin) return;
-    if (auto parsed = Url::parse(*origin)) {
-        message.originScheme = parsed->scheme;
-        message.originHost = parsed->host;
-    }
-    receive(message, settings_.pageUrl, routes_);
+    message.origin = origin;
+    session_->received(message);
 }
 
-void MainWindow::deliver(nlohmann::json message) {
-    // The scheduled flush keeps the window alive until it has run.
-    if (outbox_.add(std::move(message))) queue_.async([self = shared_from_this()] { self->flush(); });
-}
-
-void MainWindow::flush() {
-    const auto script = outbox_.take(sameSite(currentAddress(), settings_.pageUrl));
-    if (!script) return;
-    webkit_web_view_evaluate_javascript(webView_.get(), script->c_str(), static_cast<gssize>(script->size()),
+void MainWindow::evaluateScript(const std::string& script) {
+    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()),
                                         nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void MainWindow::openExternally(const Url& url) {
+    if (settings_.openExternal) settings_.openExternal(url);
+    else openWithDesktop(window(), url);
+}
+
+void MainWindow::quit() {
+    // Through the window's close, so that its frame is saved on the way out.
+    gtk_window_close(window());
 }
 
 std::optional<Url> MainWindow::currentAddress() const {
@@ -263,7 +242,7 @@ void MainWindow::load() {
 }
 
 void MainWindow::reload() {
-    if (sameSite(currentAddress(), settings_.pageUrl)) {
+    if (session_->onPage()) {
         webkit_web_view_reload(webView_.get());
         return;
     }
@@ -278,7 +257,7 @@ void MainWindow::loadPage() {
     WebKitURIRequest* request = webkit_uri_request_new(settings_.pageUrl.text.c_str());
     webkit_web_view_load_request(webView_.get(), request);
     g_object_unref(request);
-    const WeakWindow weak = weak_from_this();
+    const WeakWindow weak = weak_.weak();
     loadDeadline_ = queue_.after(kLoadTimeoutSeconds, [weak] {
         if (auto window = weak.lock()) webkit_web_view_stop_loading(window->webView_.get());
     });

@@ -1,7 +1,8 @@
 #pragma once
-// The one application window: the web view showing the control page, the
-// configuration it is built with, page loading, zoom and the title that
-// follows the page's.
+// The one application window: the web view showing the control page, page
+// loading, zoom and the title that follows the page's. It is the page
+// session's host on WebKitGTK: it relays the page's messages to the session
+// and evaluates the session's scripts; the session does the rest.
 
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
@@ -10,13 +11,13 @@
 #include <memory>
 #include <string>
 
-#include "Bluetooth.h"
-#include "MainQueue.h"
-#include "Url.h"
-#include "PageBridge.h"
 #include "Bundle.h"
 #include "GRef.h"
-#include "Updater.h"
+#include "MainQueue.h"
+#include "PageHost.h"
+#include "PageSession.h"
+#include "Url.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -26,23 +27,25 @@ struct MainWindowSettings {
     bool inspectable = false;
     Bundle bundle;                      // where bridge.js and offline.html come from
     std::filesystem::path windowState;  // key file the window frame is saved in
-    CentralFactory makeCentral;         // the Bluetooth backend
+    // What the page session works through (Bluetooth, updater, log), chosen
+    // by the app's composition or by a test.
+    PageBackends backends;
     // Hands an https, http or mailto address to the desktop; the default
     // asks the desktop's handler for it.
     std::function<void(const Url&)> openExternal;
     // The bundle an update replaces: the running one in the app. Empty, the
     // updater refuses to install (tests never replace the build's bundle).
-    Bundle updateBundle;
+    std::filesystem::path updateRoot;
 };
 
-class MainWindow : public std::enable_shared_from_this<MainWindow> {
+class MainWindow final : public PageHost {
 public:
     static constexpr double kLoadTimeoutSeconds = 60;
     static constexpr int kWidth = 1240, kHeight = 860, kMinWidth = 560, kMinHeight = 480;
 
     // Builds the window and its web view; loads nothing until show().
     static std::shared_ptr<MainWindow> create(MainQueue& queue, MainWindowSettings settings);
-    ~MainWindow();
+    ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
@@ -62,7 +65,13 @@ public:
     void shutdown();
 
     // Queues one message for the page; batches go out once per loop turn.
-    void deliver(nlohmann::json message);
+    void deliver(nlohmann::json message) { session_->deliver(std::move(message)); }
+
+    // PageHost.
+    void evaluateScript(const std::string& script) override;
+    std::optional<Url> currentAddress() const override;
+    void openExternally(const Url& url) override;
+    void quit() override;
 
     // Called when the window is closing: the frame is saved, then `closed` runs.
     std::function<void()> closed;
@@ -70,10 +79,7 @@ public:
     GtkWindow* window() const { return window_.get(); }
     WebKitWebView* webView() const { return webView_.get(); }
     const MainWindowSettings& settings() const { return settings_; }
-    // The web view's current address, parsed; nothing before the first load.
-    std::optional<Url> currentAddress() const;
-    Bluetooth* bluetooth() { return bluetooth_.get(); }
-    Updater& updater() { return *updater_; }
+    PageSession& session() { return *session_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -84,20 +90,18 @@ private:
     void saveFrame();
     void installBridge();
     void received(JSCValue* value);
-    void flush();
 
     MainQueue& queue_;
     MainWindowSettings settings_;
     GPtr<GtkWindow> window_;
     GPtr<WebKitWebView> webView_;
     GPtr<WebKitUserContentManager> content_;
-    std::unique_ptr<Bluetooth> bluetooth_;
-    std::unique_ptr<Updater> updater_;
-    Outbox outbox_;
-    PageRoutes routes_;
+    std::unique_ptr<PageSession> session_;
     bool triedCache_ = false;
     Task loadDeadline_;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
+    // Last: gone first, so no callback reaches a half-destroyed window.
+    WeakPtrFactory<MainWindow> weak_{this};
 };
 
 // The page information object handed to the bridge script on this platform.

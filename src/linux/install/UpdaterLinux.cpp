@@ -21,7 +21,7 @@ std::optional<bool> readOnlyVolume(const std::filesystem::path& path) {
 
 bool writable(const std::filesystem::path& path) { return ::access(path.c_str(), W_OK) == 0; }
 
-UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle, std::function<void()> quit) {
+UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle) {
     UpdaterParts parts;
     parts.manifest = std::make_unique<ManifestSourceSoup>(queue);
     parts.makeSession = [] { return std::make_unique<ArchiveSessionSoup>(); };
@@ -40,7 +40,6 @@ UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle, std::func
     // the main loop, and it may outlive the window without harm.
     parts.background = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
     parts.startRelaunch = startDetached;
-    parts.quit = std::move(quit);
     parts.log = [](const std::string& line) { logLine(line); };
     return parts;
 }

@@ -4,7 +4,6 @@
 // installation, posix_spawn for the tools and the relaunch.
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 
 #include "MainQueue.h"
@@ -14,8 +13,8 @@
 namespace orvane {
 
 // `bundle` is the running bundle, the one an update replaces (possibly empty).
-// `quit` ends the application through its normal path.
-UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle, std::function<void()> quit);
+// The parts' `quit` is left to whoever owns the updater.
+UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle);
 
 // statvfs: whether the file system holding `path` is mounted read-only.
 std::optional<bool> readOnlyVolume(const std::filesystem::path& path);
