@@ -82,7 +82,7 @@ void Bluetooth::reset() {
 }
 
 Central* Bluetooth::ensureCentral() {
-    if (!central && makeCentral_) central = makeCentral_(std::weak_ptr<CentralDelegate>(self_));
+    if (!central && makeCentral_) central = makeCentral_(std::weak_ptr<CentralDelegate>(weak_.weak()));
     return central.get();
 }
 

@@ -26,6 +26,7 @@
 #include "Central.h"
 #include "Peripheral.h"
 #include "MainQueue.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -156,9 +157,9 @@ private:
     // Actions deferred until the adapter state is known, oldest first.
     std::vector<Deferred> whenOn;
 
-    // Non-owning handle given to time-outs and the backend; declared last so
-    // that it expires before any other member goes.
-    std::shared_ptr<Bluetooth> self_{this, [](Bluetooth*) {}};
+    // Weak references for time-outs and the backend; declared last so that
+    // they expire before any other member goes.
+    WeakPtrFactory<Bluetooth> weak_{this};
 };
 
 }  // namespace orvane

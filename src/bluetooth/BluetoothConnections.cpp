@@ -88,7 +88,7 @@ void Bluetooth::connectNow(const Uuid& u, Request req) {
         peripheral = found.front();
     }
     known.insert_or_assign(u, peripheral);
-    peripheral->setDelegate(std::weak_ptr<PeripheralDelegate>(self_));
+    peripheral->setDelegate(std::weak_ptr<PeripheralDelegate>(weak_.weak()));
 
     if (peripheral->state() == PeripheralState::connected && linked.contains(u))
         return reply(req, {{"name", connectedName(*peripheral)}});
@@ -99,7 +99,7 @@ void Bluetooth::connectNow(const Uuid& u, Request req) {
         connecting.erase(it);
         fail(older, replaced);
     }
-    std::weak_ptr<Bluetooth> weak = self_;
+    std::weak_ptr<Bluetooth> weak = weak_.weak();
     Task timer = queue_.after(connectTimeout, [weak, u] {
         if (const auto self = weak.lock()) self->timedOut(u);
     });

@@ -20,7 +20,7 @@ Updater::Updater(MainQueue& queue, UpdaterSettings settings, UpdaterParts parts)
 
 Updater::~Updater() {
     // Downloads stop before anything they report to is gone.
-    self_.reset();
+    weak_.invalidate();
     session_.reset();
 }
 
@@ -49,7 +49,7 @@ void Updater::start() {
         got({});
         return;
     }
-    std::weak_ptr<Updater> weak = self_;
+    std::weak_ptr<Updater> weak = weak_.weak();
     MainQueue* queue = &queue_;
     parts_.manifest->fetch(*address, kManifestTimeoutSeconds, [weak, queue](ManifestResponse response) {
         // Always on a later turn of the loop, never inside start().
@@ -99,7 +99,7 @@ void Updater::download(const Url& url) {
     }
     const std::uint64_t id = ++downloads_;
     current_ = id;
-    std::weak_ptr<Updater> weak = self_;
+    std::weak_ptr<Updater> weak = weak_.weak();
     // Callbacks of a download that has already had its outcome are dropped.
     auto live = [weak, id]() -> Updater* {
         auto self = weak.lock();
@@ -151,7 +151,7 @@ void Updater::didFinishDownloading(std::optional<int> status, const ReadDownload
     }
     // The worker gets its own copies and gives its result back through the
     // main loop; nothing of the updater is shared with it.
-    std::weak_ptr<Updater> weak = self_;
+    std::weak_ptr<Updater> weak = weak_.weak();
     MainQueue* queue = &queue_;
     parts_.background([install = parts_.install, bytes = std::move(*bytes), version = want_->version, weak,
                        queue]() mutable {
@@ -179,7 +179,7 @@ void Updater::installed(const InstallResult& result) {
 void Updater::restart(const RelaunchTask& task) {
     report("restarting");
     if (parts_.startRelaunch && parts_.startRelaunch(task)) {
-        std::weak_ptr<Updater> weak = self_;
+        std::weak_ptr<Updater> weak = weak_.weak();
         queue_.after(kQuitDelaySeconds, [weak] {
             if (auto self = weak.lock(); self && self->parts_.quit) self->parts_.quit();
         });

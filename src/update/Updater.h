@@ -23,6 +23,7 @@
 #include "MainQueue.h"
 #include "Url.h"
 #include "UpdaterParts.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -88,7 +89,7 @@ private:
     std::uint64_t downloads_ = 0;
     std::optional<std::uint64_t> current_;
     // Last: gone first, so no callback reaches a half-destroyed updater.
-    std::shared_ptr<Updater> self_{this, [](Updater*) {}};
+    WeakPtrFactory<Updater> weak_{this};
 };
 
 }  // namespace orvane

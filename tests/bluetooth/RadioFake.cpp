@@ -90,7 +90,7 @@ void RadioFake::deliver(std::string channel, std::function<void()> callback) {
 }
 
 std::function<void()> RadioFake::guarded(std::function<void()> callback) const {
-    return [alive = std::weak_ptr<bool>(alive_), callback = std::move(callback)] {
+    return [alive = weak_.weak(), callback = std::move(callback)] {
         if (!alive.expired()) callback();
     };
 }

@@ -15,6 +15,7 @@
 
 #include "Central.h"
 #include "MainQueue.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -90,7 +91,8 @@ private:
     bool holding_ = false;
     std::deque<Held> held_;
     std::vector<std::string> calls_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Last: callbacks scheduled by the radio end with it.
+    WeakPtrFactory<RadioFake> weak_{this};
 };
 
 }  // namespace orvane

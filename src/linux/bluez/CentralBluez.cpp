@@ -46,7 +46,7 @@ CentralBluez::CentralBluez(MainQueue& queue, std::weak_ptr<CentralDelegate> dele
     }
     if (address.empty()) {
         busFailed_ = true;
-        queue_.async([weak = Weak(self_)] {
+        queue_.async([weak = Weak(weak_.weak())] {
             if (const auto self = weak.lock()) self->settle();
         });
         return;
@@ -71,7 +71,7 @@ CentralBluez::CentralBluez(MainQueue& queue, std::weak_ptr<CentralDelegate> dele
             }
             self->connected(connection.release());
         },
-        new Weak(self_));
+        new Weak(weak_.weak()));
 }
 
 CentralBluez::~CentralBluez() {
@@ -108,7 +108,7 @@ void CentralBluez::connected(GDBusConnection* connection) {
                                     self->busFailed_ = true;
                                     self->settle();
                                 }),
-                                Weak(self_));
+                                Weak(weak_.weak()));
     // Every signal org.bluez sends; subscribed before the first GetManagedObjects
     // so that nothing falls between the two.
     signalSubscription_ = g_dbus_connection_signal_subscribe(
@@ -117,7 +117,7 @@ void CentralBluez::connected(GDBusConnection* connection) {
            GVariant* params, gpointer data) {
             if (const auto self = static_cast<Weak*>(data)->lock()) self->onSignal(path, iface, member, params);
         },
-        new Weak(self_), [](gpointer data) { delete static_cast<Weak*>(data); });
+        new Weak(weak_.weak()), [](gpointer data) { delete static_cast<Weak*>(data); });
     // Watched, never started: a machine without Bluetooth has no bluetoothd.
     nameWatch_ = g_bus_watch_name_on_connection(
         connection, bluezName, G_BUS_NAME_WATCHER_FLAGS_NONE,
@@ -127,7 +127,7 @@ void CentralBluez::connected(GDBusConnection* connection) {
         [](GDBusConnection*, const gchar*, gpointer data) {
             if (const auto self = static_cast<Weak*>(data)->lock()) self->ownerVanished();
         },
-        new Weak(self_), [](gpointer data) { delete static_cast<Weak*>(data); });
+        new Weak(weak_.weak()), [](gpointer data) { delete static_cast<Weak*>(data); });
 }
 
 void CentralBluez::ownerAppeared() {
@@ -151,7 +151,7 @@ void CentralBluez::ownerVanished() {
         // Most likely a restart of bluetoothd: resetting for a while first.
         inGrace_ = true;
         graceTimer_.cancel();
-        graceTimer_ = queue_.after(options_.restartGrace, [weak = Weak(self_)] {
+        graceTimer_ = queue_.after(options_.restartGrace, [weak = Weak(weak_.weak())] {
             const auto self = weak.lock();
             if (!self || !self->inGrace_) return;
             self->inGrace_ = false;
@@ -165,7 +165,7 @@ void CentralBluez::fetch() {
     fetching_ = true;
     const auto number = ++fetchNumber_;
     settle();
-    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(self_), number](CallReply& reply) {
+    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(weak_.weak()), number](CallReply& reply) {
         const auto self = weak.lock();
         if (!self || self->fetchNumber_ != number) return;
         self->fetching_ = false;
@@ -191,7 +191,7 @@ void CentralBluez::fetched(GVariant* managed) {
 void CentralBluez::refetch(const std::string& devicePath) {
     if (!connection_ || fetching_) return;
     const auto number = fetchNumber_;
-    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(self_), devicePath, number](CallReply& reply) {
+    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(weak_.weak()), devicePath, number](CallReply& reply) {
         const auto self = weak.lock();
         if (!self || reply.error || self->fetchNumber_ != number) return;
         // Signals that came before this reply are older than it, so
@@ -277,7 +277,7 @@ void CentralBluez::propertiesChanged(const std::string& path, GVariant* params) 
     if (iface == adapterInterface) {
         if (path == adapterPath_) settle();
     } else if (iface == deviceInterface) {
-        const Weak weak(self_);
+        const Weak weak(weak_.weak());
         if (const auto it = byPath_.find(path); it != byPath_.end()) {
             const auto peripheral = it->second;
             peripheral->deviceChanged(changed.get());
@@ -328,7 +328,7 @@ std::shared_ptr<PeripheralBluez> CentralBluez::peripheralAt(const std::string& p
     if (!address) return nullptr;
     const Uuid id = deviceIdentifier(adapterAddress_, *address);
     auto& peripheral = peripherals_[id];
-    if (!peripheral) peripheral = std::make_shared<PeripheralBluez>(Weak(self_), id, path);
+    if (!peripheral) peripheral = std::make_shared<PeripheralBluez>(Weak(weak_.weak()), id, path);
     else peripheral->bind(path);
     byPath_.insert_or_assign(path, peripheral);
     return peripheral;
@@ -383,7 +383,7 @@ void CentralBluez::settle() {
             target = ManagerState::poweredOn;
         else target = ManagerState::poweredOff;
     }
-    const Weak weak(self_);
+    const Weak weak(weak_.weak());
     if (changedAdapter && !adapterPath_.empty()) {
         setState(ManagerState::resetting);
         if (weak.expired()) return;
@@ -433,11 +433,11 @@ void CentralBluez::startDiscovery() {
     // Both go out at once; BlueZ takes them in order.
     callBluez(connection_.get(), adapter.c_str(), adapterInterface, "SetDiscoveryFilter",
               g_variant_new("(@a{sv})", g_variant_builder_end(&filter)), cancellable_.get(),
-              [weak = Weak(self_)](CallReply& reply) {
+              [weak = Weak(weak_.weak())](CallReply& reply) {
                   if (const auto self = weak.lock(); self && reply.error) self->refused(*reply.error);
               });
     callBluez(connection_.get(), adapter.c_str(), adapterInterface, "StartDiscovery", nullptr, cancellable_.get(),
-              [weak = Weak(self_), adapter](CallReply& reply) {
+              [weak = Weak(weak_.weak()), adapter](CallReply& reply) {
                   const auto self = weak.lock();
                   if (!self || !reply.error) return;
                   switch (reply.error->kind) {

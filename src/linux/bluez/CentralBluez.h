@@ -22,6 +22,7 @@
 #include "BluezError.h"
 #include "BluezObjects.h"
 #include "MainQueue.h"
+#include "WeakPtr.h"
 #include "GRef.h"
 
 namespace orvane {
@@ -130,8 +131,8 @@ private:
     std::map<Uuid, std::shared_ptr<PeripheralBluez>> peripherals_;
     std::map<std::string, std::shared_ptr<PeripheralBluez>> byPath_;
 
-    // Handle for callbacks; declared last so that it expires first.
-    std::shared_ptr<CentralBluez> self_{this, [](CentralBluez*) {}};
+    // Weak references for callbacks; declared last so that they expire first.
+    WeakPtrFactory<CentralBluez> weak_{this};
 };
 
 // The product's backend: BlueZ on the system bus.
