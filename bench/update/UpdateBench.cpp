@@ -7,13 +7,12 @@
 // printed (stock time / our time; 1.0 means as fast, the target is >= 0.9).
 
 #include "Sha256.h"
+#include "Spawn.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,8 +23,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -83,19 +80,9 @@ void makeArchive() {
 }
 
 int run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int started = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    orvane::SpawnOptions options;
+    options.output = "/dev/null";
+    return orvane::spawnAndWait(argv, options);
 }
 
 void Sha256Orvane(benchmark::State& state) {

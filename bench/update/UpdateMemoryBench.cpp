@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <libsoup/soup.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,11 +31,10 @@
 #include "GRef.h"
 #include "MainQueueGlib.h"
 #include "Sha256.h"
+#include "Spawn.h"
 #include "Install.h"
 #include "Updater.h"
 #include "UpdaterLinux.h"
-
-extern char** environ;
 
 namespace {
 
@@ -46,20 +44,10 @@ using namespace orvane;
 constexpr std::size_t kPayloadBytes = 100u << 20;
 constexpr const char* kId = "app.orvane.Orvane";
 
-int spawnWait(std::vector<std::string> argv, const char* folder = nullptr) {
-    std::vector<char*> args;
-    for (auto& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (folder) posix_spawn_file_actions_addchdir_np(&actions, folder);
-    pid_t pid = 0;
-    const int started = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int spawnWait(const std::vector<std::string>& argv, const char* folder = nullptr) {
+    SpawnOptions options = SpawnOptions::searched();
+    if (folder) options.folder = folder;
+    return spawnAndWait(argv, options);
 }
 
 void write(const fs::path& file, const std::string& text) {

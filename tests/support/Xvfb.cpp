@@ -1,5 +1,6 @@
 #include "Xvfb.h"
 
+#include <fcntl.h>
 #include <gtk/gtk.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "Spawn.h"
+
 namespace orvane {
 
 Xvfb::Xvfb() {
@@ -18,15 +21,11 @@ Xvfb::Xvfb() {
         std::perror("pipe");
         std::abort();
     }
-    pid_ = fork();
-    if (pid_ == 0) {
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1200x24", "-nolisten",
-               "tcp", "-noreset", static_cast<char*>(nullptr));
-        std::perror("Xvfb");
-        _exit(127);
-    }
+    // Only the write end goes to Xvfb.
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    const std::string fd = std::to_string(fds[1]);
+    pid_ = spawn({"Xvfb", "-displayfd", fd, "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"},
+                 SpawnOptions::searched());
     close(fds[1]);
     // Xvfb writes its display number once it accepts connections.
     std::string number;

@@ -1,16 +1,14 @@
 #include "ToolTesting.h"
 
-#include <spawn.h>
+#include "Spawn.h"
+
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace orvane::testing {
 
@@ -25,18 +23,7 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-int run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::vector<std::string>& argv) { return spawnAndWait(argv); }
 
 std::string readText(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +18,7 @@
 #include "Sha256.h"
 #include "Install.h"
 #include "Processes.h"
-
-extern char** environ;
+#include "Spawn.h"
 
 namespace orvane::testing {
 namespace {
@@ -106,7 +104,6 @@ struct RefusedCase {
 void PrintTo(const RefusedCase& row, std::ostream* out) { *out << row.name; }
 
 class InstallRefused : public InstallTest, public ::testing::WithParamInterface<RefusedCase> {};
-
 
 TEST_P(InstallRefused, LeavesTheRunningBundleAndKeepsTheStagingFolder) {
     const auto result = installItems(GetParam().items(*this), GetParam().version);
@@ -356,12 +353,7 @@ TEST(InstallRun, DiscardsOutputAndReportsStatusOrMinusOne) {
 // ---- the relaunch ----
 
 // A process for the relaunch script to wait for.
-pid_t startSleeper() {
-    pid_t pid = 0;
-    const char* args[] = {"/bin/sleep", "60", nullptr};
-    if (::posix_spawn(&pid, args[0], nullptr, nullptr, const_cast<char**>(args), environ) != 0) return -1;
-    return pid;
-}
+pid_t startSleeper() { return spawn({"/bin/sleep", "60"}); }
 
 TEST_F(InstallTest, RelaunchWaitsForTheProcessRemovesStagingAndStartsTheNewVersion) {
     // A hostile install location: quotes, a command substitution, a newline,

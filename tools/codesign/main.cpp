@@ -13,12 +13,12 @@
 #include "BundleScan.h"
 #include "CodeResources.h"
 #include "Minisign.h"
+#include "Spawn.h"
 #include "UniqueFd.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,8 +30,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -162,27 +160,8 @@ int verify(const std::string& app) {
     return problem(app, "the bundle does not match its signature");
 }
 
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t wrote = ::write(fd, text.data(), text.size());
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        text.remove_prefix(static_cast<std::size_t>(wrote));
-    }
-    return true;
-}
-
 int runMinisign(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return spawnAndWait(arguments, SpawnOptions::searched());
 }
 
 int sign(const std::string& secretKey, const std::string& app) {

@@ -14,6 +14,7 @@
 #include "Bundle.h"
 #include "Processes.h"
 #include "UniqueFd.h"
+#include "WriteAll.h"
 
 namespace orvane {
 namespace {
@@ -26,17 +27,6 @@ const char* const kSignatureBroken = "The downloaded app’s signature is broken
 std::string reason(int error) { return std::generic_category().message(error); }
 
 Problem platformError(const std::string& what, int error) { return Problem(what + " (" + reason(error) + ")."); }
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
 
 // The names at the top of a folder, in the order the file system lists them
 // (hidden ones included); nothing when it cannot be listed.

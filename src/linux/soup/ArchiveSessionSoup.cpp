@@ -10,6 +10,7 @@
 
 #include "HttpGet.h"
 #include "UniqueFd.h"
+#include "WriteAll.h"
 
 namespace orvane {
 namespace {
@@ -24,17 +25,6 @@ UniqueFd anonymousFile() {
     fd = UniqueFd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.valid()) ::unlink(pattern.c_str());
     return fd;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, data, size);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        data += wrote;
-        size -= static_cast<std::size_t>(wrote);
-    }
-    return true;
 }
 
 }  // namespace
@@ -87,7 +77,7 @@ void ArchiveSessionSoup::download(const Url& url, DownloadCallbacks callbacks) {
         if (!state->file.valid()) return std::string("the download can’t be stored: ") + std::strerror(errno);
         if (state->written + static_cast<std::int64_t>(bytes.size()) > kMaxBytes)
             return std::string("the download is too large");
-        if (!writeAll(state->file.get(), bytes.data(), bytes.size()))
+        if (!writeAll(state->file.get(), std::string_view(bytes.data(), bytes.size())))
             return std::string("the download can’t be stored: ") + std::strerror(errno);
         state->written += static_cast<std::int64_t>(bytes.size());
         if (state->callbacks.progress) state->callbacks.progress(state->written, state->expected);
