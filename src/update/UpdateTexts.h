@@ -1,13 +1,33 @@
 #pragma once
-// What the updater tells the page when it cannot replace the application
-// where it lies. The texts that name places of the operating system differ
-// per platform; each platform build links exactly one definition
-// (UpdateTextsLinux.cpp here).
+// Every sentence the updater can show the page, in one place. The texts
+// that name places of the operating system differ per platform: each
+// platform build links exactly one definition of `updateTexts`, beside its
+// install code (src/linux/install/UpdateTextsLinux.cpp here, with the
+// sentences of the Linux installation in UpdateTextsLinux.h).
 
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace orvane {
+
+namespace updateSentences {
+inline constexpr std::string_view manifestUnreadable = "The update information couldn’t be read.";
+inline constexpr std::string_view manifestWrong = "The update information is wrong.";
+inline constexpr std::string_view damaged = "The download is damaged or incomplete. Try again.";
+inline constexpr std::string_view unpackFailed = "The download couldn’t be unpacked.";
+inline constexpr std::string_view relaunchFailed = "Updated: quit and open Orvane again to start the new version.";
+
+// `why` is the transport's own description.
+inline std::string manifestDidNotLoad(std::string_view why) {
+    return "The update information didn’t load (" + std::string(why) + ").";
+}
+// `why` is the HTTP status, or the transport's description.
+inline std::string downloadFailed(std::string_view why) { return "The download failed (" + std::string(why) + ")."; }
+inline std::string noPermission(std::string_view folder) {
+    return "Orvane can’t replace itself in " + std::string(folder) + " (no permission).";
+}
+}  // namespace updateSentences
 
 struct UpdateTexts {
     // The manifest member this build reads: "linux" here, "mac" on macOS.

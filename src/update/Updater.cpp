@@ -63,8 +63,8 @@ void Updater::got(const ManifestResponse& response) {
     std::optional<ManifestOffer> offer;
     if (response.body && response.status == 200) offer = readManifest(*response.body, updateTexts.manifestMember);
     if (!offer) {
-        if (response.error) fail("The update information didn’t load (" + *response.error + ").");
-        else fail("The update information couldn’t be read.");
+        if (response.error) fail(updateSentences::manifestDidNotLoad(*response.error));
+        else fail(std::string(updateSentences::manifestUnreadable));
         return;
     }
     if (!newer(offer->version, settings_.version)) {
@@ -73,7 +73,7 @@ void Updater::got(const ManifestResponse& response) {
         return;
     }
     if (!validArchiveName(offer->file)) {
-        fail("The update information is wrong.");
+        fail(std::string(updateSentences::manifestWrong));
         return;
     }
     if (auto why = cantReplace()) {
@@ -85,7 +85,7 @@ void Updater::got(const ManifestResponse& response) {
     report("downloading", {{"progress", 0}});
     const auto address = settings_.page.resolve(kDownloadFolder + offer->file);
     if (!address) {
-        fail("The update information is wrong.");
+        fail(std::string(updateSentences::manifestWrong));
         return;
     }
     download(*address);
@@ -94,7 +94,7 @@ void Updater::got(const ManifestResponse& response) {
 void Updater::download(const Url& url) {
     if (!session_ && parts_.makeSession) session_ = parts_.makeSession();
     if (!session_) {
-        fail("The download failed (0).");
+        fail(updateSentences::downloadFailed("0"));
         return;
     }
     const std::uint64_t id = ++downloads_;
@@ -137,16 +137,16 @@ void Updater::didFinishDownloading(std::optional<int> status, const ReadDownload
     std::optional<std::string> bytes;
     if (status == 200 && read) bytes = read();
     if (!bytes) {
-        fail("The download failed (" + std::to_string(status.value_or(0)) + ").");
+        fail(updateSentences::downloadFailed(std::to_string(status.value_or(0))));
         return;
     }
     if (sha256Text(*bytes) != want_->sha256) {
-        fail("The download is damaged or incomplete. Try again.");
+        fail(std::string(updateSentences::damaged));
         return;
     }
     report("installing");
     if (!parts_.install || !parts_.background) {
-        fail("The download couldn’t be unpacked.");
+        fail(std::string(updateSentences::unpackFailed));
         return;
     }
     // The worker gets its own copies and gives its result back through the
@@ -165,7 +165,7 @@ void Updater::didFinishDownloading(std::optional<int> status, const ReadDownload
 void Updater::didComplete(const std::optional<std::string>& error) {
     if (!error) return;
     current_.reset();
-    fail("The download failed (" + *error + ").");
+    fail(updateSentences::downloadFailed(*error));
 }
 
 void Updater::installed(const InstallResult& result) {
@@ -187,7 +187,7 @@ void Updater::restart(const RelaunchTask& task) {
     }
     // The new version is in place already; only the relaunch failed.
     busy_ = false;
-    report("error", {{"error", "Updated: quit and open Orvane again to start the new version."}});
+    report("error", {{"error", updateSentences::relaunchFailed}});
 }
 
 std::optional<std::string> Updater::cantReplace() const {
@@ -201,7 +201,7 @@ std::optional<std::string> Updater::cantReplace() const {
         return std::string(updateTexts.protectedPlace);
     const auto folder = bundle.parent_path();
     if (parts_.writable && parts_.writable(folder) && parts_.writable(bundle)) return std::nullopt;
-    return "Orvane can’t replace itself in " + folder.string() + " (no permission).";
+    return updateSentences::noPermission(folder.string());
 }
 
 }  // namespace orvane

@@ -14,6 +14,7 @@
 #include "Bundle.h"
 #include "Processes.h"
 #include "UniqueFd.h"
+#include "UpdateTextsLinux.h"
 #include "WriteAll.h"
 
 namespace orvane {
@@ -21,8 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kUnpackFailed = "The download couldn’t be unpacked.";
-const char* const kSignatureBroken = "The downloaded app’s signature is broken.";
+namespace text = installSentences;
 
 std::string reason(int error) { return std::generic_category().message(error); }
 
@@ -80,19 +80,19 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
     // 1-2. The staging folder, beside the bundle so that every move is a
     // rename within one file system.
     UniqueFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.valid()) return platformError("The folder " + folder.string() + " can’t be opened", errno);
+    if (!parent.valid()) return platformError(text::folderCantOpen(folder.string()), errno);
     std::string pattern = (folder / (std::string(kStagingPrefix) + "XXXXXX")).string();
     if (!::mkdtemp(pattern.data()))
-        return platformError("A folder for the update can’t be made in " + folder.string(), errno);
+        return platformError(text::stagingCantBeMade(folder.string()), errno);
     const fs::path staging = pattern;
     UniqueFd stage(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!stage.valid()) return platformError("The folder " + staging.string() + " can’t be opened", errno);
+    if (!stage.valid()) return platformError(text::folderCantOpen(staging.string()), errno);
 
     // 3. The archive as downloaded. Its memory goes as soon as it is written.
     {
         UniqueFd zip(::openat(stage.get(), "update.zip", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!zip.valid() || !writeAll(zip.get(), bytes))
-            return platformError("The download can’t be saved in " + staging.string(), errno);
+            return platformError(text::cantSave(staging.string()), errno);
         std::string().swap(bytes);
     }
 
@@ -101,11 +101,11 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
         settings.run ? settings.run : orvane::run;
     if (run((settings.helpers / "ditto").string(),
             {"-x", "-k", (staging / "update.zip").string(), (staging / "new").string()}) != 0)
-        return Problem(kUnpackFailed);
+        return Problem(std::string(text::unpackFailed));
 
     // 5-6. The first entry named *.app at the top.
     const auto names = list(stage.get(), "new");
-    if (!names) return Problem(kUnpackFailed);
+    if (!names) return Problem(std::string(text::unpackFailed));
     std::optional<std::string> found;
     for (const auto& name : *names) {
         if (fs::path(name).extension() == ".app") {
@@ -113,18 +113,18 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
             break;
         }
     }
-    if (!found) return Problem(kUnpackFailed);
+    if (!found) return Problem(std::string(text::unpackFailed));
     const fs::path newBundle = staging / "new" / *found;
 
     // Signed with the key this application trusts. Checked before anything in
     // the download is parsed: until then its Info.plist is a stranger's file,
     // and a hostile property list can crash the parser.
     if (run((settings.helpers / "codesign").string(), {"--verify", "--deep", "--strict", newBundle.string()}) != 0)
-        return Problem(kSignatureBroken);
+        return Problem(std::string(text::signatureBroken));
 
     // This application, in the announced version.
     const auto info = readPropertyList(newBundle / "Contents" / "Info.plist");
-    const Problem notOurs("The download isn’t Orvane " + version + ".");
+    const Problem notOurs(text::notOurs(version));
     const auto identifier = info.find("CFBundleIdentifier");
     if (identifier == info.end() || !identifier->is_string() || identifier->get<std::string>() != settings.identifier)
         return notOurs;
@@ -137,7 +137,7 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
     UniqueFd unpacked(::openat(stage.get(), "new", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     UniqueFd fresh(unpacked.valid() ? ::openat(unpacked.get(), found->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                                     : -1);
-    if (!sameFile(stage.get(), staging) || !fresh.valid()) return Problem(kSignatureBroken);
+    if (!sameFile(stage.get(), staging) || !fresh.valid()) return Problem(std::string(text::signatureBroken));
     // The new bundle takes the old one's permissions, not those it was unpacked with.
     struct stat old {};
     if (::fstatat(parent.get(), bundleName.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0)
@@ -153,17 +153,15 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
     } else {
         const int exchangeError = errno;
         if (!exchangeUnsupported(exchangeError))
-            return platformError("The new version can’t be moved to " + bundle.string(), exchangeError);
+            return platformError(text::cantMove(bundle.string()), exchangeError);
         if (rename(parent.get(), bundleName.c_str(), stage.get(), "old.app", 0) != 0)
-            return platformError(bundle.string() + " can’t be moved aside", errno);
+            return platformError(text::cantMoveAside(bundle.string()), errno);
         if (rename(unpacked.get(), found->c_str(), parent.get(), bundleName.c_str(), 0) != 0) {
             const int moveError = errno;
             if (rename(stage.get(), "old.app", parent.get(), bundleName.c_str(), 0) != 0)
-                // Say where the application is now, or nobody will find it.
-                return platformError("The new version can’t be moved to " + bundle.string() +
-                                         ", and the old one is left at " + (staging / "old.app").string(),
+                return platformError(text::cantMoveOldLeftAt(bundle.string(), (staging / "old.app").string()),
                                      moveError);
-            return platformError("The new version can’t be moved to " + bundle.string(), moveError);
+            return platformError(text::cantMove(bundle.string()), moveError);
         }
     }
 

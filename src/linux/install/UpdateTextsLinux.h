@@ -1,0 +1,29 @@
+#pragma once
+// The sentences of the Linux installation of an update, beside the portable
+// table in UpdateTexts.h. The system's reason is added to each by the caller
+// (" (Permission denied).").
+
+#include <string>
+#include <string_view>
+
+#include "UpdateTexts.h"
+
+namespace orvane::installSentences {
+
+inline constexpr std::string_view unpackFailed = updateSentences::unpackFailed;
+inline constexpr std::string_view signatureBroken = "The downloaded app’s signature is broken.";
+
+inline std::string folderCantOpen(const std::string& folder) { return "The folder " + folder + " can’t be opened"; }
+inline std::string stagingCantBeMade(const std::string& folder) {
+    return "A folder for the update can’t be made in " + folder;
+}
+inline std::string cantSave(const std::string& folder) { return "The download can’t be saved in " + folder; }
+inline std::string notOurs(const std::string& version) { return "The download isn’t Orvane " + version + "."; }
+inline std::string cantMove(const std::string& bundle) { return "The new version can’t be moved to " + bundle; }
+inline std::string cantMoveAside(const std::string& bundle) { return bundle + " can’t be moved aside"; }
+// Says where the application is now, or nobody will find it.
+inline std::string cantMoveOldLeftAt(const std::string& bundle, const std::string& old) {
+    return cantMove(bundle) + ", and the old one is left at " + old;
+}
+
+}  // namespace orvane::installSentences
