@@ -61,11 +61,11 @@ void Bluetooth::reset() {
         for (auto& [device, pending] : connecting) {
             pending.timer.cancel();
             if (const auto it = known.find(device); it != known.end())
-                central->cancelPeripheralConnection(it->second);
+                central->cancelPeripheralConnection(it->second.peripheral);
         }
         for (const Uuid& device : linked)
             if (const auto it = known.find(device); it != known.end())
-                central->cancelPeripheralConnection(it->second);
+                central->cancelPeripheralConnection(it->second.peripheral);
     }
     // Emptied before the event goes out, so that nothing sent from here can
     // meet half-cleared books. Nothing pending is answered.
@@ -112,7 +112,7 @@ void Bluetooth::didUpdateState(Central& manager) {
     // Unknown and resetting will still settle, so deferred actions keep waiting.
     if (state != ManagerState::unknown && state != ManagerState::resetting) {
         auto deferred = std::exchange(whenOn, {});
-        for (auto& action : deferred) action.refused(refusal(state));
+        for (auto& action : deferred) action.refused(refusal(state, manager.absence()));
     }
     // No link survives the adapter leaving the on state, whatever it reads now,
     // and the stack reports no disconnection for them: everything waiting on

@@ -9,6 +9,7 @@
 // unique_ptr or a shared_ptr): its time-outs and the backend hold it through a
 // weak handle that ends with it.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -46,14 +47,15 @@ public:
     // One page message, already parsed. Malformed or unknown ones are dropped.
     void handle(const nlohmann::json& message);
 
-    // The characteristic key: device id text, "|", the full form of the
-    // service's UUID (of 0000 when the service is gone), "|", the full form of
-    // the characteristic's UUID.
-    static std::string key(const Peripheral& peripheral, const Characteristic& characteristic);
-
     // Whether the bookkeeping is consistent: every connecting or linked device
     // is known. A self-check for tests.
     bool invariantsHold() const;
+    // How many devices the bridge remembers (heard, retrieved or linked).
+    std::size_t knownCount() const { return known.size(); }
+
+    // A device that is not linked, connecting or waited on is forgotten once
+    // it has not been heard for this long; a scan reports it afresh.
+    static constexpr auto forgetAfter = std::chrono::minutes(10);
 
     // Platform callbacks.
     void didUpdateState(Central& manager) override;
@@ -82,10 +84,14 @@ private:
         Request req = 0;
         Task timer;
     };
+    // A write not yet handed to the stack. Writes with response wait here too
+    // when writes without response are queued ahead of them, so that the
+    // device gets every write in the page's order.
     struct Unsent {
         std::shared_ptr<Characteristic> characteristic;
         Bytes bytes;
         Request req = 0;
+        WriteType type = WriteType::withoutResponse;
     };
     // An action that needs the adapter on, kept while its state is not known.
     struct Deferred {
@@ -96,7 +102,22 @@ private:
         std::shared_ptr<Peripheral> peripheral;
         std::shared_ptr<Characteristic> characteristic;
     };
-    using Waiting = std::map<std::string, std::deque<Request>>;
+    // Requests awaiting the stack's confirmation for one characteristic,
+    // oldest first. Keyed by the characteristic object itself, which the entry
+    // keeps alive: its service, and so any key made of UUIDs, can vanish while
+    // requests wait (the stack removing a service before its characteristics).
+    struct Confirmations {
+        std::shared_ptr<Characteristic> characteristic;
+        std::deque<Request> reqs;
+    };
+    using Waiting = std::map<Uuid, std::map<const Characteristic*, Confirmations>>;
+    // What the bridge remembers of a device.
+    struct Known {
+        std::shared_ptr<Peripheral> peripheral;
+        std::string name;  // the last non-empty name seen
+        std::optional<MainQueue::Clock::time_point> lastAdvert;  // when the last "adv" went out
+        MainQueue::Clock::time_point heard;  // last advertisement, connection or link end
+    };
 
     void reply(Request req, nlohmann::json fields);
     void fail(Request req, std::string_view error);
@@ -124,6 +145,13 @@ private:
     void notify(const nlohmann::json& message, Request req);
     void confirm(Waiting& waiting, Peripheral& peripheral, Characteristic& characteristic,
                  const std::optional<BluetoothError>& error);
+    static void await(Waiting& waiting, const Uuid& device, const std::shared_ptr<Characteristic>& characteristic,
+                      Request req);
+    void queueWrite(const Uuid& device, Unsent write);
+
+    // Forgets the devices nobody needs that have been quiet for forgetAfter.
+    void forgetQuiet();
+    bool needed(const Uuid& device) const;
 
     MainQueue& queue_;
     CentralFactory makeCentral_;
@@ -132,12 +160,11 @@ private:
     std::unique_ptr<Central> central;
     // Whether the page wants scanning; the scan starts when the adapter is on.
     bool wantScan = false;
-    // Every peripheral the stack has handed over. Never emptied.
-    std::unordered_map<Uuid, std::shared_ptr<Peripheral>, UuidHash> known;
-    // The last non-empty name seen per device. Never emptied.
-    std::unordered_map<Uuid, std::string, UuidHash> names;
-    // When the last "adv" went out per device, on the monotonic clock.
-    std::unordered_map<Uuid, MainQueue::Clock::time_point, UuidHash> lastAdvert;
+    // Every peripheral the stack has handed over and not yet forgotten
+    // (forgetQuiet), on the monotonic clock.
+    std::unordered_map<Uuid, Known, UuidHash> known;
+    // When forgetQuiet last looked.
+    std::optional<MainQueue::Clock::time_point> lastSweep;
     // The one pending "connect" per device, with its time-out.
     std::map<Uuid, Pending> connecting;
     // Devices connected at the page's request and not lost since.
@@ -152,7 +179,7 @@ private:
     Waiting writesWaiting;
     // "notify" requests awaiting confirmation, by characteristic key.
     Waiting notifyWaiting;
-    // Writes without response not yet handed to the stack, per device.
+    // Writes not yet handed to the stack, per device, in the page's order.
     std::map<Uuid, std::deque<Unsent>> unsent;
     // Actions deferred until the adapter state is known, oldest first.
     std::vector<Deferred> whenOn;

@@ -15,14 +15,8 @@ namespace {
 constexpr auto advertInterval = std::chrono::milliseconds(300);
 constexpr double connectTimeout = 10;  // seconds
 
-constexpr std::string_view unknownDevice = "Unknown device.";
-constexpr std::string_view notInRange = "The light isn’t in range or is off.";
-constexpr std::string_view replaced = "Connection replaced.";
-constexpr std::string_view noAnswer =
-    "The light didn’t answer (is it plugged in, and the Govee app closed?).";
-constexpr std::string_view couldNotConnect = "Couldn’t connect.";
-constexpr std::string_view cancelled = "Connection cancelled.";
-constexpr std::string_view disconnected = "Disconnected.";
+// How often the quiet devices are looked for.
+constexpr auto sweepInterval = std::chrono::minutes(1);
 
 }  // namespace
 
@@ -30,40 +24,52 @@ void Bluetooth::didDiscover(Central&, const std::shared_ptr<Peripheral>& periphe
                             const AdvertisementData& advertisement, int rssi) {
     if (!peripheral) return;
     const Uuid u = peripheral->identifier();
-    known.insert_or_assign(u, peripheral);
+    // Monotonic time: a wall clock set back would silence every device.
+    const auto now = queue_.now();
+    forgetQuiet();
+    Known& device = known[u];
+    device.peripheral = peripheral;
+    device.heard = now;
 
     const std::optional<std::string> deviceName = advertisement.localName ? std::nullopt : peripheral->name();
     const std::string* name = advertisement.localName ? &*advertisement.localName
                                                       : deviceName ? &*deviceName : nullptr;
-    if (name && !name->empty()) {
-        auto& remembered = names[u];
-        if (remembered != *name) remembered = *name;
-    }
+    if (name && !name->empty() && device.name != *name) device.name = *name;
 
-    // Monotonic time: a wall clock set back would silence every device.
-    const auto now = queue_.now();
-    const auto [last, first] = lastAdvert.try_emplace(u, now);
-    if (!first) {
-        if (now - last->second < advertInterval) return;
-        last->second = now;
-    }
+    if (device.lastAdvert && now - *device.lastAdvert < advertInterval) return;
+    device.lastAdvert = now;
     if (!send) return;
 
     json uuids = json::array();
     for (const GattUuid& uuid : advertisement.serviceUuids) uuids.push_back(full(uuid));
     for (const GattUuid& uuid : advertisement.overflowServiceUuids) uuids.push_back(full(uuid));
-    const auto remembered = names.find(u);
-    json event = {{"t", "adv"},
-                  {"id", u.text()},
-                  {"name", remembered == names.end() ? std::string() : remembered->second},
-                  {"uuids", std::move(uuids)}};
+    json event = {{"t", "adv"}, {"id", u.text()}, {"name", device.name}, {"uuids", std::move(uuids)}};
     if (rssi != rssiUnavailable) event["rssi"] = rssi;
     emit(std::move(event));
 }
 
+void Bluetooth::forgetQuiet() {
+    // Phones rotate random addresses all day: without this the books would
+    // grow by every address ever heard. Looked at once a minute, so that a
+    // flood of reports costs nothing extra.
+    const auto now = queue_.now();
+    if (lastSweep && now - *lastSweep < sweepInterval) return;
+    lastSweep = now;
+    for (auto it = known.begin(); it != known.end();) {
+        if (now - it->second.heard >= forgetAfter && !needed(it->first)) it = known.erase(it);
+        else ++it;
+    }
+}
+
+bool Bluetooth::needed(const Uuid& device) const {
+    return linked.contains(device) || connecting.contains(device) || servicesWaiting.contains(device) ||
+           charsLeft.contains(device) || writesWaiting.contains(device) || notifyWaiting.contains(device) ||
+           unsent.contains(device);
+}
+
 void Bluetooth::connect(std::string_view idText, Request req) {
     const auto u = Uuid::parse(idText);
-    if (!u) return fail(req, unknownDevice);
+    if (!u) return fail(req, words::unknownDevice);
     Central* manager = ensureCentral();
     if (!manager) return fail(req, refusal(ManagerState::unsupported));
 
@@ -73,7 +79,7 @@ void Bluetooth::connect(std::string_view idText, Request req) {
                           .refused = [this, req](std::string_view text) { fail(req, text); }});
         return;
     }
-    if (state != ManagerState::poweredOn) return fail(req, refusal(state));
+    if (state != ManagerState::poweredOn) return fail(req, refusal(state, manager->absence()));
     connectNow(*u, req);
 }
 
@@ -81,13 +87,15 @@ void Bluetooth::connectNow(const Uuid& u, Request req) {
     if (!central) return fail(req, refusal(ManagerState::unsupported));
     std::shared_ptr<Peripheral> peripheral;
     if (const auto it = known.find(u); it != known.end()) {
-        peripheral = it->second;
+        peripheral = it->second.peripheral;
     } else {
         const auto found = central->retrievePeripherals({u});
-        if (found.empty() || !found.front()) return fail(req, notInRange);
+        if (found.empty() || !found.front()) return fail(req, words::notInRange);
         peripheral = found.front();
     }
-    known.insert_or_assign(u, peripheral);
+    Known& device = known[u];
+    device.peripheral = peripheral;
+    device.heard = queue_.now();
     peripheral->setDelegate(std::weak_ptr<PeripheralDelegate>(weak_.weak()));
 
     if (peripheral->state() == PeripheralState::connected && linked.contains(u))
@@ -97,7 +105,7 @@ void Bluetooth::connectNow(const Uuid& u, Request req) {
         const Request older = it->second.req;
         it->second.timer.cancel();
         connecting.erase(it);
-        fail(older, replaced);
+        fail(older, words::replaced);
     }
     std::weak_ptr<Bluetooth> weak = weak_.weak();
     Task timer = queue_.after(connectTimeout, [weak, u] {
@@ -113,8 +121,8 @@ void Bluetooth::timedOut(const Uuid& u) {
     const Request req = it->second.req;
     connecting.erase(it);
     if (const auto device = known.find(u); device != known.end() && central)
-        central->cancelPeripheralConnection(device->second);
-    fail(req, noAnswer);
+        central->cancelPeripheralConnection(device->second.peripheral);
+    fail(req, words::noAnswer);
 }
 
 void Bluetooth::didConnect(Central& manager, const std::shared_ptr<Peripheral>& peripheral) {
@@ -142,7 +150,7 @@ void Bluetooth::didFailToConnect(Central&, const std::shared_ptr<Peripheral>& pe
     const Request req = it->second.req;
     it->second.timer.cancel();
     connecting.erase(it);
-    fail(req, error ? std::string_view(error->description) : couldNotConnect);
+    fail(req, error ? failureText(error->kind) : words::couldNotConnect);
 }
 
 void Bluetooth::disconnect(std::string_view idText) {
@@ -152,11 +160,11 @@ void Bluetooth::disconnect(std::string_view idText) {
         const Request req = it->second.req;
         it->second.timer.cancel();
         connecting.erase(it);
-        fail(req, cancelled);
+        fail(req, words::cancelled);
     }
     if (const auto it = known.find(*u);
-        it != known.end() && it->second->state() != PeripheralState::disconnected)
-        central->cancelPeripheralConnection(it->second);
+        it != known.end() && it->second.peripheral->state() != PeripheralState::disconnected)
+        central->cancelPeripheralConnection(it->second.peripheral);
     // At once: the stack's own disconnection callback will then find nothing.
     if (linked.contains(*u)) dropped(*u);
 }
@@ -182,19 +190,20 @@ void Bluetooth::dropped(const Uuid& u) {
         answers.insert(answers.end(), it->second.begin(), it->second.end());
         servicesWaiting.erase(it);
     }
-    const std::string prefix = u.text() + "|";
     for (Waiting* waiting : {&writesWaiting, &notifyWaiting}) {
-        auto it = waiting->lower_bound(prefix);
-        while (it != waiting->end() && it->first.starts_with(prefix)) {
-            answers.insert(answers.end(), it->second.begin(), it->second.end());
-            it = waiting->erase(it);
-        }
+        const auto it = waiting->find(u);
+        if (it == waiting->end()) continue;
+        for (const auto& [characteristic, entry] : it->second)
+            answers.insert(answers.end(), entry.reqs.begin(), entry.reqs.end());
+        waiting->erase(it);
     }
     if (const auto it = unsent.find(u); it != unsent.end()) {
         for (const Unsent& write : it->second) answers.push_back(write.req);
         unsent.erase(it);
     }
-    for (const Request req : answers) fail(req, disconnected);
+    // The quiet time of a device starts when its link ends.
+    if (const auto it = known.find(u); it != known.end()) it->second.heard = queue_.now();
+    for (const Request req : answers) fail(req, words::disconnected);
     if (wasLinked) emit({{"t", "disconnected"}, {"id", u.text()}});
 }
 
@@ -202,14 +211,14 @@ std::shared_ptr<Peripheral> Bluetooth::linkedPeripheral(std::string_view idText)
     const auto u = Uuid::parse(idText);
     if (!u || !linked.contains(*u)) return nullptr;
     const auto it = known.find(*u);
-    if (it == known.end() || it->second->state() != PeripheralState::connected) return nullptr;
-    return it->second;
+    if (it == known.end() || it->second.peripheral->state() != PeripheralState::connected) return nullptr;
+    return it->second.peripheral;
 }
 
 std::string Bluetooth::connectedName(const Peripheral& peripheral) const {
     if (auto name = peripheral.name(); name && !name->empty()) return *name;
-    const auto it = names.find(peripheral.identifier());
-    return it == names.end() ? std::string() : it->second;
+    const auto it = known.find(peripheral.identifier());
+    return it == known.end() ? std::string() : it->second.name;
 }
 
 }  // namespace orvane

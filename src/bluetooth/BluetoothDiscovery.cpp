@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "AdapterWords.h"
 #include "Bluetooth.h"
 #include "MessageFields.h"
 
@@ -12,8 +13,6 @@ namespace orvane {
 using nlohmann::json;
 
 namespace {
-
-constexpr std::string_view gattDisconnected = "GATT Server is disconnected.";
 
 constexpr std::array<std::pair<const char*, CharacteristicProperty>, 7> propertyNames = {{
     {"broadcast", CharacteristicProperty::broadcast},
@@ -25,18 +24,11 @@ constexpr std::array<std::pair<const char*, CharacteristicProperty>, 7> property
     {"authenticatedSignedWrites", CharacteristicProperty::authenticatedSignedWrites},
 }};
 
-// The service part of a key when the stack no longer links a characteristic
-// to its service.
-const std::string& noServiceFull() {
-    static const std::string text = full(*GattUuid::parse("0000"));
-    return text;
-}
-
 }  // namespace
 
 void Bluetooth::services(std::string_view idText, Request req) {
     const auto peripheral = linkedPeripheral(idText);
-    if (!peripheral) return fail(req, gattDisconnected);
+    if (!peripheral) return fail(req, words::gattDisconnected);
     const Uuid u = peripheral->identifier();
     if (discovered.contains(u)) return reply(req, {{"services", describe(*peripheral)}});
 
@@ -55,7 +47,7 @@ void Bluetooth::didDiscoverServices(Peripheral& peripheral, const std::optional<
             waiting = std::move(it->second);
             servicesWaiting.erase(it);
         }
-        for (const Request req : waiting) fail(req, error->description);
+        for (const Request req : waiting) fail(req, failureText(error->kind));
         return;
     }
     const auto found = peripheral.services();
@@ -101,12 +93,6 @@ json Bluetooth::describe(const Peripheral& peripheral) {
         tree.push_back({{"uuid", full(service->uuid())}, {"chars", std::move(chars)}});
     }
     return tree;
-}
-
-std::string Bluetooth::key(const Peripheral& peripheral, const Characteristic& characteristic) {
-    const auto service = characteristic.service();
-    return peripheral.identifier().text() + "|" + (service ? full(service->uuid()) : noServiceFull()) +
-           "|" + full(characteristic.uuid());
 }
 
 std::optional<Bluetooth::Found> Bluetooth::characteristic(const json& request) const {

@@ -40,6 +40,10 @@ enum class ManagerState : int {
     poweredOn = 5,
 };
 
+// Why the state reads unsupported: no usable adapter, or no Bluetooth
+// service to ask (which a user can start).
+enum class Absence : int { noAdapter, noService };
+
 // What one advertisement report carries that the bridge uses.
 struct AdvertisementData {
     std::optional<std::string> localName;
@@ -61,6 +65,8 @@ public:
     virtual ~Central() = default;
 
     virtual ManagerState state() const = 0;
+    // Meaningful while state() is unsupported.
+    virtual Absence absence() const { return Absence::noAdapter; }
     virtual bool isScanning() const = 0;
     // Scans for every advertising device, without a service filter.
     virtual void scanForPeripherals(const ScanOptions& options) = 0;

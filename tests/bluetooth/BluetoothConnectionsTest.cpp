@@ -179,9 +179,12 @@ TEST_F(BluetoothConnections, SilentDeviceTimesOutOnceAndALateConnectionIsCancell
     EXPECT_EQ(take(), Messages{});
 }
 
-TEST_F(BluetoothConnections, FailedConnectCarriesTheStacksText) {
+TEST_F(BluetoothConnections, FailedConnectIsToldInTheBridgesWordsNotTheStacks) {
+    const std::string traceback = "Traceback (most recent call last):\n" + std::string(4000, 'x');
     const std::pair<std::optional<BluetoothError>, std::string> cases[] = {
-        {BluetoothError{"le-connection-abort-by-local"}, "le-connection-abort-by-local"},
+        {BluetoothError{BluetoothFailure::connectFailed, "le-connection-abort-by-local"}, "Couldn’t connect."},
+        {BluetoothError{BluetoothFailure::failed, traceback}, "Bluetooth failed."},
+        {BluetoothError{BluetoothFailure::timedOut, "le-connection-timeout"}, "The light didn’t answer in time."},
         {std::nullopt, "Couldn’t connect."},
     };
     light->connectOutcome = PeripheralFake::Outcome::hang;

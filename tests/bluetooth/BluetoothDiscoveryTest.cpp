@@ -87,11 +87,11 @@ TEST_F(BluetoothDiscovery, DeviceWithoutServicesGetsAnEmptyTree) {
 
 TEST_F(BluetoothDiscovery, ServiceDiscoveryErrorAnswersAllWaitingAndTheNextRequestStartsAgain) {
     connectLight();
-    light->failNext(PeripheralFake::Operation::discoverServices, "Operation failed with ATT error: 0x0e");
+    light->failNext(PeripheralFake::Operation::discoverServices, BluetoothFailure::failed,
+                    "Operation failed with ATT error: 0x0e");
     services(1);
     services(2);
-    EXPECT_EQ(settle(), (Messages{failed(1, "Operation failed with ATT error: 0x0e"),
-                                  failed(2, "Operation failed with ATT error: 0x0e")}));
+    EXPECT_EQ(settle(), (Messages{failed(1, "Bluetooth failed."), failed(2, "Bluetooth failed.")}));
     calls();
     services(3);
     EXPECT_EQ(settle(), (Messages{ok(3, {{"services", lightTree()}})}));
@@ -100,7 +100,7 @@ TEST_F(BluetoothDiscovery, ServiceDiscoveryErrorAnswersAllWaitingAndTheNextReque
 
 TEST_F(BluetoothDiscovery, FailedCharacteristicDiscoveryLeavesThatServiceEmpty) {
     connectLight();
-    light->failNext(PeripheralFake::Operation::discoverCharacteristics, "Not connected");
+    light->failNext(PeripheralFake::Operation::discoverCharacteristics, BluetoothFailure::notConnected);
     services(1);
     json tree = lightTree();
     tree[0]["chars"] = json::array();

@@ -2,7 +2,8 @@
 // against what the page relies on: every numbered request is answered at most
 // once; once the stack has answered everything, every request since the last
 // "hello" is answered exactly once; nothing from before a "hello" is answered
-// after it; the bookkeeping stays consistent; the stack is never misused.
+// after it; the bookkeeping stays consistent; the stack is never misused;
+// also while the stack removes service and characteristic objects in any order.
 
 #include <gtest/gtest.h>
 
@@ -131,7 +132,8 @@ private:
 
     enum Action {
         hello, scan, connect, disconnect, services, write, notify, release, finishConnect, failConnect,
-        loseLink, adapter, ready, limit, value, advance, advert, scriptFailure,
+        loseLink, adapter, ready, limit, value, advance, advert, scriptFailure, removeService,
+        removeCharacteristic,
     };
     // Weighted so that runs get far: devices link, get discovered and written to.
     Action nextAction() {
@@ -139,6 +141,8 @@ private:
             {hello, 1}, {scan, 2}, {connect, 6}, {disconnect, 2}, {services, 6}, {write, 14}, {notify, 4},
             {release, 30}, {finishConnect, 6}, {failConnect, 1}, {loseLink, 1}, {adapter, 2}, {ready, 5},
             {limit, 2}, {value, 2}, {advance, 2}, {advert, 2}, {scriptFailure, 1},
+            // The stack replacing objects of a changed table, in either order.
+            {removeService, 1}, {removeCharacteristic, 1},
         };
         std::vector<double> w;
         for (const auto& [action, weight] : weights) w.push_back(weight);
@@ -186,7 +190,7 @@ private:
         case failConnect:
             note("fail connect " + who);
             device->failConnect(chance(0.5) ? std::optional<BluetoothError>()
-                                            : BluetoothError{"le-connection-abort-by-local"});
+                                            : BluetoothError{BluetoothFailure::connectFailed, "le-connection-abort-by-local"});
             break;
         case loseLink: note("lose link " + who); device->loseLink(); break;
         case adapter: {
@@ -219,10 +223,23 @@ private:
             break;
         }
         case advert: note("advert " + who); radio_.advertise(device, {}, -50); break;
+        case removeService: {
+            const auto& service = any(device->table());
+            note("remove service " + who + " " + service->uuid().string());
+            device->removeService(service);
+            break;
+        }
+        case removeCharacteristic: {
+            const auto& service = any(device->table());
+            const auto& characteristic = any(service->table());
+            note("remove characteristic " + who + " " + characteristic->uuid().string());
+            service->removeCharacteristic(characteristic);
+            break;
+        }
         case scriptFailure: {
             const auto operation = static_cast<PeripheralFake::Operation>(pick(0, 3));
             note("script failure " + who);
-            device->failNext(operation, "Operation failed with ATT error: 0x0e");
+            device->failNext(operation, BluetoothFailure::failed, "Operation failed with ATT error: 0x0e");
             break;
         }
         }

@@ -62,19 +62,50 @@ TEST_F(BluetoothWrites, WritesWithoutResponseWaitForTheDeviceAndKeepTheirOrder) 
     EXPECT_EQ(radio.misuses, 0);
 }
 
-TEST_F(BluetoothWrites, WriteWithResponseIsNotHeldBehindQueuedWrites) {
+TEST_F(BluetoothWrites, WriteWithResponseWaitsBehindQueuedWrites) {
+    // "colour" without response, then "off" with response: the light must get
+    // them in that order, though the stack could take the second one at once.
     light->limitWrites(0);
     page(write(1, "01", false));
     page(write(2, "02", true));
-    EXPECT_EQ(calls(), Calls{"write " + commandString + " 02 with"});
-    EXPECT_EQ(settle(), Messages{ok(2)});
+    page(write(3, "03", false));
+    EXPECT_EQ(calls(), Calls{});
+    light->ready(1);
+    EXPECT_EQ(settle(), (Messages{ok(1), ok(2)}));
+    EXPECT_EQ(calls(), (Calls{"write " + commandString + " 01 without", "write " + commandString + " 02 with"}));
+    light->ready(1);
+    EXPECT_EQ(settle(), Messages{ok(3)});
+    EXPECT_EQ(calls(), Calls{"write " + commandString + " 03 without"});
+    EXPECT_EQ(radio.misuses, 0);
+}
+
+TEST_F(BluetoothWrites, MixedWritesReachTheDeviceInThePagesOrder) {
+    light->limitWrites(2);
+    radio.record = true;
+    Calls expected;
+    std::size_t answered = 0;
+    for (int i = 1; i <= 400; ++i) {
+        const std::string data = hex(Bytes{static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+        const bool response = i % 2 == 0 || i % 7 == 0;
+        page(write(i, data, response));
+        expected.push_back("write " + commandString + " " + data + (response ? " with" : " without"));
+        if (i % 5 == 0) light->ready(i % 3);
+        answered += settle().size();
+    }
+    for (int round = 0; round < 400 && answered < 400; ++round) {
+        light->ready(3);
+        answered += settle().size();
+    }
+    EXPECT_EQ(answered, 400u);
+    EXPECT_EQ(calls(), expected);
+    EXPECT_EQ(radio.misuses, 0);
 }
 
 TEST_F(BluetoothWrites, ConfirmationsAnswerTheOldestWriteOfTheirCharacteristic) {
     page(write(1, "01", true));
-    light->failNext(PeripheralFake::Operation::write, "Write not permitted");
+    light->failNext(PeripheralFake::Operation::write, BluetoothFailure::notPermitted, "Write not permitted");
     page(write(2, "02", true));
-    EXPECT_EQ(settle(), (Messages{ok(1), failed(2, "Write not permitted")}));
+    EXPECT_EQ(settle(), (Messages{ok(1), failed(2, "The light refused this.")}));
 }
 
 TEST_F(BluetoothWrites, WriteAndNotifyOnOneCharacteristicWaitApart) {
@@ -96,17 +127,17 @@ TEST_F(BluetoothWrites, NotifyIsAnsweredWhenTheDeviceConfirms) {
     page(notify(2, true));
     EXPECT_EQ(calls(), (Calls{"notify " + statusString + " off", "notify " + statusString + " on"}));
     EXPECT_EQ(take(), Messages{});
-    light->failNext(PeripheralFake::Operation::notify, "Operation is not supported");
+    light->failNext(PeripheralFake::Operation::notify, BluetoothFailure::notSupported, "Operation is not supported");
     page(notify(3, "on"));
     EXPECT_EQ(calls(), Calls{"notify " + statusString + " off"}) << "\"on\" that is not a boolean";
     radio.releaseAll();
-    EXPECT_EQ(settle(), (Messages{ok(1), ok(2), failed(3, "Operation is not supported")}));
+    EXPECT_EQ(settle(), (Messages{ok(1), ok(2), failed(3, "The light can’t do this.")}));
 }
 
 TEST_F(BluetoothWrites, ValueEventsOnlyForLinkedDevicesAndAttachedCharacteristics) {
     light->receive(status, Bytes{0xaa, 0x01});
     light->receive(status, Bytes{});
-    light->receive(status, Bytes{0x01}, BluetoothError{"Unlikely error"});
+    light->receive(status, Bytes{0x01}, BluetoothError{BluetoothFailure::failed, "Unlikely error"});
     EXPECT_EQ(settle(), (Messages{event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid},
                                                   {"data", "aa01"}}),
                                   event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid},
@@ -119,6 +150,46 @@ TEST_F(BluetoothWrites, ValueEventsOnlyForLinkedDevicesAndAttachedCharacteristic
     settle();
     light->receive(command, Bytes{0x03});
     EXPECT_EQ(settle(), Messages{}) << "not linked, no event";
+}
+
+TEST_F(BluetoothWrites, WaitingRequestsAreAnsweredWhateverOrderTheStackRemovesTheTableIn) {
+    // The stack replaces a device's objects when its table changes, removing
+    // a service before or after its characteristics while requests wait.
+    enum Order { serviceOnly, serviceFirst, characteristicsFirst };
+    const std::pair<Order, const char*> cases[] = {
+        {serviceOnly, "service only"},
+        {serviceFirst, "service, then characteristics"},
+        {characteristicsFirst, "characteristics, then service"},
+    };
+    const auto removeCharacteristics = [this] {
+        control->removeCharacteristic(command);
+        control->removeCharacteristic(status);
+    };
+    int req = 1;
+    for (const auto& [order, name] : cases) {
+        discoverLight();
+        radio.hold(true);
+        const int first = req;
+        page(write(req++, "01", true));
+        json message = notify(req++, true);
+        message["chr"] = commandUuid;
+        page(message);
+        page(notify(req++, true));
+        if (order == characteristicsFirst) removeCharacteristics();
+        light->removeService(control);
+        if (order == serviceFirst) removeCharacteristics();
+        radio.hold(false);
+        radio.releaseAll();
+        EXPECT_EQ(settle(), (Messages{ok(first), ok(first + 1), ok(first + 2)})) << name;
+        // What is left is listed as it is now.
+        page({{"t", "services"}, {"id", lightId}, {"req", 99}});
+        const auto listed = settle();
+        ASSERT_EQ(listed.size(), 1u) << name;
+        EXPECT_EQ(listed[0]["services"].size(), 1u) << name;
+        page({{"t", "disconnect"}, {"id", lightId}});
+        settle();
+        connectLight();
+    }
 }
 
 }  // namespace

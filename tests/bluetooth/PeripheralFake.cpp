@@ -7,7 +7,23 @@
 
 namespace orvane {
 
-std::shared_ptr<Service> CharacteristicFake::service() const { return service_.lock(); }
+std::shared_ptr<Service> CharacteristicFake::service() const {
+    return detached_ ? nullptr : service_.lock();
+}
+
+void ServiceFake::discover() {
+    found_.assign(table_.begin(), table_.end());
+    for (const auto& characteristic : table_) characteristic->attach();
+}
+
+void ServiceFake::removeCharacteristic(const std::shared_ptr<CharacteristicFake>& characteristic) {
+    std::erase(found_, std::static_pointer_cast<Characteristic>(characteristic));
+}
+
+void PeripheralFake::removeService(const std::shared_ptr<ServiceFake>& service) {
+    for (const auto& characteristic : service->table()) characteristic->detach();
+    std::erase(found_, std::static_pointer_cast<Service>(service));
+}
 
 std::shared_ptr<CharacteristicFake> ServiceFake::addCharacteristic(const std::string& uuid,
                                                                    std::uint32_t properties) {
@@ -97,8 +113,8 @@ void PeripheralFake::loseLink(std::optional<BluetoothError> error) {
     });
 }
 
-void PeripheralFake::failNext(Operation operation, std::string description) {
-    scripts_[operation].push_back(BluetoothError{std::move(description)});
+void PeripheralFake::failNext(Operation operation, BluetoothFailure kind, std::string detail) {
+    scripts_[operation].push_back(BluetoothError{kind, std::move(detail)});
 }
 
 std::size_t PeripheralFake::unusedScripts() const {

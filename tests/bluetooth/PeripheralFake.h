@@ -31,8 +31,10 @@ public:
     std::shared_ptr<Service> service() const override;
     std::optional<Bytes> value() const override { return value_; }
 
-    // The stack no longer links this characteristic to its service.
-    void detach() { service_.reset(); }
+    // The stack no longer links this characteristic to its service (its
+    // service object was removed); a later discovery links them again.
+    void detach() { detached_ = true; }
+    void attach() { detached_ = false; }
     void setValue(std::optional<Bytes> value) { value_ = std::move(value); }
     bool notifying = false;
 
@@ -40,6 +42,7 @@ private:
     GattUuid uuid_;
     std::uint32_t properties_;
     std::weak_ptr<ServiceFake> service_;
+    bool detached_ = false;
     std::optional<Bytes> value_;
 };
 
@@ -49,12 +52,17 @@ public:
 
     GattUuid uuid() const override { return uuid_; }
     const std::vector<std::shared_ptr<Characteristic>>& characteristics() const override { return found_; }
+    const std::vector<std::shared_ptr<CharacteristicFake>>& table() const { return table_; }
 
     // Part of the device's table; the stack lists it after discovery.
     std::shared_ptr<CharacteristicFake> addCharacteristic(const std::string& uuid, std::uint32_t properties);
 
+    // The stack removes the characteristic's object (the device's table
+    // changed); what was asked of it is still answered.
+    void removeCharacteristic(const std::shared_ptr<CharacteristicFake>& characteristic);
+
     // For the peripheral.
-    void discover() { found_.assign(table_.begin(), table_.end()); }
+    void discover();
     void forget() { found_.clear(); }
 
 private:
@@ -85,6 +93,10 @@ public:
 
     // The device's GATT table.
     std::shared_ptr<ServiceFake> addService(const std::string& uuid);
+    // The stack removes the service's object, before or after those of its
+    // characteristics: they lose their service. A later discovery finds it again.
+    void removeService(const std::shared_ptr<ServiceFake>& service);
+    const std::vector<std::shared_ptr<ServiceFake>>& table() const { return table_; }
     void setName(std::optional<std::string> name) { name_ = std::move(name); }
 
     // How the next connection attempts end by themselves; with hang the test
@@ -93,10 +105,12 @@ public:
     void finishConnect();
     void failConnect(std::optional<BluetoothError> error);
     // The link goes down by itself (out of range, switched off).
-    void loseLink(std::optional<BluetoothError> error = BluetoothError{"The connection has timed out unexpectedly."});
+    void loseLink(std::optional<BluetoothError> error = BluetoothError{BluetoothFailure::linkLost,
+                                                                       "The connection has timed out unexpectedly."});
 
-    // The next call of `operation` fails with this text; scripts are used in order.
-    void failNext(Operation operation, std::string description);
+    // The next call of `operation` fails with this kind and the stack's own
+    // words; scripts are used in order.
+    void failNext(Operation operation, BluetoothFailure kind, std::string detail = "stack words");
     std::size_t unusedScripts() const;
 
     // Writes without response: after `count` more the device says it cannot
