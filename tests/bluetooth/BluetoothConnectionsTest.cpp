@@ -42,6 +42,39 @@ TEST_F(BluetoothConnections, AdvertsOfOneDeviceAreAtLeastThreeTenthsOfASecondApa
     EXPECT_EQ(settle(), Messages{});
 }
 
+TEST_F(BluetoothConnections, QuietDevicesAreForgottenButNotTheLinkedOne) {
+    // Phones nearby advertise under a new random address every few minutes.
+    connectLight();
+    scan();
+    char id[37];
+    int made = 0;
+    std::shared_ptr<PeripheralFake> first;
+    for (int minute = 0; minute < 40; ++minute) {
+        for (int i = 0; i < 20; ++i) {
+            std::snprintf(id, sizeof id, "%08X-0000-4000-8000-000000000000", ++made);
+            auto phone = radio.addStranger(id, "phone");
+            if (!first) first = phone;
+            radio.advertise(phone, named("phone"), -70);
+        }
+        settle();
+        queue.advance(60);
+        // Ten minutes of them, the one being looked at and the light.
+        EXPECT_LE(bluetooth.knownCount(), 11u * 20u + 1u) << "minute " << minute;
+    }
+    EXPECT_GE(bluetooth.knownCount(), 10u * 20u);
+
+    // The light stayed: it is still linked and serves requests.
+    page({{"t", "connect"}, {"id", lightId}, {"req", 1}});
+    EXPECT_EQ(settle(), Messages{ok(1, {{"name", "ihoment_H617C"}})});
+    page({{"t", "services"}, {"id", lightId}, {"req", 2}});
+    EXPECT_EQ(settle().at(0)["ok"], true);
+    // A forgotten device that is heard again is reported afresh.
+    radio.advertise(first, named(std::nullopt), -60);
+    json again = adv(first->identifier().text(), "phone");
+    again["rssi"] = -60;
+    EXPECT_EQ(settle(), Messages{again});
+}
+
 TEST_F(BluetoothConnections, WallClockSetBackDoesNotSilenceAdverts) {
     scan();
     radio.advertise(light, named(std::nullopt), rssiUnavailable);
