@@ -1,6 +1,11 @@
 // End to end without a window: the page's Bluetooth bridge over the BlueZ
 // backend over bluez-sim, driven by the messages the page sends.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
 #include <nlohmann/json.hpp>
 
 #include "BluezTesting.h"
@@ -25,6 +30,39 @@ std::string frame(std::initializer_list<std::uint8_t> head) {
 }
 
 std::string full(const char* uuid) { return uuid; }  // the simulator's UUIDs are already full and lower-case
+
+// Standard error (where the log goes) into a file while it lives.
+class StderrCapture {
+public:
+    StderrCapture() : saved_(dup(STDERR_FILENO)), file_(std::tmpfile()) {
+        std::fflush(stderr);
+        dup2(fileno(file_), STDERR_FILENO);
+    }
+    ~StderrCapture() {
+        restore();
+        std::fclose(file_);
+    }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string take() {
+        restore();
+        std::string text;
+        std::rewind(file_);
+        for (int c; (c = std::fgetc(file_)) != EOF;) text += static_cast<char>(c);
+        return text;
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        saved_ = -1;
+    }
+    int saved_;
+    std::FILE* file_;
+};  // the simulator's UUIDs are already full and lower-case
 
 class BluezBridgeTest : public BluezTest {
 protected:
@@ -164,26 +202,48 @@ TEST_F(BluezBridgeTest, RefusedAndSilentConnectionsAreAnswered) {
     makeBridge(clock);
     const std::string id = lightId();
 
-    sim.controlOk("RefuseConnections",
-                  g_variant_new("(sss)", Sim::LIGHT, "org.bluez.Error.Failed", "le-connection-abort-by-local"));
-    page({{"t", "connect"}, {"req", 1}, {"id", id}});
-    EXPECT_EQ(waitReply(1), (json{{"t", "res"}, {"req", 1}, {"ok", false}, {"error", "le-connection-abort-by-local"}}));
+    // The page hears the bridge's sentence; BlueZ's own text goes to the log,
+    // once, on one line, however long or strange it is.
+    const std::string traceback = "Traceback (most recent call last):\n  File \"x\", line 1\n" + std::string(5000, 'x');
+    const struct {
+        const char* name;
+        std::string text;
+        const char* shown;
+    } refusals[] = {
+        {"org.bluez.Error.Failed", "le-connection-abort-by-local", "Couldn’t connect."},
+        {"org.bluez.Error.Failed", traceback, "Couldn’t connect."},
+        {"org.bluez.Error.NotReady", "Resource Not Ready", "Bluetooth is off."},
+    };
+    int req = 0;
+    for (const auto& refusal : refusals) {
+        sim.controlOk("RefuseConnections", g_variant_new("(sss)", Sim::LIGHT, refusal.name, refusal.text.c_str()));
+        StderrCapture log;
+        page({{"t", "connect"}, {"req", ++req}, {"id", id}});
+        EXPECT_EQ(waitReply(req), (json{{"t", "res"}, {"req", req}, {"ok", false}, {"error", refusal.shown}}));
+        const std::string logged = log.take();
+        const std::string head = refusal.text.substr(0, 20);
+        const auto first = logged.find(head);
+        EXPECT_NE(first, std::string::npos) << refusal.name << ": " << logged;
+        EXPECT_EQ(logged.find(head, first + 1), std::string::npos) << "logged more than once: " << logged;
+        EXPECT_LT(logged.size(), 1200u) << "a long text is cut";
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
+    }
 
     sim.controlOk("RefuseConnections", g_variant_new("(sss)", Sim::LIGHT, "", ""));
     sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 60000u));
-    page({{"t", "connect"}, {"req", 2}, {"id", id}});
+    page({{"t", "connect"}, {"req", 20}, {"id", id}});
     spinFor(0.1);
-    EXPECT_FALSE(reply(2));
+    EXPECT_FALSE(reply(20));
     clock.advance(10);
-    const json& timedOut = waitReply(2);
+    const json& timedOut = waitReply(20);
     EXPECT_FALSE(timedOut["ok"].get<bool>());
     EXPECT_NE(timedOut["error"].get<std::string>().find("didn’t answer"), std::string::npos) << timedOut;
 
     // The attempt was called off at BlueZ too: the next one goes through.
     sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 0u));
     spinFor(0.1);
-    page({{"t", "connect"}, {"req", 3}, {"id", id}});
-    EXPECT_TRUE(waitReply(3)["ok"].get<bool>()) << waitReply(3);
+    page({{"t", "connect"}, {"req", 30}, {"id", id}});
+    EXPECT_TRUE(waitReply(30)["ok"].get<bool>()) << waitReply(30);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ std::string shortName(const GattUuid& uuid) {
 
 namespace {
 
-std::string outcome(const std::optional<BluetoothError>& error) { return error ? error->description : "ok"; }
+std::string outcome(const std::optional<BluetoothError>& error) { return error ? error->detail : "ok"; }
 
 }  // namespace
 
@@ -93,7 +93,7 @@ void Recorder::didUpdateNotificationState(Peripheral&, Characteristic& character
 
 void Recorder::didUpdateValue(Peripheral&, Characteristic& characteristic, const std::optional<BluetoothError>& error) {
     record("value " + shortName(characteristic.uuid()) + " " +
-           (error ? error->description : hex(characteristic.value().value_or(Bytes{}))));
+           (error ? error->detail : hex(characteristic.value().value_or(Bytes{}))));
 }
 
 BluezTest::BluezTest(std::vector<std::string> simArgs, const std::string& busPolicy)

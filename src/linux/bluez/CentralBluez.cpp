@@ -76,7 +76,8 @@ CentralBluez::CentralBluez(MainQueue& queue, std::weak_ptr<CentralDelegate> dele
 
 CentralBluez::~CentralBluez() {
     g_cancellable_cancel(cancellable_.get());
-    for (auto& [id, peripheral] : peripherals_) peripheral->centralGone();
+    for (auto& [id, handed] : peripherals_)
+        if (const auto peripheral = handed.lock()) peripheral->centralGone();
     if (!connection_) return;
     if (scanning_ && !adapterPath_.empty())
         callBluez(connection_.get(), adapterPath_.c_str(), adapterInterface, "StopDiscovery", nullptr, nullptr, {});
@@ -133,8 +134,8 @@ void CentralBluez::connected(GDBusConnection* connection) {
 void CentralBluez::ownerAppeared() {
     ownerKnown_ = true;
     owner_ = true;
-    inGrace_ = false;
-    graceTimer_.cancel();
+    // A restarted bluetoothd exports its adapter a moment after taking the
+    // name: the grace period lasts until the adapter is back.
     unauthorized_ = false;
     listFailed_ = false;
     fetch();
@@ -239,7 +240,7 @@ void CentralBluez::interfacesAdded(GVariant* params) {
         // A device handed out before is back (it was forgotten, or bluetoothd
         // restarted): the same object again.
         const auto address = stringValue(objects_.get(path, deviceInterface, "Address"));
-        if (address && under(path, adapterPath_) && peripherals_.contains(deviceIdentifier(adapterAddress_, *address)))
+        if (address && under(path, adapterPath_) && handedOut(deviceIdentifier(adapterAddress_, *address)))
             peripheralAt(path);
         return advertised(path, nullptr);
     }
@@ -327,11 +328,26 @@ std::shared_ptr<PeripheralBluez> CentralBluez::peripheralAt(const std::string& p
     const auto address = stringValue(objects_.get(path, deviceInterface, "Address"));
     if (!address) return nullptr;
     const Uuid id = deviceIdentifier(adapterAddress_, *address);
-    auto& peripheral = peripherals_[id];
-    if (!peripheral) peripheral = std::make_shared<PeripheralBluez>(Weak(weak_.weak()), id, path);
-    else peripheral->bind(path);
+    auto peripheral = handedOut(id);
+    if (peripheral) {
+        peripheral->bind(path);
+    } else {
+        peripheral = std::make_shared<PeripheralBluez>(Weak(weak_.weak()), id, path);
+        peripherals_.insert_or_assign(id, peripheral);
+        // Devices nobody holds any more (BlueZ removed the object and the
+        // bridge forgot them) leave empty entries: swept as the map doubles.
+        if (peripherals_.size() >= 2 * sweptSize_) {
+            std::erase_if(peripherals_, [](const auto& entry) { return entry.second.expired(); });
+            sweptSize_ = std::max<std::size_t>(peripherals_.size(), 64);
+        }
+    }
     byPath_.insert_or_assign(path, peripheral);
     return peripheral;
+}
+
+std::shared_ptr<PeripheralBluez> CentralBluez::handedOut(const Uuid& id) const {
+    const auto it = peripherals_.find(id);
+    return it == peripherals_.end() ? nullptr : it->second.lock();
 }
 
 std::shared_ptr<PeripheralBluez> CentralBluez::owningPeripheral(const std::string& path) const {
@@ -376,9 +392,13 @@ void CentralBluez::settle() {
             // Devices handed out before find their objects under this adapter.
             for (const std::string& path : objects_.children(deviceInterface, "Adapter", adapterPath_))
                 if (const auto address = stringValue(objects_.get(path, deviceInterface, "Address")))
-                    if (peripherals_.contains(deviceIdentifier(adapterAddress_, *address))) peripheralAt(path);
+                    if (handedOut(deviceIdentifier(adapterAddress_, *address))) peripheralAt(path);
         }
-        if (adapterPath_.empty()) target = ManagerState::unsupported;
+        if (!adapterPath_.empty()) {
+            inGrace_ = false;
+            graceTimer_.cancel();
+        }
+        if (adapterPath_.empty()) target = inGrace_ ? ManagerState::resetting : ManagerState::unsupported;
         else if (boolValue(objects_.get(adapterPath_, adapterInterface, "Powered")) == true)
             target = ManagerState::poweredOn;
         else target = ManagerState::poweredOff;
@@ -400,7 +420,8 @@ void CentralBluez::setState(ManagerState next) {
     if (leavingOn) {
         // BlueZ ends discovery sessions and links with the adapter; so do the books.
         scanning_ = false;
-        for (auto& [id, peripheral] : peripherals_) peripheral->adapterLost();
+        for (auto& [id, handed] : peripherals_)
+            if (const auto peripheral = handed.lock()) peripheral->adapterLost();
     }
     tell([](CentralDelegate& delegate, Central& central) { delegate.didUpdateState(central); });
 }
@@ -471,15 +492,15 @@ std::vector<std::shared_ptr<Peripheral>> CentralBluez::retrievePeripherals(const
 }
 
 void CentralBluez::connect(const std::shared_ptr<Peripheral>& peripheral) {
-    const auto it = peripheral ? peripherals_.find(peripheral->identifier()) : peripherals_.end();
-    if (it == peripherals_.end() || it->second != peripheral) return;  // not one of ours
-    it->second->connect();
+    const auto mine = peripheral ? handedOut(peripheral->identifier()) : nullptr;
+    if (!mine || mine != peripheral) return;  // not one of ours
+    mine->connect();
 }
 
 void CentralBluez::cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) {
-    const auto it = peripheral ? peripherals_.find(peripheral->identifier()) : peripherals_.end();
-    if (it == peripherals_.end() || it->second != peripheral) return;
-    it->second->cancel();
+    const auto mine = peripheral ? handedOut(peripheral->identifier()) : nullptr;
+    if (!mine || mine != peripheral) return;
+    mine->cancel();
 }
 
 CentralFactory makeCentralBluez(MainQueue& queue, BluezOptions options) {

@@ -5,9 +5,11 @@
 // It keeps a copy of BlueZ's object tree (GetManagedObjects, then the object
 // manager's and properties' signals) on a bus connection of its own, so that
 // BlueZ drops its discovery and notify sessions when the central goes. State:
-// unknown until the first answer; no org.bluez or no adapter: unsupported;
-// a refused call: unauthorized; otherwise the adapter's Powered. A change of
-// adapter, or bluetoothd going away and coming back, goes through resetting.
+// unknown until the first answer; no org.bluez or no adapter: unsupported
+// (absence() tells which); a refused call: unauthorized; otherwise the
+// adapter's Powered. A change of adapter, or bluetoothd going away and coming
+// back, goes through resetting, which lasts until the adapter is back or the
+// grace period ends.
 
 #include <gio/gio.h>
 
@@ -54,6 +56,9 @@ public:
     CentralBluez& operator=(const CentralBluez&) = delete;
 
     ManagerState state() const override { return state_; }
+    // No org.bluez on the bus (or no bus) is a service that is not running;
+    // otherwise the adapter is missing.
+    Absence absence() const override { return busFailed_ || !owner_ ? Absence::noService : Absence::noAdapter; }
     bool isScanning() const override { return scanning_; }
     void scanForPeripherals(const ScanOptions& options) override;
     void stopScan() override;
@@ -67,6 +72,9 @@ public:
     GDBusConnection* connection() const { return connection_.get(); }
     const BluezObjects& objects() const { return objects_; }
     bool poweredOn() const { return state_ == ManagerState::poweredOn; }
+    // Devices handed out and still held, and device objects of the adapter.
+    std::size_t peripheralCount() const { return peripherals_.size(); }
+    std::size_t deviceObjectCount() const { return byPath_.size(); }
     // Calls the delegate, if it is still there.
     void tell(const std::function<void(CentralDelegate&, Central&)>& callback);
     // A call was refused by the bus policy: we may not use BlueZ.
@@ -94,6 +102,8 @@ private:
     // The peripheral for the device object at `path` under the adapter,
     // made on first sight; null for objects of another adapter.
     std::shared_ptr<PeripheralBluez> peripheralAt(const std::string& path);
+    // The peripheral handed out for the id, if anybody still holds it.
+    std::shared_ptr<PeripheralBluez> handedOut(const Uuid& id) const;
     // The device path a GATT object path lies under.
     std::shared_ptr<PeripheralBluez> owningPeripheral(const std::string& path) const;
     void advertised(const std::string& path, GVariant* changed);
@@ -127,8 +137,12 @@ private:
     bool allowDuplicates_ = false;
     std::set<Uuid> reportedThisScan_;
 
-    // Every device handed out, by id: the same device is always the same object.
-    std::map<Uuid, std::shared_ptr<PeripheralBluez>> peripherals_;
+    // Every device handed out and still held, by id: the same device is the
+    // same object for as long as anybody holds it. Device objects BlueZ lists
+    // hold theirs (byPath_); the rest are held by the bridge or by nobody, so
+    // that addresses heard once do not stay for the life of the program.
+    std::map<Uuid, std::weak_ptr<PeripheralBluez>> peripherals_;
+    std::size_t sweptSize_ = 64;
     std::map<std::string, std::shared_ptr<PeripheralBluez>> byPath_;
 
     // Weak references for callbacks; declared last so that they expire first.

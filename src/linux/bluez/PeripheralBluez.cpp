@@ -5,17 +5,21 @@
 #include <algorithm>
 
 #include "BluezCall.h"
+#include "BluezFailure.h"
 #include "CentralBluez.h"
 #include "GattValues.h"
 
 namespace orvane {
 namespace {
 
-constexpr const char* notConnected = "Not connected.";
-constexpr const char* linkLostText = "The connection was lost.";
-constexpr const char* deviceGone = "The device is gone.";
-constexpr const char* unknownAttribute = "Unknown service or characteristic.";
-constexpr const char* discoveryTimedOutText = "Service discovery timed out.";
+// Our own failures; the details are for tests and the log.
+const BluetoothError notConnected{BluetoothFailure::notConnected, "Not connected."};
+const BluetoothError linkLostError{BluetoothFailure::linkLost, "The connection was lost."};
+const BluetoothError deviceGone{BluetoothFailure::deviceGone, "The device is gone."};
+const BluetoothError adapterOff{BluetoothFailure::adapterOff, "Bluetooth isn’t on."};
+const BluetoothError unknownAttribute{BluetoothFailure::attributeGone, "Unknown service or characteristic."};
+const BluetoothError discoveryTimedOutError{BluetoothFailure::timedOut, "Service discovery timed out."};
+const BluetoothError attributeRemoved{BluetoothFailure::attributeGone, "The characteristic was removed."};
 
 // GATT object paths in handle order (the order of the device's table).
 void sortByHandle(std::vector<std::string>& paths) {
@@ -82,6 +86,7 @@ void PeripheralBluez::freshLink() {
     servicesWanted_ = 0;
     waitingForObjects_ = false;
     refetched_ = false;
+    tableKnown_ = false;
     discoveryTimer_.cancel();
     settleTimer_.cancel();
     // Every link discovers afresh.
@@ -123,11 +128,11 @@ void PeripheralBluez::connect() {
             break;
     }
     if (path_.empty() || !central->poweredOn()) {
-        const std::string text = path_.empty() ? deviceGone : "Bluetooth isn’t on.";
-        return post([text](PeripheralBluez& self) {
+        const BluetoothError error = path_.empty() ? deviceGone : adapterOff;
+        return post([error](PeripheralBluez& self) {
             if (const auto c = self.central_.lock())
                 c->tell([&](CentralDelegate& d, Central& m) {
-                    d.didFailToConnect(m, self.shared_from_this(), BluetoothError{text});
+                    d.didFailToConnect(m, self.shared_from_this(), error);
                 });
         });
     }
@@ -173,7 +178,8 @@ void PeripheralBluez::connectDone(CallReply& reply) {
         // Never reported connected, so no disconnection follows either.
         freshLink();
         state_ = PeripheralState::disconnected;
-        const BluetoothError error{reply.error ? reply.error->text : linkLostText};
+        const BluetoothError error = reply.error ? bluetoothError(*reply.error, BluetoothFailure::connectFailed)
+                                                 : BluetoothError{BluetoothFailure::connectFailed, "The connection was lost."};
         return central->tell(
             [&](CentralDelegate& d, Central& m) { d.didFailToConnect(m, shared_from_this(), error); });
     }
@@ -229,7 +235,7 @@ void PeripheralBluez::linkLost() {
     freshLink();
     state_ = PeripheralState::disconnected;
     central->tell([&](CentralDelegate& d, Central& m) {
-        d.didDisconnect(m, shared_from_this(), BluetoothError{linkLostText});
+        d.didDisconnect(m, shared_from_this(), linkLostError);
     });
 }
 
@@ -260,7 +266,7 @@ void PeripheralBluez::deviceRemoved() {
             state_ = PeripheralState::disconnected;
             if (central)
                 central->tell([&](CentralDelegate& d, Central& m) {
-                    d.didFailToConnect(m, shared_from_this(), BluetoothError{deviceGone});
+                    d.didFailToConnect(m, shared_from_this(), deviceGone);
                 });
             return;
         }
@@ -295,7 +301,7 @@ void PeripheralBluez::discoverServices() {
     if (!central) return;
     if (state_ != PeripheralState::connected)
         return post([](PeripheralBluez& self) {
-            self.tell([&](PeripheralDelegate& d) { d.didDiscoverServices(self, BluetoothError{notConnected}); });
+            self.tell([&](PeripheralDelegate& d) { d.didDiscoverServices(self, notConnected); });
         });
     if (servicesWanted_++ == 0)
         discoveryTimer_ = central->queue().after(central->options().discoveryTimeout,
@@ -320,6 +326,7 @@ void PeripheralBluez::tryResolve() {
 }
 
 void PeripheralBluez::gattAdded(const std::string& path) {
+    if (tableKnown_ && !path.empty()) return refreshTable();
     if (!waitingForObjects_) return;
     const auto central = central_.lock();
     if (!central) return;
@@ -334,12 +341,57 @@ void PeripheralBluez::gattAdded(const std::string& path) {
 }
 
 void PeripheralBluez::gattRemoved(const std::string& path) {
+    // BlueZ removes the objects of a changed table in no fixed order: a
+    // service may go before its characteristics, or after them.
     if (const auto it = serviceObjects_.find(path); it != serviceObjects_.end()) {
         for (auto& [charPath, characteristic] : characteristicObjects_)
             if (characteristic->service() == it->second) characteristic->detach();
         serviceObjects_.erase(it);
     }
-    characteristicObjects_.erase(path);
+    CharacteristicPtr removed;
+    if (const auto it = characteristicObjects_.find(path); it != characteristicObjects_.end()) {
+        removed = it->second;
+        characteristicObjects_.erase(it);
+    }
+    if (tableKnown_) refreshTable();
+    if (removed) abandon(removed);
+}
+
+void PeripheralBluez::abandon(const CharacteristicPtr& characteristic) {
+    // Whatever still waits on the removed object is owed an answer: BlueZ's
+    // replies to it, if any come, find nothing left to answer.
+    auto writes = std::exchange(characteristic->writes, {});
+    auto changes = std::exchange(characteristic->notifyChanges, {});
+    characteristic->writing = false;
+    characteristic->changingNotify = false;
+    characteristic->notifying = false;
+    int commands = 0;
+    for (const auto& write : writes) commands += write.type == WriteType::withoutResponse ? 1 : 0;
+    commandsInFlight_ -= commands;
+    const auto weak = weak_from_this();
+    const auto link = link_;
+    const auto gone = [&] { return weak.expired() || link_ != link; };
+    for (const auto& write : writes) {
+        if (write.type != WriteType::withResponse) continue;
+        tell([&](PeripheralDelegate& d) { d.didWriteValue(*this, *characteristic, attributeRemoved); });
+        if (gone()) return;
+    }
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        tell([&](PeripheralDelegate& d) { d.didUpdateNotificationState(*this, *characteristic, attributeRemoved); });
+        if (gone()) return;
+    }
+    if (commands > 0 && commandsInFlight_ == 0)
+        tell([&](PeripheralDelegate& d) { d.isReadyToSendWriteWithoutResponse(*this); });
+}
+
+void PeripheralBluez::refreshTable() {
+    // After discovery the table follows BlueZ's objects as they change, so
+    // that "services" answers from what is there.
+    const auto central = central_.lock();
+    if (!central || waitingForObjects_) return;
+    listServices();
+    const auto listed = services_;  // answers given on the way may change the list
+    for (const auto& service : listed) fillCharacteristics(static_cast<ServiceBluez&>(*service));
 }
 
 void PeripheralBluez::finishServices() {
@@ -348,6 +400,19 @@ void PeripheralBluez::finishServices() {
     waitingForObjects_ = false;
     settleTimer_.cancel();
     discoveryTimer_.cancel();
+    listServices();
+    tableKnown_ = true;
+    const auto weak = weak_from_this();
+    const auto link = link_;
+    for (int left = std::exchange(servicesWanted_, 0); left > 0; --left) {
+        tell([&](PeripheralDelegate& d) { d.didDiscoverServices(*this, std::nullopt); });
+        if (weak.expired() || link_ != link) return;
+    }
+}
+
+void PeripheralBluez::listServices() {
+    const auto central = central_.lock();
+    if (!central) return;
     auto paths = central->objects().children(serviceInterface, "Device", path_);
     sortByHandle(paths);
     services_.clear();
@@ -358,12 +423,6 @@ void PeripheralBluez::finishServices() {
         if (!service || service->uuid() != *uuid) service = std::make_shared<ServiceBluez>(path, *uuid);
         services_.push_back(service);
     }
-    const auto weak = weak_from_this();
-    const auto link = link_;
-    for (int left = std::exchange(servicesWanted_, 0); left > 0; --left) {
-        tell([&](PeripheralDelegate& d) { d.didDiscoverServices(*this, std::nullopt); });
-        if (weak.expired() || link_ != link) return;
-    }
 }
 
 void PeripheralBluez::discoveryTimedOut() {
@@ -372,7 +431,7 @@ void PeripheralBluez::discoveryTimedOut() {
     waitingForObjects_ = false;
     settleTimer_.cancel();
     for (int left = std::exchange(servicesWanted_, 0); left > 0; --left) {
-        tell([&](PeripheralDelegate& d) { d.didDiscoverServices(*this, BluetoothError{discoveryTimedOutText}); });
+        tell([&](PeripheralDelegate& d) { d.didDiscoverServices(*this, discoveryTimedOutError); });
         if (weak.expired() || link_ != link) return;
     }
 }
@@ -383,9 +442,9 @@ void PeripheralBluez::discoverCharacteristics(const std::shared_ptr<Service>& se
     const bool ours = it != serviceObjects_.end() && it->second == service;
     if (!service) return;
     if (!ours || state_ != PeripheralState::connected) {
-        const std::string text = ours ? notConnected : unknownAttribute;
-        return post([service, text](PeripheralBluez& self) {
-            self.tell([&](PeripheralDelegate& d) { d.didDiscoverCharacteristics(self, *service, BluetoothError{text}); });
+        const BluetoothError error = ours ? notConnected : unknownAttribute;
+        return post([service, error](PeripheralBluez& self) {
+            self.tell([&](PeripheralDelegate& d) { d.didDiscoverCharacteristics(self, *service, error); });
         });
     }
     post([target = it->second](PeripheralBluez& self) {
@@ -401,6 +460,7 @@ void PeripheralBluez::fillCharacteristics(ServiceBluez& service) {
     auto paths = objects.children(characteristicInterface, "Service", service.path());
     sortByHandle(paths);
     std::vector<std::shared_ptr<Characteristic>> found;
+    std::vector<CharacteristicPtr> replaced;
     const auto owner = serviceObjects_.find(service.path());
     for (const std::string& path : paths) {
         const auto uuid = GattUuid::parse(stringValue(objects.get(path, characteristicInterface, "UUID")).value_or(""));
@@ -408,13 +468,18 @@ void PeripheralBluez::fillCharacteristics(ServiceBluez& service) {
         const std::uint32_t properties =
             propertiesFromFlags(stringsValue(objects.get(path, characteristicInterface, "Flags")));
         auto& characteristic = characteristicObjects_[path];
-        if (!characteristic || characteristic->uuid() != *uuid || characteristic->properties() != properties)
+        // A characteristic whose service object was replaced is a new one.
+        if (!characteristic || characteristic->uuid() != *uuid || characteristic->properties() != properties ||
+            owner == serviceObjects_.end() || characteristic->service() != owner->second) {
+            if (characteristic) replaced.push_back(characteristic);
             characteristic = std::make_shared<CharacteristicBluez>(
                 path, *uuid, properties,
                 owner == serviceObjects_.end() ? std::weak_ptr<ServiceBluez>() : owner->second);
+        }
         found.push_back(characteristic);
     }
     service.setCharacteristics(std::move(found));
+    for (const auto& old : replaced) abandon(old);
 }
 
 // Writes ----------------------------------------------------------------------
@@ -431,9 +496,9 @@ void PeripheralBluez::writeValue(const Bytes& value, const std::shared_ptr<Chara
     const auto target = ours(characteristic);
     if (!target || state_ != PeripheralState::connected) {
         if (type != WriteType::withResponse || !characteristic) return;
-        const std::string text = target ? notConnected : unknownAttribute;
-        return post([characteristic, text](PeripheralBluez& self) {
-            self.tell([&](PeripheralDelegate& d) { d.didWriteValue(self, *characteristic, BluetoothError{text}); });
+        const BluetoothError error = target ? notConnected : unknownAttribute;
+        return post([characteristic, error](PeripheralBluez& self) {
+            self.tell([&](PeripheralDelegate& d) { d.didWriteValue(self, *characteristic, error); });
         });
     }
     if (type == WriteType::withoutResponse) ++commandsInFlight_;
@@ -481,7 +546,7 @@ void PeripheralBluez::writeDone(const CharacteristicPtr& characteristic, CallRep
     sendWrite(characteristic);
     if (done.type == WriteType::withResponse) {
         const std::optional<BluetoothError> error =
-            reply.error ? std::optional(BluetoothError{reply.error->text}) : std::nullopt;
+            reply.error ? std::optional(bluetoothError(*reply.error)) : std::nullopt;
         return tell([&](PeripheralDelegate& d) { d.didWriteValue(*this, *characteristic, error); });
     }
     // A failed command has nobody to tell; the device only misses it.
@@ -496,10 +561,10 @@ void PeripheralBluez::setNotifyValue(bool enabled, const std::shared_ptr<Charact
         // Never StartNotify without a link: BlueZ would keep the session and
         // enable it on a later link nobody asked for it on.
         if (!characteristic) return;
-        const std::string text = target ? notConnected : unknownAttribute;
-        return post([characteristic, text](PeripheralBluez& self) {
+        const BluetoothError error = target ? notConnected : unknownAttribute;
+        return post([characteristic, error](PeripheralBluez& self) {
             self.tell([&](PeripheralDelegate& d) {
-                d.didUpdateNotificationState(self, *characteristic, BluetoothError{text});
+                d.didUpdateNotificationState(self, *characteristic, error);
             });
         });
     }
@@ -541,7 +606,7 @@ void PeripheralBluez::notifyDone(const CharacteristicPtr& characteristic, bool e
     if (reply.error) {
         if (enabled) characteristic->notifying = false;
         // Stopping what was not on is done, whatever BlueZ says about it.
-        if (enabled || wasOn) error = BluetoothError{reply.error->text};
+        if (enabled || wasOn) error = bluetoothError(*reply.error);
     } else if (!enabled) {
         characteristic->mayHaveSession = false;
     }

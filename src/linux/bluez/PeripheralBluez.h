@@ -85,6 +85,11 @@ private:
 
     void tryResolve();
     void finishServices();
+    void listServices();
+    // The table after discovery, when BlueZ adds or removes objects.
+    void refreshTable();
+    // Answers what waits on a characteristic whose object BlueZ removed.
+    void abandon(const CharacteristicPtr& characteristic);
     void discoveryTimedOut();
     void fillCharacteristics(ServiceBluez& service);
     CharacteristicPtr ours(const std::shared_ptr<Characteristic>& characteristic) const;
@@ -116,6 +121,7 @@ private:
     int servicesWanted_ = 0;      // discoverServices() calls not yet answered
     bool waitingForObjects_ = false;  // resolved, but BlueZ has not exported the objects yet
     bool refetched_ = false;
+    bool tableKnown_ = false;  // discovery finished on this link
     Task discoveryTimer_;
     Task settleTimer_;
     std::vector<std::shared_ptr<Service>> services_;
