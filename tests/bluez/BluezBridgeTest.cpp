@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "BluezTesting.h"
+#include "DBusCall.h"
 #include "MainQueueVirtual.h"
+#include "AdapterWords.h"
 #include "Bluetooth.h"
 #include "Bytes.h"
 
@@ -244,6 +246,70 @@ TEST_F(BluezBridgeTest, RefusedAndSilentConnectionsAreAnswered) {
     spinFor(0.1);
     page({{"t", "connect"}, {"req", 30}, {"id", id}});
     EXPECT_TRUE(waitReply(30)["ok"].get<bool>()) << waitReply(30);
+}
+
+TEST_F(BluezBridgeTest, RequestsWaitingWhenBlueZRemovesTheTableAreAnsweredInEitherOrder) {
+    // BlueZ replaces the objects of a device whose table changed, removing a
+    // service before its characteristics or after them.
+    makeBridge(queue);
+    const std::string id = lightId();
+    GPtr<GDBusConnection> watcher = bus.connect();
+    int req = 0;
+    for (const bool servicesFirst : {true, false}) {
+        page({{"t", "connect"}, {"req", ++req}, {"id", id}});
+        ASSERT_TRUE(waitReply(req)["ok"].get<bool>()) << waitReply(req);
+        page({{"t", "services"}, {"req", ++req}, {"id", id}});
+        ASSERT_EQ(waitReply(req)["services"].size(), 1u) << waitReply(req);
+
+        // Replies held at the light, then every kind of request waits.
+        sim.controlOk("DelayReplies", g_variant_new("(su)", Sim::LIGHT, 60000u));
+        const int first = req + 1;
+        for (const bool response : {true, true, false}) {
+            json w = toLight(id, "write", Sim::LIGHT_CONTROL);
+            w["req"] = ++req;
+            w["response"] = response;
+            w["data"] = frame({0xaa, 0x01});
+            page(w);
+        }
+        json n = toLight(id, "notify", Sim::LIGHT_REPLIES);
+        n["req"] = ++req;
+        n["on"] = true;
+        page(n);
+        spinFor(0.05);
+        sim.controlOk("RemoveGatt", g_variant_new("(sb)", Sim::LIGHT, servicesFirst));
+        for (int r = first; r <= req; ++r) {
+            const json& answer = waitReply(r);
+            EXPECT_EQ(countOf(answer), 1u) << r;
+            // The write without response was answered when handed over.
+            if (r != first + 2) {
+                EXPECT_EQ(answer["error"], "The light’s services changed; ask for them again.") << answer;
+            }
+        }
+
+        // "services" answers from what is there now.
+        page({{"t", "services"}, {"req", ++req}, {"id", id}});
+        EXPECT_EQ(waitReply(req), (json{{"t", "res"}, {"req", req}, {"ok", true}, {"services", json::array()}}));
+
+        sim.controlOk("DelayReplies", g_variant_new("(su)", Sim::LIGHT, 0u));
+        page({{"t", "disconnect"}, {"id", id}});
+        // Down at BlueZ too before the next round connects again.
+        ASSERT_TRUE(waitFor([&] {
+            const CallResult r = callSync(watcher.get(), "org.bluez", Sim::devicePath(Sim::LIGHT),
+                                          "org.freedesktop.DBus.Properties", "Get",
+                                          g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
+            return r.ok() && !g_variant_get_boolean(r.value.child(0).child(0).get());
+        }));
+    }
+    EXPECT_TRUE(bridge->invariantsHold());
+}
+
+TEST_F(BluezBridgeTest, WithoutTheServiceAConnectSaysSoRatherThanBlameTheHardware) {
+    sim.stop();
+    makeBridge(queue);
+    page({{"t", "connect"}, {"req", 1}, {"id", "0C6E8A4D-1B2F-4C3D-9E8F-123456789ABC"}});
+    const json& answer = waitReply(1);
+    EXPECT_EQ(answer["error"], std::string(adapterRefusals.noService)) << answer;
+    EXPECT_EQ(countOf({{"t", "state"}, {"state", "unsupported"}}), 1u);
 }
 
 }  // namespace

@@ -99,6 +99,32 @@ TEST_F(CentralBluezTest, BluetoothdRestartingGoesThroughResettingAndStayingAwayI
     sim.crash();
     ASSERT_TRUE(waitForState(S::resetting));
     ASSERT_TRUE(waitForState(S::unsupported, options().restartGrace + 2));
+    EXPECT_EQ(central->absence(), Absence::noService);
+}
+
+TEST_F(CentralBluezTest, ARestartedServiceStaysResettingUntilItsAdapterIsBackOrTheGraceEnds) {
+    makeCentral();
+    ASSERT_TRUE(waitForState(S::poweredOn));
+    const auto serviceBack = [&] { return central->objects().has("/org/bluez", "org.bluez.AgentManager1"); };
+    for (bool adapterComes : {true, false}) {
+        recorder->states.clear();
+        sim.controlOk("StopService", g_variant_new("(b)", FALSE));  // as in a crash
+        ASSERT_TRUE(waitForState(S::resetting));
+        sim.controlOk("StartServiceWithoutAdapter");
+        // The name is back and its objects are read, but there is no adapter yet.
+        ASSERT_TRUE(waitFor(serviceBack));
+        EXPECT_EQ(central->state(), S::resetting);
+        if (adapterComes) {
+            sim.controlOk("AddAdapter", g_variant_new("(s)", ""));
+            ASSERT_TRUE(waitForState(S::poweredOn));
+            EXPECT_EQ(recorder->states, (std::vector<S>{S::resetting, S::poweredOn}));
+        } else {
+            ASSERT_TRUE(waitForState(S::unsupported, options().restartGrace + 2));
+            EXPECT_EQ(recorder->states, (std::vector<S>{S::resetting, S::unsupported}));
+            // The service runs: what is missing is the adapter.
+            EXPECT_EQ(central->absence(), Absence::noAdapter);
+        }
+    }
 }
 
 TEST_F(CentralBluezTest, TheProductsFactoryFindsBluezWhereTheSystemBusAddressSays) {
@@ -117,6 +143,7 @@ TEST_F(CentralBluezTest, NoBluezIsUnsupportedUntilItAppears) {
     sim.stop();
     makeCentral();
     ASSERT_TRUE(waitForState(S::unsupported));
+    EXPECT_EQ(central->absence(), Absence::noService);
     sim.start();
     ASSERT_TRUE(waitForState(S::poweredOn));
     EXPECT_EQ(recorder->states, (std::vector<S>{S::unsupported, S::poweredOn}));

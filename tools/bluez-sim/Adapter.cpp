@@ -299,12 +299,18 @@ Device* Adapter::device(const std::string& address) {
     return nullptr;
 }
 
+void Adapter::rotate(unsigned count, unsigned intervalMs) {
+    floodFirst_ += count;
+    if (floodFirst_ + count > 0xffffff) floodFirst_ = 1;  // addresses have 24 bits for the index
+    flood(count, intervalMs);
+}
+
 void Adapter::flood(unsigned count, unsigned intervalMs) {
     for (auto& d : devices_)
         if (d->model().flood) d->unexport();
     std::erase_if(devices_, [](auto& d) { return d->model().flood; });
     const auto now = monotonicMs();
-    for (unsigned i = 1; i <= count; ++i) {
+    for (unsigned i = floodFirst_; i < floodFirst_ + count; ++i) {
         auto d = std::make_unique<Device>(*this, floodDevice(i, intervalMs));
         d->due = now + std::int64_t((i * 7) % std::max(1u, intervalMs));
         devices_.push_back(std::move(d));

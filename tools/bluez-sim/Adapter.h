@@ -47,6 +47,9 @@ public:
     Device* device(const std::string& address);
     // Replaces the flood with `count` devices advertising every `intervalMs`.
     void flood(unsigned count, unsigned intervalMs);
+    // Replaces the flood with `count` devices under addresses never used
+    // before, as phones nearby that rotate their random addresses.
+    void rotate(unsigned count, unsigned intervalMs);
 
 private:
     struct Filter {
@@ -78,6 +81,7 @@ private:
     std::set<std::string> sessions_;         // clients discovering
     std::map<std::string, Filter> filters_;  // by client
     std::vector<std::unique_ptr<Device>> devices_;
+    unsigned floodFirst_ = 1;  // the index of the current flood's first device
     std::set<std::string> stored_;           // addresses BlueZ keeps
     Ticker advertising_;
     Ticker sweeper_;

@@ -53,8 +53,8 @@ void Control::onCall(Call& call) {
         simulator_.stopService(graceful);
         return call.reply.ok();
     }
-    if (m == "StartService") {
-        simulator_.startService();
+    if (m == "StartService" || m == "StartServiceWithoutAdapter") {
+        simulator_.startService(m == "StartService");
         return call.reply.ok();
     }
     if (m == "SetPowered" || m == "RemoveAdapter" || m == "AddAdapter") {
@@ -72,10 +72,11 @@ void Control::onCall(Call& call) {
         }
         return call.reply.ok();
     }
-    if (m == "Flood") {
+    if (m == "Flood" || m == "Rotate") {
         guint32 count = 0, interval = 0;
         g_variant_get(p, "(uu)", &count, &interval);
-        adapter.flood(count, interval ? interval : adapter.settings().intervalMs);
+        if (!interval) interval = adapter.settings().intervalMs;
+        m == "Flood" ? adapter.flood(count, interval) : adapter.rotate(count, interval);
         return call.reply.ok();
     }
     if (m == "ClearWrites") {
@@ -117,6 +118,10 @@ void Control::onCall(Call& call) {
             return call.reply.fail(INVALID, "Operation must be write, read or notify");
         if (!device->failNext(arg(p, 1), operation, Failure{arg(p, 3), arg(p, 4)}))
             return call.reply.fail(UNKNOWN, "No characteristic " + arg(p, 1));
+    } else if (m == "RemoveGatt") {
+        gboolean servicesFirst = FALSE;
+        g_variant_get_child(p, 1, "b", &servicesFirst);
+        if (!device->removeGatt(servicesFirst)) return call.reply.fail(INVALID, "No GATT objects");
     } else if (m == "Notify") {
         VariantPtr value = VariantPtr::adopt(g_variant_get_child_value(p, 2));
         if (!device->notify(arg(p, 1), bytesOf(value.get())))

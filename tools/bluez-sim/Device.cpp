@@ -402,6 +402,30 @@ void Device::exportGatt() {
     }
 }
 
+bool Device::removeGatt(bool servicesFirst) {
+    if (gattPaths_.empty()) return false;
+    // gattPaths_ lists parents first; within a service, a characteristic before its descriptor.
+    std::vector<std::string> order;
+    if (servicesFirst) {
+        for (auto& p : gattPaths_)
+            if (p.find("/char") == std::string::npos) order.push_back(p);
+        for (auto& p : gattPaths_)
+            if (p.find("/char") != std::string::npos) order.push_back(p);
+    } else {
+        order.assign(gattPaths_.rbegin(), gattPaths_.rend());
+    }
+    for (auto& p : order) adapter_.tree().remove(p);
+    gattPaths_.clear();
+    for (auto& c : characteristics_) {
+        release(*c);
+        c->sessions.clear();
+        c->starting.clear();
+        c->notifying = false;
+        c->path.clear();
+    }
+    return true;
+}
+
 void Device::onCharacteristicCall(Characteristic& c, Call& call) {
     if (call.method == "WriteValue") return write(c, call);
     if (call.method == "ReadValue") return read(c, call);

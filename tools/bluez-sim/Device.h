@@ -77,6 +77,10 @@ public:
     // BlueZ has been seen doing after an aborted attempt.
     void resolveEarly(bool on) { resolveEarly_ = on; }
     bool failNext(const std::string& uuid, const std::string& operation, Failure failure);
+    // The device's GATT objects go, as when BlueZ replaces a changed table:
+    // services before their characteristics, or the other way round. Replies
+    // still owed come as they would; the next link exports the table again.
+    bool removeGatt(bool servicesFirst);
     bool notify(const std::string& uuid, const Bytes& value);  // false: no such characteristic
     const std::vector<Written>* writes(const std::string& uuid) const;
     void clearWrites();

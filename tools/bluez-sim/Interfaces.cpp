@@ -153,6 +153,13 @@ constexpr const char* XML = R"xml(<node>
     <method name="Flood">
       <arg name="count" type="u" direction="in"/><arg name="interval_ms" type="u" direction="in"/>
     </method>
+    <method name="Rotate">
+      <arg name="count" type="u" direction="in"/><arg name="interval_ms" type="u" direction="in"/>
+    </method>
+    <method name="StartServiceWithoutAdapter"/>
+    <method name="RemoveGatt">
+      <arg name="address" type="s" direction="in"/><arg name="services_first" type="b" direction="in"/>
+    </method>
     <method name="SetAdvertising">
       <arg name="address" type="s" direction="in"/><arg name="on" type="b" direction="in"/>
     </method>

@@ -67,6 +67,13 @@ org.orvane.BluezSim), for tests:
   ResolveEarly(s address, b on)          ServicesResolved turns true before the
                                          GATT objects are exported (a BlueZ quirk)
   Flood(u count, u interval_ms)          add count advertising devices (0: none)
+  Rotate(u count, u interval_ms)         replace them with count devices under
+                                         new addresses (rotating random addresses)
+  StartServiceWithoutAdapter()           bluetoothd back, its adapter not yet
+                                         (AddAdapter brings it)
+  RemoveGatt(s address, b services_first)
+                                         the device's GATT objects go, services
+                                         first or characteristics first
   SetAdvertising(s address, b on)        the device goes out of range and back
   Notify(s address, s uuid, ay value)    the device sends a notification
   Writes(s address, s uuid) -> a(say)    every write received, in order, with

@@ -42,16 +42,16 @@ Simulator::~Simulator() {
     g_bus_unown_name(controlName_);
 }
 
-void Simulator::exportService() {
+void Simulator::exportService(bool withAdapter) {
     tree_.add("/org/bluez", {Interface{AGENT_MANAGER, {}, [](Call& call) { call.reply.ok(); }, {}},
                              Interface{PROFILE_MANAGER, {}, {}, {}}});
-    adapter_.plug("hci0");
+    if (withAdapter) adapter_.plug("hci0");
 }
 
-void Simulator::startService() {
+void Simulator::startService(bool withAdapter) {
     if (running_) return;
     running_ = true;
-    exportService();
+    exportService(withAdapter);
     auto* context = new NameContext{this, quit_, &announced_, &settings_};
     bluezName_ = g_bus_own_name_on_connection(
         connection_, BLUEZ, G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
@@ -77,9 +77,12 @@ void Simulator::startService() {
 void Simulator::stopService(bool graceful) {
     if (!running_) return;
     if (graceful) adapter_.setPowered(false);
+    // A crashed bluetoothd sends nothing more: its name goes first, so that
+    // clients see no object leave.
+    if (!graceful) g_bus_unown_name(bluezName_);
     adapter_.unplug();
     tree_.remove("/org/bluez");
-    g_bus_unown_name(bluezName_);
+    if (graceful) g_bus_unown_name(bluezName_);
     bluezName_ = 0;
     running_ = false;
 }

@@ -26,10 +26,10 @@ public:
     // SIGTERM) or as in a crash; its objects and its name disappear.
     void stopService(bool graceful);
     // bluetoothd comes back: the adapter powered on, stored devices exported.
-    void startService();
+    void startService(bool withAdapter = true);
 
 private:
-    void exportService();
+    void exportService(bool withAdapter);
     static void onOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                const gchar*, GVariant*, gpointer);
 
