@@ -7,34 +7,59 @@
 
   const info = Object.freeze(__ORVANE_INFO__);
   const listeners = new Map(); // "t" -> Set of listeners
-  const pending = new Map(); // request number -> { resolve, reject }
+  const pending = new Map(); // request number -> { resolve, reject, timer }
   let nextRequest = 1;
 
   // The native side listens in its own script world for this event; the
   // message travels as JSON text because only text crosses worlds intact.
   const POST_EVENT = "orvane-post";
 
+  // Types the app never answers with a "res": a request for one would wait forever.
+  const UNANSWERED = new Set(["scan", "disconnect", "hello", "log", "update", "open"]);
+
+  function settle(req) {
+    const entry = pending.get(req);
+    pending.delete(req);
+    if (entry && entry.timer !== undefined) clearTimeout(entry.timer);
+    return entry;
+  }
+
   function post(message) {
     if (message === null || typeof message !== "object" || typeof message.t !== "string")
       throw new TypeError("__orvane.post needs an object with a string \"t\"");
     if (message.t === "hello") {
       // The native side drops everything pending on "hello" without a reply.
-      const dropped = [...pending.values()];
-      pending.clear();
-      for (const { reject } of dropped) reject(new Error("The bridge was reset."));
+      for (const req of [...pending.keys()]) settle(req).reject(new Error("The bridge was reset."));
     }
     window.dispatchEvent(new CustomEvent(POST_EVENT, { detail: JSON.stringify(message) }));
   }
 
-  function request(message) {
+  function request(message, options) {
+    if (message !== null && typeof message === "object" && UNANSWERED.has(message.t))
+      return Promise.reject(new TypeError(`"${message.t}" gets no answer; send it with __orvane.post`));
+    const timeout = options == null ? undefined : options.timeout;
+    if (timeout !== undefined && !(typeof timeout === "number" && timeout >= 0 && timeout !== Infinity))
+      return Promise.reject(new TypeError("timeout must be a number of milliseconds"));
     const req = nextRequest++;
     return new Promise((resolve, reject) => {
-      pending.set(req, { resolve, reject });
+      const entry = { resolve, reject, timer: undefined };
+      pending.set(req, entry);
       try {
         post({ ...message, req });
       } catch (error) {
-        pending.delete(req);
+        settle(req);
         reject(error);
+        return;
+      }
+      if (timeout !== undefined && pending.get(req) === entry) {
+        entry.timer = setTimeout(() => {
+          // Forgotten: an answer that comes later is dropped.
+          if (pending.get(req) !== entry) return;
+          pending.delete(req);
+          const error = new Error(`No answer to "${message.t}" within ${timeout} ms.`);
+          error.name = "TimeoutError";
+          reject(error);
+        }, timeout);
       }
     });
   }
@@ -50,8 +75,7 @@
   function receive(message) {
     if (message === null || typeof message !== "object") return;
     if (message.t === "res" && pending.has(message.req)) {
-      const { resolve, reject } = pending.get(message.req);
-      pending.delete(message.req);
+      const { resolve, reject } = settle(message.req);
       if (message.ok) resolve(message);
       else reject(new Error(typeof message.error === "string" ? message.error : "Request failed."));
     }
