@@ -24,6 +24,11 @@ std::shared_ptr<PeripheralFake> RadioFake::addPeripheral(const std::string& idTe
     return peripheral;
 }
 
+void RadioFake::forget(const std::shared_ptr<PeripheralFake>& peripheral) {
+    std::erase(peripherals_, peripheral);
+    rememberedIds_.erase(peripheral->identifier());
+}
+
 std::shared_ptr<PeripheralFake> RadioFake::addStranger(const std::string& idText,
                                                        std::optional<std::string> name) {
     auto peripheral = std::make_shared<PeripheralFake>(*this, Uuid::parse(idText).value(), std::move(name));

@@ -41,6 +41,10 @@ public:
     std::shared_ptr<PeripheralFake> addStranger(const std::string& idText,
                                                 std::optional<std::string> name = std::nullopt);
 
+    // The device leaves for good (a phone that rotated its address): the
+    // radio keeps nothing of it.
+    void forget(const std::shared_ptr<PeripheralFake>& peripheral);
+
     // The adapter as the stack sees it; the central learns of it through its
     // delegate, and only then reports it (links end silently when it goes off).
     void setAdapter(ManagerState state);
