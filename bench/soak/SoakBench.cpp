@@ -159,7 +159,7 @@ int runSim(double realSeconds) {
         clock.advance(step * speed);
         sinceRotate += step;
         sinceSample += step;
-        if (sinceSample >= 30.0 / speed * 10) {  // every 10 virtual minutes
+        if (sinceSample >= 300 / speed) {  // every 5 minutes of the bridge's clock
             sinceSample = 0;
             samples.push_back({t * speed / 3600, heapInUse(), bridge->knownCount(),
                                central ? central->peripheralCount() : 0});

@@ -175,9 +175,9 @@ private:
     std::map<Uuid, std::vector<Request>> servicesWaiting;
     // Services per device whose characteristic discovery is outstanding.
     std::map<Uuid, long> charsLeft;
-    // Writes with response awaiting confirmation, by characteristic key.
+    // Writes with response awaiting confirmation, by device and characteristic.
     Waiting writesWaiting;
-    // "notify" requests awaiting confirmation, by characteristic key.
+    // "notify" requests awaiting confirmation, by device and characteristic.
     Waiting notifyWaiting;
     // Writes not yet handed to the stack, per device, in the page's order.
     std::map<Uuid, std::deque<Unsent>> unsent;
