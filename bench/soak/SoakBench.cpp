@@ -103,11 +103,12 @@ int runVirtual(double hours) {
             nearby.clear();
             for (int i = 0; i < phones; ++i) {
                 char id[37];
-                std::snprintf(id, sizeof id, "%08X-0000-4000-8000-%012X", ++made, made);
+                ++made;
+                std::snprintf(id, sizeof id, "%08X-0000-4000-8000-%012X", made, made);
                 nearby.push_back(radio.addStranger(id, "phone"));
             }
         }
-        for (const auto& phone : nearby) radio.advertise(phone, {.localName = "phone"}, -70);
+        for (const auto& phone : nearby) radio.advertise(phone, {.localName = "phone", .serviceUuids = {}, .overflowServiceUuids = {}}, -70);
         queue.advance(1);
         if (second % 600 == 0) {
             samples.push_back({second / 3600.0, heapInUse(), bridge.knownCount(), radio.peripherals().size()});

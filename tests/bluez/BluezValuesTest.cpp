@@ -5,6 +5,7 @@
 
 #include "Peripheral.h"
 #include "BluezError.h"
+#include "BluezFailure.h"
 #include "DeviceIdentifier.h"
 #include "GattValues.h"
 
@@ -75,6 +76,35 @@ TEST(BluezError, TranslatesNamesAndStripsTheDBusPrefix) {
         EXPECT_EQ(error.kind, c.kind);
         EXPECT_EQ(error.text, c.text);
     }
+}
+
+TEST(BluezFailure, KindsForThePageAndOneLogLineForBluezsText) {
+    using F = BluetoothFailure;
+    const struct {
+        const char* name;
+        const char* text;
+        F otherwise;
+        F kind;
+    } cases[] = {
+        {"org.bluez.Error.Failed", "le-connection-abort-by-local", F::connectFailed, F::connectFailed},
+        {"org.bluez.Error.Failed", "le-connection-timeout", F::connectFailed, F::connectFailed},
+        {"org.bluez.Error.Failed", "Operation failed with ATT error: 0x0e", F::failed, F::failed},
+        {"org.bluez.Error.NotPermitted", "Write not permitted", F::failed, F::notPermitted},
+        {"org.bluez.Error.NotSupported", "Operation is not supported", F::failed, F::notSupported},
+        {"org.bluez.Error.InvalidArguments", "Invalid Length", F::failed, F::invalidValue},
+        {"org.bluez.Error.InProgress", "In Progress", F::failed, F::busy},
+        {"org.bluez.Error.NotReady", "Resource Not Ready", F::connectFailed, F::adapterOff},
+        {"org.freedesktop.DBus.Error.UnknownObject", "No such object", F::failed, F::attributeGone},
+        {"org.freedesktop.DBus.Error.UnknownObject", "No such object", F::connectFailed, F::deviceGone},
+        {"org.freedesktop.DBus.Error.NoReply", "Timeout was reached", F::failed, F::timedOut},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failureOf(bluezError(c.name, c.text), c.otherwise), c.kind) << c.name << " " << c.text;
+
+    EXPECT_EQ(logText("line one\nline\ttwo"), "line one line two");
+    const std::string cut = logText(std::string(10, 'x') + "\xC3\xA9\xC3\xA9", 11);
+    EXPECT_EQ(cut, std::string(10, 'x') + "…") << "never half a character";
+    EXPECT_EQ(logText(std::string(5000, 'y')).size(), 1000u + std::string("…").size());
 }
 
 TEST(GattValues, MapsFlagsToPropertyBits) {
