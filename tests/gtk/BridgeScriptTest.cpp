@@ -8,12 +8,16 @@
 #include <iterator>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
 
 namespace orvane {
 namespace {
+
+using nlohmann::json;
 
 std::string bridgeScript() {
     std::ifstream in(std::string(ORVANE_TEST_BUNDLE) + "/Contents/Resources/bridge.js");
@@ -70,8 +74,8 @@ TEST_F(BridgeScriptTest, RequestsThatNeverGetAnAnswerAreRefusedAtOnceAndNotSent)
         EXPECT_EQ(result, R"(["TypeError",0])") << type;
     }
     // The answered ones go out.
-    EXPECT_EQ(run(R"(__orvane.request({t: "connect", id: "x"}); window.done = posted;)"),
-              R"([{"t":"connect","id":"x","req":1}])");
+    EXPECT_EQ(json::parse(run(R"(__orvane.request({t: "connect", id: "x"}); window.done = posted;)")),
+              json::parse(R"([{"t":"connect","id":"x","req":1}])"));
 }
 
 TEST_F(BridgeScriptTest, ATimedOutRequestRejectsAndIsForgotten) {
@@ -86,11 +90,11 @@ TEST_F(BridgeScriptTest, ATimedOutRequestRejectsAndIsForgotten) {
 }
 
 TEST_F(BridgeScriptTest, AnAnsweredRequestWithATimeOutResolvesAndBadTimeOutsAreRefused) {
-    EXPECT_EQ(run(R"(
+    EXPECT_EQ(json::parse(run(R"(
         const p = outcome(__orvane.request({t: "services", id: "x"}, {timeout: 60000}));
         __orvane.receive({t: "res", req: posted[0].req, ok: true, services: []});
-        window.done = await p;)"),
-              R"({"resolved":{"t":"res","req":1,"ok":true,"services":[]}})");
+        window.done = await p;)")),
+              json::parse(R"({"resolved":{"t":"res","req":1,"ok":true,"services":[]}})"));
     for (const char* timeout : {"-1", "\"5\"", "NaN", "Infinity"}) {
         const std::string result = run(std::string("const r = await outcome(__orvane.request({t: \"write\"}, "
                                                     "{timeout: ") + timeout + "})); window.done = r.rejected;");
