@@ -20,21 +20,32 @@ std::string appNameFrom(const nlohmann::json& info) {
     return "Orvane";
 }
 
-Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,
-                std::string_view builtIn) {
+PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
+                            const std::optional<std::string>& userDefault, const nlohmann::json& info,
+                            std::string_view builtIn) {
+    if (commandLine) {
+        if (auto parsed = Url::parse(*commandLine)) return {*parsed, PageUrlSource::commandLine};
+    }
     std::string text;
+    PageUrlSource source = PageUrlSource::bundle;
     if (userDefault) {
         text = *userDefault;
+        source = PageUrlSource::userDefault;
     } else if (info.is_object()) {
         auto it = info.find("OVPageURL");
         if (it != info.end() && it->is_string()) text = it->get<std::string>();
     }
-    if (auto parsed = Url::parse(text)) return *parsed;
+    if (auto parsed = Url::parse(text)) return {*parsed, source};
     auto fallback = Url::parse(builtIn);
     // The built-in address is a build setting checked by CMake; a broken one
     // is a build fault, not something to limp along with.
     if (!fallback) std::abort();
-    return *fallback;
+    return {*fallback, PageUrlSource::builtIn};
+}
+
+Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,
+                std::string_view builtIn) {
+    return pageAddressFrom(std::nullopt, userDefault, info, builtIn).url;
 }
 
 std::string replaceAll(std::string text, std::string_view placeholder, std::string_view value) {

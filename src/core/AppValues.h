@@ -16,9 +16,23 @@ namespace orvane {
 // The bundle's short version string, or "dev" when it has none.
 std::string versionFrom(const nlohmann::json& info);
 
-// User default first, then the bundle's "OVPageURL", then the built-in
-// address. A user default that is present but does not parse falls back to
-// the built-in address, not to the bundle's entry.
+// Where the page address of a run came from.
+enum class PageUrlSource { commandLine, userDefault, bundle, builtIn };
+
+struct PageAddress {
+    Url url;
+    PageUrlSource source;
+};
+
+// The command line's address for this run first (the caller has checked that
+// it parses), then the user default, then the bundle's "OVPageURL", then the
+// built-in address. A user default that is present but does not parse falls
+// back to the built-in address, not to the bundle's entry.
+PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
+                            const std::optional<std::string>& userDefault, const nlohmann::json& info,
+                            std::string_view builtIn);
+
+// The same without a command line.
 Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,
                 std::string_view builtIn);
 

@@ -15,32 +15,42 @@ struct PageUrlCase {
     std::optional<std::string> userDefault;
     json info;
     const char* expected;
+    PageUrlSource source;
+    std::optional<std::string> commandLine = std::nullopt;
 };
 
 class PageUrlPrecedence : public testing::TestWithParam<PageUrlCase> {};
 
 TEST_P(PageUrlPrecedence, PicksTheFirstUsableSource) {
     const auto& c = GetParam();
-    EXPECT_EQ(pageUrlFrom(c.userDefault, c.info, kBuiltIn).text, c.expected);
+    const auto address = pageAddressFrom(c.commandLine, c.userDefault, c.info, kBuiltIn);
+    EXPECT_EQ(address.url.text, c.expected);
+    EXPECT_EQ(address.source, c.source);
+    if (!c.commandLine) EXPECT_EQ(pageUrlFrom(c.userDefault, c.info, kBuiltIn).text, c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PageUrlPrecedence,
     testing::Values(
         PageUrlCase{"UserDefaultWinsOverBundle", "http://127.0.0.1:9000/x",
-                    {{"OVPageURL", "https://bundle.example/"}}, "http://127.0.0.1:9000/x"},
+                    {{"OVPageURL", "https://bundle.example/"}}, "http://127.0.0.1:9000/x", PageUrlSource::userDefault},
         PageUrlCase{"EmptyUserDefaultFallsToBuiltInNotBundle", "",
-                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn},
+                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"UnparsableUserDefaultFallsToBuiltInNotBundle", "http://bad host/",
-                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn},
+                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"BundleEntryWithoutUserDefault", std::nullopt,
-                    {{"OVPageURL", "https://bundle.example/"}}, "https://bundle.example/"},
-        PageUrlCase{"BundleEntryANumber", std::nullopt, {{"OVPageURL", 42}}, kBuiltIn},
-        PageUrlCase{"NothingConfigured", std::nullopt, json::object(), kBuiltIn},
-        PageUrlCase{"NoInfoAtAll", std::nullopt, json(), kBuiltIn},
-        PageUrlCase{"RelativeReferenceKeptUnchanged", "control", json::object(), "control"},
+                    {{"OVPageURL", "https://bundle.example/"}}, "https://bundle.example/", PageUrlSource::bundle},
+        PageUrlCase{"BundleEntryANumber", std::nullopt, {{"OVPageURL", 42}}, kBuiltIn, PageUrlSource::builtIn},
+        PageUrlCase{"NothingConfigured", std::nullopt, json::object(), kBuiltIn, PageUrlSource::builtIn},
+        PageUrlCase{"NoInfoAtAll", std::nullopt, json(), kBuiltIn, PageUrlSource::builtIn},
+        PageUrlCase{"RelativeReferenceKeptUnchanged", "control", json::object(), "control", PageUrlSource::userDefault},
         PageUrlCase{"BadPercentEscapeDoesNotParse", "https://x.example/%zz", json::object(),
-                    kBuiltIn}),
+                    kBuiltIn, PageUrlSource::builtIn},
+        PageUrlCase{"CommandLineWinsOverUserDefaultAndBundle", "http://127.0.0.1:9000/x",
+                    {{"OVPageURL", "https://bundle.example/"}}, "http://127.0.0.1:4000/",
+                    PageUrlSource::commandLine, "http://127.0.0.1:4000/"},
+        PageUrlCase{"CommandLineWithNothingConfigured", std::nullopt, json(), "http://127.0.0.1:4000/",
+                    PageUrlSource::commandLine, "http://127.0.0.1:4000/"}),
     CaseName());
 
 TEST(Version, ComesFromTheShortVersionStringOrIsDev) {

@@ -213,6 +213,24 @@ TEST_F(InstallTest, TwoAppsAtTheTopInstallsTheFirstListed) {
     EXPECT_EQ(fs::exists(left / "A.app") + fs::exists(left / "B.app"), 1);
 }
 
+TEST_F(InstallTest, AMissingHelperIsReportedAsThatBeforeAnythingIsWritten) {
+    // A bundle built without its helpers used to call every download one
+    // that "couldn't be unpacked".
+    for (const char* missing : {"ditto", "codesign"}) {
+        SCOPED_TRACE(missing);
+        const fs::path helpers = scratch / (std::string("helpers-without-") + missing);
+        fs::create_directories(helpers);
+        for (const char* tool : {"ditto", "codesign"})
+            if (std::string(tool) != missing) fs::copy_file(fs::path(HELPERS) / tool, helpers / tool);
+        settings.helpers = helpers;
+        const auto result = installItems(signedBundle("Orvane.app/"));
+        EXPECT_EQ(problem(result), std::string("Orvane’s bundle is incomplete: its helper Contents/Helpers/") + missing +
+                                       " is missing. Install Orvane again (or build it whole) and update again.");
+        EXPECT_EQ(snapshot(running), before);
+        EXPECT_TRUE(stagingFolders(apps).empty());
+    }
+}
+
 TEST_F(InstallTest, UnwritableFolderFailsBeforeAnythingIsWritten) {
     // Root passes every permission check; an immutable folder stops even root.
     const bool root = ::geteuid() == 0;

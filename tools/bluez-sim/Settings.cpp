@@ -81,10 +81,11 @@ org.orvane.BluezSim), for tests:
   ClearWrites()
   LightState() -> a{sv}                  the light's state
 
-Try it:
-  dbus-daemon --session --nofork --print-address &   # prints ADDRESS
-  bluez-sim --bus ADDRESS &
-  DBUS_SYSTEM_BUS_ADDRESS=ADDRESS orvane
+Try it: scripts/demo in Orvane's source folder starts a private bus, this
+simulator, the reference page and Orvane. By hand, from the build folder:
+  dbus-daemon --session --fork --print-address      # prints ADDRESS
+  tools/bluez-sim/bluez-sim --bus ADDRESS &
+  DBUS_SYSTEM_BUS_ADDRESS=ADDRESS Orvane.app/Contents/Linux/orvane
 )";
 
 bool number(const char* text, unsigned& out) {

@@ -2,6 +2,9 @@
 // reference page (web/) and locally built updates (downloads/app.json).
 //
 //   page-server [--port N] FOLDER
+//
+// --port 0 takes a free port. The first line printed names the address
+// served, so a script can wait for it and read the port from it.
 
 #include <libsoup/soup.h>
 
@@ -82,7 +85,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "page-server: %s\n", listenError->message);
         return 1;
     }
-    std::printf("serving %s at http://127.0.0.1:%u/\n", root.c_str(), port);
+    GSList* uris = soup_server_get_uris(server.get());
+    const guint bound = uris ? static_cast<guint>(g_uri_get_port(static_cast<GUri*>(uris->data))) : port;
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    std::printf("serving %s at http://127.0.0.1:%u/\n", root.c_str(), bound);
     std::fflush(stdout);
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     g_main_loop_run(loop);

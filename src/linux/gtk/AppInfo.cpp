@@ -1,13 +1,27 @@
 #include "AppInfo.h"
 
-#include "AppValues.h"
+#include <gio/gio.h>
+
+#include <optional>
+
 #include "KeyFile.h"
 
 #ifndef ORVANE_DEFAULT_PAGE_URL
 #error "the build sets ORVANE_DEFAULT_PAGE_URL"
 #endif
+#ifndef ORVANE_BUNDLE_ID
+#error "the build sets ORVANE_BUNDLE_ID"
+#endif
 
 namespace orvane {
+namespace {
+
+std::optional<std::string>& commandLinePageUrl() {
+    static std::optional<std::string> address;
+    return address;
+}
+
+}  // namespace
 
 // Function-local statics: initialised once, thread-safely, on first use.
 const Bundle& runningBundle() {
@@ -25,10 +39,26 @@ const std::string& VERSION() {
     return version;
 }
 
-const Url& PAGE_URL() {
-    static const Url page =
-        pageUrlFrom(UserDefaults::load().string("pageURL"), info(), ORVANE_DEFAULT_PAGE_URL);
-    return page;
+const std::string& applicationId() {
+    static const std::string id = [] {
+        auto it = info().find("CFBundleIdentifier");
+        if (it != info().end() && it->is_string() && g_application_id_is_valid(it->get_ref<const std::string&>().c_str()))
+            return it->get<std::string>();
+        return std::string(ORVANE_BUNDLE_ID);
+    }();
+    return id;
 }
+
+void usePageUrlForThisRun(std::string address) { commandLinePageUrl() = std::move(address); }
+
+const PageAddress& pageAddress() {
+    static const PageAddress address =
+        pageAddressFrom(commandLinePageUrl(), UserDefaults::load().string("pageURL"), info(), builtInPageUrl());
+    return address;
+}
+
+const Url& PAGE_URL() { return pageAddress().url; }
+
+std::string_view builtInPageUrl() { return ORVANE_DEFAULT_PAGE_URL; }
 
 }  // namespace orvane

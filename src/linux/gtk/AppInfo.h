@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "AppValues.h"
 #include "Url.h"
 #include "Bundle.h"
 
@@ -16,7 +17,18 @@ const Bundle& runningBundle();
 const nlohmann::json& info();
 // The bundle's short version string, else "dev".
 const std::string& VERSION();
-// User default "pageURL", else the bundle's "OVPageURL", else the built-in address.
+// The bundle's identifier when it is a valid application id, else the
+// built-in one. The window's class and the desktop entry's name too.
+const std::string& applicationId();
+
+// A page address given on the command line, for this run only. Takes effect
+// only when called before the first use of PAGE_URL.
+void usePageUrlForThisRun(std::string address);
+// The command line's address, else user default "pageURL", else the bundle's
+// "OVPageURL", else the built-in address; with where it came from.
+const PageAddress& pageAddress();
 const Url& PAGE_URL();
+// The built-in address.
+std::string_view builtInPageUrl();
 
 }  // namespace orvane

@@ -1,30 +1,111 @@
-// Process entry: one GtkApplication per user session, one AppDelegate for the
-// whole run. A second launch activates the first instance and ends.
+// Process entry: the command line first (some options print and end without
+// a display), then one GtkApplication per user session and one AppDelegate
+// for the whole run. A second launch activates the first instance and ends.
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
-#include <memory>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
 
+#include "CommandLine.h"
+#include "DesktopEntry.h"
 #include "GRef.h"
 #include "AppDelegate.h"
 #include "AppInfo.h"
 
 namespace {
 
-std::string applicationId() {
-    const auto& values = orvane::info();
-    auto it = values.find("CFBundleIdentifier");
-    if (it != values.end() && it->is_string() &&
-        g_application_id_is_valid(it->get_ref<const std::string&>().c_str()))
-        return it->get<std::string>();
-    return ORVANE_BUNDLE_ID;
+using orvane::CommandLine;
+
+const char* sourceText(orvane::PageUrlSource source) {
+    switch (source) {
+        case orvane::PageUrlSource::commandLine: return "the command line";
+        case orvane::PageUrlSource::userDefault: return "pageURL in defaults.ini";
+        case orvane::PageUrlSource::bundle: return "OVPageURL in the bundle's Info.plist";
+        case orvane::PageUrlSource::builtIn: break;
+    }
+    return "built in";
+}
+
+// The actions that print and end: no display is opened for them.
+int printAndEnd(const CommandLine& line, const char* program) {
+    switch (line.action) {
+        case CommandLine::Action::Help:
+            std::fputs(orvane::usageText(program, orvane::builtInPageUrl()).c_str(), stdout);
+            return 0;
+        case CommandLine::Action::Version:
+            std::printf("%s %s\n", orvane::appNameFrom(orvane::info()).c_str(), orvane::VERSION().c_str());
+            return 0;
+        case CommandLine::Action::PrintPageUrl:
+            std::printf("%s (%s)\n", orvane::PAGE_URL().text.c_str(), sourceText(orvane::pageAddress().source));
+            return 0;
+        case CommandLine::Action::InstallDesktopEntry: {
+            if (auto problem = orvane::installDesktopEntry(orvane::runningBundle(), orvane::applicationId())) {
+                std::fprintf(stderr, "orvane: cannot install the desktop entry: %s\n", problem->c_str());
+                return 1;
+            }
+            std::printf("%s\n", orvane::desktopEntryPath(orvane::applicationId()).c_str());
+            return 0;
+        }
+        case CommandLine::Action::Run: break;
+    }
+    return -1;
+}
+
+// Ctrl+C in a terminal or a plain kill ends the run as the window's close
+// does: the window's size is saved and Bluetooth let go of.
+void quitOnSignals(GApplication* app) {
+    auto quit = [](gpointer data) -> gboolean {
+        // Before the launch has added the quit action there is no window to close.
+        if (g_action_group_has_action(G_ACTION_GROUP(data), "quit"))
+            g_action_group_activate_action(G_ACTION_GROUP(data), "quit", nullptr);
+        else
+            g_application_quit(G_APPLICATION(data));
+        return G_SOURCE_CONTINUE;
+    };
+    g_unix_signal_add(SIGINT, quit, app);
+    g_unix_signal_add(SIGTERM, quit, app);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    (void)argc;
-    auto app = orvane::adopt(gtk_application_new(applicationId().c_str(), G_APPLICATION_DEFAULT_FLAGS));
+    const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const CommandLine line = orvane::parseCommandLine(arguments);
+    // Named as a person types it, not by the bundle path it was started from.
+    const char* program = "orvane";
+    if (line.error) {
+        std::fprintf(stderr, "orvane: %s\nTry '%s --help'.\n", line.error->c_str(), program);
+        return 2;
+    }
+    if (line.pageUrl) orvane::usePageUrlForThisRun(*line.pageUrl);
+    if (const int status = printAndEnd(line, program); status >= 0) return status;
+
+    // The window's class (X11) and the application id (Wayland) both become
+    // the desktop entry's name, so the desktop matches the window to it.
+    g_set_prgname(orvane::applicationId().c_str());
+    g_set_application_name(orvane::appNameFrom(orvane::info()).c_str());
+    orvane::refreshDesktopEntry(orvane::runningBundle(), orvane::applicationId());
+
+    auto app = orvane::adopt(gtk_application_new(orvane::applicationId().c_str(), G_APPLICATION_DEFAULT_FLAGS));
+    GApplication* application = G_APPLICATION(app.get());
+    orvane::GErrorPtr error;
+    if (!g_application_register(application, nullptr, orvane::ErrorOut(error))) {
+        std::fprintf(stderr, "orvane: %s\n", error->message);
+        return 1;
+    }
+    if (g_application_get_is_remote(application)) {
+        // Say what happened: otherwise a second start looks like a start that did nothing.
+        g_application_activate(application);
+        std::fprintf(stderr, "orvane: Orvane already runs in this session; its window was brought to the front.\n");
+        if (!line.pageUrl) return 0;
+        std::fprintf(stderr, "orvane: the page address given (%s) was not used.\n", line.pageUrl->c_str());
+        return 1;
+    }
+
     orvane::AppDelegate delegate(app.get());
     g_signal_connect(app.get(), "activate", G_CALLBACK(+[](GApplication*, gpointer self) {
                          static_cast<orvane::AppDelegate*>(self)->activated();
@@ -34,9 +115,9 @@ int main(int argc, char** argv) {
                          static_cast<orvane::AppDelegate*>(self)->shutdown();
                      }),
                      &delegate);
-    // The app takes no arguments: a relaunch may pass some, and they must not
-    // be taken as files to open.
+    quitOnSignals(application);
+    // The arguments were read above; GApplication must not take them as files to open.
     char* args[] = {argv[0], nullptr};
-    g_application_run(G_APPLICATION(app.get()), 1, args);
+    g_application_run(application, 1, args);
     return 0;
 }

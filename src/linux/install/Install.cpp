@@ -77,6 +77,12 @@ InstallResult install(const InstallSettings& settings, std::string bytes, const 
     const fs::path folder = bundle.parent_path();
     const std::string bundleName = bundle.filename().string();
 
+    // 0. The running bundle's own tools do the unpacking and the checking; a
+    // bundle without them would only make every download look broken.
+    for (const char* tool : {"ditto", "codesign"})
+        if (::access((settings.helpers / tool).c_str(), X_OK) != 0)
+            return Problem(installSentences::missingHelper(tool));
+
     // 1-2. The staging folder, beside the bundle so that every move is a
     // rename within one file system.
     UniqueFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

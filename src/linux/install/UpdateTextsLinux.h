@@ -21,6 +21,12 @@ inline std::string cantSave(const std::string& folder) { return "The download ca
 inline std::string notOurs(const std::string& version) { return "The download isn’t Orvane " + version + "."; }
 inline std::string cantMove(const std::string& bundle) { return "The new version can’t be moved to " + bundle; }
 inline std::string cantMoveAside(const std::string& bundle) { return bundle + " can’t be moved aside"; }
+// The bundle carries its own unpacking and signature tools (the system has
+// them where it does not); without one, every download would look broken.
+inline std::string missingHelper(const std::string& tool) {
+    return "Orvane’s bundle is incomplete: its helper Contents/Helpers/" + tool +
+           " is missing. Install Orvane again (or build it whole) and update again.";
+}
 // Says where the application is now, or nobody will find it.
 inline std::string cantMoveOldLeftAt(const std::string& bundle, const std::string& old) {
     return cantMove(bundle) + ", and the old one is left at " + old;

@@ -1,0 +1,32 @@
+#pragma once
+// Orvane's entry in the desktop's application list. The bundle carries a
+// template; the entry written from it points into the bundle where it lies
+// now, and is written again when the bundle has moved, so that the bundle
+// stays relocatable. The file is named after the application id, which is
+// also the window's class, so the desktop matches the window to the entry.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Bundle.h"
+
+namespace orvane {
+
+// The template with Exec, TryExec and Icon pointing into `bundle`, escaped
+// as desktop entries require; nothing when the path cannot be written in one
+// (not UTF-8, or a control character such as a line break).
+std::optional<std::string> desktopEntryText(std::string_view templateText, const std::filesystem::path& bundle);
+
+// $XDG_DATA_HOME/applications/<applicationId>.desktop
+std::filesystem::path desktopEntryPath(const std::string& applicationId);
+
+// Writes the entry for `bundle` (atomically). Nothing on success, else why not.
+std::optional<std::string> installDesktopEntry(const Bundle& bundle, const std::string& applicationId);
+
+// When the user has installed the entry and it points at another place (the
+// bundle moved), writes it again. Never creates one. True when it wrote.
+bool refreshDesktopEntry(const Bundle& bundle, const std::string& applicationId);
+
+}  // namespace orvane
