@@ -26,7 +26,9 @@ TEST_P(PageUrlPrecedence, PicksTheFirstUsableSource) {
     const auto address = pageAddressFrom(c.commandLine, c.userDefault, c.info, kBuiltIn);
     EXPECT_EQ(address.url.text, c.expected);
     EXPECT_EQ(address.source, c.source);
-    if (!c.commandLine) EXPECT_EQ(pageUrlFrom(c.userDefault, c.info, kBuiltIn).text, c.expected);
+    if (!c.commandLine) {
+        EXPECT_EQ(pageUrlFrom(c.userDefault, c.info, kBuiltIn).text, c.expected);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -97,9 +97,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvane: %s\n", error->message);
         return 1;
     }
+    // The arguments were read above; GApplication must not take them as files to open.
+    char* args[] = {argv[0], nullptr};
     if (g_application_get_is_remote(application)) {
         // Say what happened: otherwise a second start looks like a start that did nothing.
-        g_application_activate(application);
+        g_application_run(application, 1, args);  // activates the running instance
         std::fprintf(stderr, "orvane: Orvane already runs in this session; its window was brought to the front.\n");
         if (!line.pageUrl) return 0;
         std::fprintf(stderr, "orvane: the page address given (%s) was not used.\n", line.pageUrl->c_str());
@@ -116,8 +118,6 @@ int main(int argc, char** argv) {
                      }),
                      &delegate);
     quitOnSignals(application);
-    // The arguments were read above; GApplication must not take them as files to open.
-    char* args[] = {argv[0], nullptr};
     g_application_run(application, 1, args);
     return 0;
 }

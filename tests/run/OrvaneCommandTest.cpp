@@ -1,0 +1,157 @@
+// The orvane executable as a person or a script starts it: options that print
+// and end without a display, a second start in the same session, and the
+// desktop entry that follows the bundle wherever it is, with the window's
+// class and the application id agreeing with it.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "PrivateBus.h"
+#include "Spin.h"
+#include "WindowClasses.h"
+#include "Xvfb.h"
+
+namespace orvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kBundle = ORVANE_BUILD_DIR "/Orvane.app";
+
+struct Ran {
+    int status = -1;
+    std::string output;  // standard output and error
+};
+
+GPtr<GSubprocessLauncher> launcher(const std::map<std::string, std::string>& env) {
+    auto made = adopt(g_subprocess_launcher_new(
+        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
+    // Nothing of the machine's desktop: no display, no session bus.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+        g_subprocess_launcher_unsetenv(made.get(), name);
+    for (const auto& [name, value] : env) g_subprocess_launcher_setenv(made.get(), name.c_str(), value.c_str(), TRUE);
+    return made;
+}
+
+GPtr<GSubprocess> start(const fs::path& bundle, const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env) {
+    const std::string executable = (bundle / "Contents" / "Linux" / "orvane").string();
+    std::vector<const char*> argv{executable.c_str()};
+    for (const auto& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    GErrorPtr error;
+    auto process = adopt(g_subprocess_launcher_spawnv(launcher(env).get(), argv.data(), ErrorOut(error)));
+    if (!process) throw std::runtime_error(error->message);
+    return process;
+}
+
+Ran finish(GSubprocess* process) {
+    Ran ran;
+    char* out = nullptr;
+    g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, nullptr, nullptr);
+    ran.output = out ? out : "";
+    g_free(out);
+    ran.status = g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
+    return ran;
+}
+
+Ran run(const fs::path& bundle, const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+    auto process = start(bundle, args, env);
+    return finish(process.get());
+}
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(OrvaneCommand, PrintsHelpAndVersionWithoutADisplayAndRefusesWhatItDoesNotKnow) {
+    const Ran help = run(kBundle, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.output.starts_with("Usage: orvane [OPTION]\n")) << help.output;
+    EXPECT_NE(help.output.find("--page-url ADDRESS"), std::string::npos) << help.output;
+
+    const Ran version = run(kBundle, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "Orvane " ORVANE_TEST_VERSION "\n");
+
+    const Ran page = run(kBundle, {"--print-page-url", "--page-url", "http://127.0.0.1:9/x"});
+    EXPECT_EQ(page.output, "http://127.0.0.1:9/x (the command line)\n");
+
+    const Ran unknown = run(kBundle, {"--page"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.output, "orvane: unknown option --page\nTry 'orvane --help'.\n");
+}
+
+class MovedBundle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char* made = g_dir_make_tmp("orvane-command-test-XXXXXX", nullptr);
+        ASSERT_TRUE(made);
+        folder_ = made;
+        g_free(made);
+        fs::create_directories(folder_ / "My Apps");
+        fs::copy(kBundle, folder_ / "My Apps" / "Orvane.app", fs::copy_options::recursive);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+    fs::path folder_;
+};
+
+TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
+    const std::map<std::string, std::string> data{{"XDG_DATA_HOME", (folder_ / "data").string()}};
+    const fs::path entry = folder_ / "data" / "applications" / (std::string(ORVANE_BUNDLE_ID) + ".desktop");
+    const Ran installed = run(folder_ / "My Apps" / "Orvane.app", {"--install-desktop-entry"}, data);
+    ASSERT_EQ(installed.status, 0) << installed.output;
+    EXPECT_EQ(installed.output, entry.string() + "\n");
+    const std::string first = readText(entry);
+    EXPECT_NE(first.find("\nExec=\"" + (folder_ / "My Apps" / "Orvane.app").string() + "/Contents/Linux/orvane\"\n"),
+              std::string::npos) << first;
+    EXPECT_NE(first.find("\nStartupWMClass=" ORVANE_BUNDLE_ID "\n"), std::string::npos) << first;
+
+    // The bundle moves; its next start puts the entry right and shows a
+    // window of the class the entry names.
+    fs::rename(folder_ / "My Apps", folder_ / "Moved");
+    Xvfb display;
+    unsetenv("DISPLAY");  // for Orvane only: no D-Bus autolaunch in this process
+    PrivateBus session;
+    auto env = data;
+    env["DISPLAY"] = display.display();
+    env["GDK_BACKEND"] = "x11";
+    env["NO_AT_BRIDGE"] = "1";
+    env["DBUS_SESSION_BUS_ADDRESS"] = session.address();
+    env["XDG_CONFIG_HOME"] = (folder_ / "config").string();
+    env["XDG_STATE_HOME"] = (folder_ / "state").string();
+    const fs::path moved = folder_ / "Moved" / "Orvane.app";
+    auto first_run = start(moved, {"--page-url", "about:blank"}, env);
+    EXPECT_TRUE(spinUntil([&] {
+        const auto names = windowClasses(display.display());
+        return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() || (g_usleep(50000), false);
+    }, 60)) << "no window of class " ORVANE_BUNDLE_ID;
+    EXPECT_NE(readText(entry).find("\nTryExec=" + (moved / "Contents" / "Linux" / "orvane").string() + "\n"),
+              std::string::npos) << readText(entry);
+
+    // A second start in the same session says what happened instead of nothing.
+    const Ran second = run(moved, {}, env);
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.output, "orvane: Orvane already runs in this session; its window was brought to the front.\n");
+    const Ran withPage = run(moved, {"--page-url", "http://127.0.0.1:9/"}, env);
+    EXPECT_EQ(withPage.status, 1);
+    EXPECT_NE(withPage.output.find("the page address given (http://127.0.0.1:9/) was not used"), std::string::npos)
+        << withPage.output;
+
+    // A plain kill ends it as closing the window does.
+    g_subprocess_send_signal(first_run.get(), SIGTERM);
+    const Ran ended = finish(first_run.get());
+    EXPECT_EQ(ended.status, 0) << ended.output;
+    EXPECT_TRUE(fs::exists(folder_ / "state" / "orvane" / "window.ini")) << "the window's size was saved";
+}
+
+}  // namespace
+}  // namespace orvane::test
