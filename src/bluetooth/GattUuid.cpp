@@ -29,16 +29,20 @@ std::string upper(std::string_view text) {
     return out;
 }
 
+// A 32-bit value that fits in 16 bits is written in the 16-bit form, so that
+// "0000FFE0" and "FFE0" (and their 128-bit form) are one UUID with one text.
+std::string shortest(std::string digits8) {
+    return digits8.starts_with("0000") ? digits8.substr(4) : digits8;
+}
+
 }  // namespace
 
 std::optional<GattUuid> GattUuid::parse(std::string_view text) {
-    if ((text.size() == 4 || text.size() == 8) && allHex(text)) return GattUuid(upper(text));
+    if (text.size() == 4 && allHex(text)) return GattUuid(upper(text));
+    if (text.size() == 8 && allHex(text)) return GattUuid(shortest(upper(text)));
     if (!isLongForm(text)) return std::nullopt;
     std::string canonical = upper(text);
-    if (canonical.ends_with(upper(baseSuffix))) {
-        const std::string_view head = std::string_view(canonical).substr(0, 8);
-        return GattUuid(std::string(head.starts_with("0000") ? head.substr(4) : head));
-    }
+    if (canonical.ends_with(upper(baseSuffix))) return GattUuid(shortest(canonical.substr(0, 8)));
     return GattUuid(std::move(canonical));
 }
 

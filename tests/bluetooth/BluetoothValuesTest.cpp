@@ -43,6 +43,7 @@ TEST(GattUuid, KeepsTheStackFormsAndExpandsThemToTheFullForm) {
     const Case cases[] = {
         {"ffe0", "FFE0", "0000ffe0-0000-1000-8000-00805f9b34fb"},
         {"1234ABCD", "1234ABCD", "1234abcd-0000-1000-8000-00805f9b34fb"},
+        {"0000ffe0", "FFE0", "0000ffe0-0000-1000-8000-00805f9b34fb"},  // a 16-bit value in 32-bit form
         {"0000FFE0-0000-1000-8000-00805F9B34FB", "FFE0", "0000ffe0-0000-1000-8000-00805f9b34fb"},
         {"1234abcd-0000-1000-8000-00805f9b34fb", "1234ABCD", "1234abcd-0000-1000-8000-00805f9b34fb"},
         {"00010203-0405-0607-0809-0a0b0c0d1910", "00010203-0405-0607-0809-0A0B0C0D1910",

@@ -74,6 +74,13 @@ TEST_F(PlatformTest, HostilePropertyListsCostNeitherStackNorMemory) {
           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>" + std::string(2 << 20, 'x') +
               "</string></dict></plist>");
     EXPECT_EQ(Bundle(dir / "Big.app").info(), nlohmann::json::object());
+    // A binary list (here with a NUL inside a string, on which the library
+    // stops the process) is not read: the build writes the XML form.
+    const char nul[] =
+        "bplist00\xd1\x01\x02\x5c" "CFBundleName" "\x53" "a\0b" "\x08\x0b\x18\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x03"
+        "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x1c";
+    write(dir / "Nul.app/Contents/Info.plist", std::string(nul, sizeof nul - 1));
+    EXPECT_EQ(Bundle(dir / "Nul.app").info(), nlohmann::json::object());
 }
 
 TEST_F(PlatformTest, UserDefaultsReadStringsAndBooleans) {

@@ -47,9 +47,11 @@ nlohmann::json toJson(plist_t node, int depth = 0) {
         return value;
     }
     case PLIST_STRING: {
-        char* value = nullptr;
-        plist_get_string_val(node, &value);
-        return takeMalloced(value);
+        // By pointer and length: the copying getter ends the process on a
+        // string that holds a NUL byte.
+        uint64_t length = 0;
+        const char* value = plist_get_string_ptr(node, &length);
+        return value ? std::string(value, static_cast<std::size_t>(length)) : std::string();
     }
     case PLIST_ARRAY: {
         auto array = nlohmann::json::array();
@@ -95,7 +97,10 @@ nlohmann::json readPropertyList(const std::filesystem::path& file) {
     const auto bytes = readFile(file);
     if (!bytes || bytes->size() > UINT32_MAX) return nlohmann::json::object();
     plist_t raw = nullptr;
-    plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &raw);
+    // The XML form only, the one the build writes: the library's binary
+    // reader hands back keys and strings holding a NUL byte, on which its own
+    // getters stop the whole process.
+    plist_from_xml(bytes->data(), static_cast<uint32_t>(bytes->size()), &raw);
     PlistPtr root(raw);
     if (!raw || plist_get_node_type(raw) != PLIST_DICT) return nlohmann::json::object();
     return toJson(raw);

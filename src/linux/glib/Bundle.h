@@ -35,8 +35,9 @@ private:
     std::filesystem::path root_;
 };
 
-// A property list file as JSON (dates and data become strings); an empty
-// object when the file is missing, unreadable or not a dictionary.
+// An XML property list file as JSON (dates and data become null); an empty
+// object when the file is missing, unreadable, in another form or not a
+// dictionary.
 nlohmann::json readPropertyList(const std::filesystem::path& file);
 
 // The whole file, or nothing when it cannot be read.
