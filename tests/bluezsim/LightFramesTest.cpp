@@ -72,9 +72,9 @@ TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
     auto valueSignals = [&] {
         return log.count([&](const Signal& s) { return s.path == replies && s.changed(CHARACTERISTIC1, "Value"); });
     };
+    // Nobody subscribed: the strip sends nothing. Its answers go out in order,
+    // so one to this query would come before the one counted below.
     ASSERT_TRUE(writeLight(frame({0xaa, 0x01}), "command").ok());
-    spinFor(0.05);
-    EXPECT_EQ(valueSignals(), 0u);  // nobody subscribed: the strip sends nothing
 
     ASSERT_TRUE(call(replies, CHARACTERISTIC1, "StartNotify").ok());
     EXPECT_TRUE(log.waitFor([&](const Signal& s) {
@@ -89,6 +89,7 @@ TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
         if (s.path == replies)
             if (VariantPtr v = s.changed(CHARACTERISTIC1, "Value")) reply = bytesOf(v);
     EXPECT_EQ(reply, frame({0xaa, 0x01, 0x01}));
+    EXPECT_EQ(valueSignals(), 1u) << "the query sent while nobody subscribed was answered";
 
     ASSERT_TRUE(writeLight(frame({0xaa, 0xa5, 0x05})).ok());  // segments 12..14
     ASSERT_TRUE(spinUntil([&] { return valueSignals() == 2; }));
@@ -126,7 +127,7 @@ TEST_F(BluezSimTest, WritesFailLikeBluezDoes) {
     g_variant_builder_add(&options, "{sv}", "type", g_variant_new_string("request"));
     PendingCall first(client.get(), BluezSimProcess::lightControlPath(), CHARACTERISTIC1, "WriteValue",
                       g_variant_new("(@aya{sv})", bytesValue(frame({0x33, 0x04, 10})), &options));
-    spinFor(0.02);
+    // Calls on one connection arrive in order: the first is in flight.
     CallResult busy = writeLight(frame({0x33, 0x04, 20}));
     EXPECT_EQ(busy.error, "org.bluez.Error.InProgress");
     EXPECT_EQ(busy.text, "In Progress");
@@ -143,7 +144,9 @@ TEST_F(BluezSimTest, WritesFailLikeBluezDoes) {
     PendingCall waiting(client.get(), BluezSimProcess::lightControlPath(), CHARACTERISTIC1, "WriteValue",
                         g_variant_new("(@ay@a{sv})", bytesValue(frame({0x33, 0x04, 40})),
                                       g_variant_new_parsed("{'type': <'request'>}")));
-    spinFor(0.02);
+    // The link is dropped through another connection: a round trip on this
+    // one first proves the write has reached the simulator.
+    ASSERT_TRUE(get(light, DEVICE1, "Connected"));
     sim.controlOk("DropLink", g_variant_new("(s)", BluezSimProcess::LIGHT));
     EXPECT_EQ(waiting.result().error, "org.bluez.Error.Failed");
     EXPECT_EQ(waiting.result().text, "Operation failed");

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 
 #include "CaseName.h"
 #include "SignedBundles.h"
@@ -373,6 +376,34 @@ TEST(InstallRun, DiscardsOutputAndReportsStatusOrMinusOne) {
 // A process for the relaunch script to wait for.
 pid_t startSleeper() { return spawn({"/bin/sleep", "60"}); }
 
+// The whole of a small /proc file ("" once the process is gone).
+std::string procText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Whether the relaunch script for `stage` has found its process alive and gone
+// to sleep before it looks again: a "/bin/sleep 0.2" whose parent is the shell
+// that was given `stage`. Only after that can it be said to wait.
+bool relaunchScriptSleeps(const fs::path& stage) {
+    const std::string sleepCommand("/bin/sleep\0" "0.2\0", 15);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        if (procText(entry.path() / "cmdline") != sleepCommand) continue;
+        // The parent's pid is the second field after the command name in parentheses.
+        const auto stat = procText(entry.path() / "stat");
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 1));
+        std::string state;
+        long parent = 0;
+        if (!(fields >> state >> parent)) continue;
+        const auto parentCommand = procText("/proc/" + std::to_string(parent) + "/cmdline");
+        if (parentCommand.find(std::string(stage) + '\0') != std::string::npos) return true;
+    }
+    return false;
+}
+
 TEST_F(InstallTest, RelaunchWaitsForTheProcessRemovesStagingAndStartsTheNewVersion) {
     // A hostile install location: quotes, a command substitution, a newline,
     // a leading dash and spaces must all reach the script as plain text.
@@ -397,14 +428,14 @@ TEST_F(InstallTest, RelaunchWaitsForTheProcessRemovesStagingAndStartsTheNewVersi
     const fs::path stage = task.arguments[4];
     ASSERT_TRUE(startDetached(task));
 
-    spinFor(0.6);
+    ASSERT_TRUE(spinUntil([&] { return relaunchScriptSleeps(stage); }, 10));
     EXPECT_TRUE(fs::exists(stage)) << "the script waits while the process lives";
     EXPECT_FALSE(fs::exists(odd / "relaunched"));
 
     ::kill(sleeper, SIGKILL);
     ::waitpid(sleeper, nullptr, 0);
-    ASSERT_TRUE(spinUntil([&] { return fs::exists(odd / "relaunched"); }, 10));
-    spinFor(0.1);
+    // The stand-in writes its line in one go; the file exists, empty, just before.
+    ASSERT_TRUE(spinUntil([&] { return !procText(odd / "relaunched").empty(); }, 10));
     EXPECT_EQ(readText(odd / "relaunched"), "0|" + (bundle / "Contents/Linux/orvane").string())
         << "the new executable starts with no arguments";
     EXPECT_FALSE(fs::exists(stage)) << "the staging folder is removed";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "PageServer.h"
+#include "Spin.h"
 
 namespace orvane::testing {
 
@@ -66,6 +67,23 @@ void UpdateServer::handle(SoupServer*, SoupServerMessage* message, const char* p
         self->silent_.push_back(retain(message));
         break;
     }
+}
+
+bool afterPendingEvents() {
+    UpdateServer other;
+    other.serve("/", {200, "ok"});
+    GPtr<SoupSession> session = adopt(soup_session_new());
+    GPtr<SoupMessage> message = adopt(soup_message_new("GET", other.url("/").c_str()));
+    bool answered = false;
+    soup_session_send_and_read_async(
+        session.get(), message.get(), G_PRIORITY_DEFAULT, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer done) {
+            if (GBytes* body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr))
+                g_bytes_unref(body);
+            *static_cast<bool*>(done) = true;
+        },
+        &answered);
+    return spinUntil([&] { return answered; });
 }
 
 }  // namespace orvane::testing

@@ -48,4 +48,9 @@ private:
     std::vector<GPtr<SoupServerMessage>> silent_;
 };
 
+// Turns the main loop until a request to a fresh local server has been
+// answered. Whatever was already queued on the loop (replies, completions,
+// posted work) has run by then, so a test can check that nothing more came.
+bool afterPendingEvents();
+
 }  // namespace orvane::testing

@@ -63,11 +63,12 @@ public:
         const auto states = record.states();
         return !states.empty() && (states.back() == "error" || states.back() == "current" || states.back() == "restarting");
     }
-    // Runs the cycle to its end, then a little more so that a second outcome would show.
+    // Runs the cycle to its end, then until what was queued behind it has run,
+    // so that a second outcome would show.
     void runCycle() {
         updater->start();
         ASSERT_TRUE(spinUntil([&] { return ended(); }));
-        spinFor(0.2);
+        ASSERT_TRUE(afterPendingEvents());
     }
     std::vector<double> progress() const {
         std::vector<double> out;
@@ -235,7 +236,7 @@ TEST_F(UpdaterSoupTest, ManifestThatNeverComesTimesOutAfterTwentySeconds) {
     updater->start();
     ASSERT_TRUE(spinUntil([&] { return server.requests().size() == 1; }));
     virtualTime.advance(19.9);
-    spinFor(0.2);
+    ASSERT_TRUE(afterPendingEvents());
     virtualTime.runUntilIdle();
     EXPECT_EQ(record.states(), States{"checking"});
     virtualTime.advance(0.2);
@@ -265,7 +266,7 @@ TEST_F(UpdaterSoupTest, DestroyingTheUpdaterMidDownloadStopsQuietly) {
     updater->start();
     ASSERT_TRUE(spinUntil([&] { return server.requests().size() == 2; }));
     updater.reset();
-    spinFor(0.2);
+    ASSERT_TRUE(afterPendingEvents());
     EXPECT_EQ(record.states(), (States{"checking", "downloading"}));
 }
 
