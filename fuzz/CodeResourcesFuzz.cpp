@@ -3,7 +3,7 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "update/CodeResources.h"
+#include "CodeResources.h"
 
 using namespace orvane;
 

@@ -1,6 +1,6 @@
 // The update manifest (downloads/app.json) as any server may send it.
 #include "FuzzInput.h"
-#include "update/Manifest.h"
+#include "Manifest.h"
 
 using namespace orvane;
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "update/Minisign.h"
+#include "Minisign.h"
 
 using namespace orvane;
 

@@ -10,8 +10,8 @@
 #include "MainQueueVirtual.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "bluetooth/Bluetooth.h"
-#include "page/PageBridge.h"
+#include "Bluetooth.h"
+#include "PageBridge.h"
 
 using namespace orvane;
 

@@ -2,7 +2,7 @@
 // only for its identifier and version, but read all the same).
 #include "FuzzInput.h"
 #include "MemoryFile.h"
-#include "platform/Bundle.h"
+#include "Bundle.h"
 
 using namespace orvane;
 

@@ -2,7 +2,7 @@
 // reference resolved against the page (the update manifest's place).
 // Input: the base address, a newline, the reference.
 #include "FuzzInput.h"
-#include "core/Url.h"
+#include "Url.h"
 
 using namespace orvane;
 

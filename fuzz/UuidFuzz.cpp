@@ -4,8 +4,8 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "bluetooth/GattUuid.h"
-#include "bluetooth/Uuid.h"
+#include "GattUuid.h"
+#include "Uuid.h"
 
 using namespace orvane;
 

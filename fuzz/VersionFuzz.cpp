@@ -1,7 +1,7 @@
 // Version comparison of a manifest's version with the running one.
 // Input: two versions separated by a newline.
 #include "FuzzInput.h"
-#include "update/Version.h"
+#include "Version.h"
 
 using namespace orvane;
 
