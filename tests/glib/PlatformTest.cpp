@@ -74,11 +74,13 @@ TEST_F(PlatformTest, HostilePropertyListsCostNeitherStackNorMemory) {
           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>" + std::string(2 << 20, 'x') +
               "</string></dict></plist>");
     EXPECT_EQ(Bundle(dir / "Big.app").info(), nlohmann::json::object());
-    // A binary list (here with a NUL inside a string, on which the library
-    // stops the process) is not read: the build writes the XML form.
+    // A binary list is not read, only the XML form the build writes: the
+    // library's binary reader makes keys and strings with a NUL inside (here
+    // a UTF-16 key), and its own getters then stop the whole process.
     const char nul[] =
-        "bplist00\xd1\x01\x02\x5c" "CFBundleName" "\x53" "a\0b" "\x08\x0b\x18\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x03"
-        "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x1c";
+        "\x62\x70\x6c\x69\x73\x74\x30\x30\xd1\x01\x02\x63\x00\xe9\x00\x00\x00\x62\x51\x78\x08\x0b\x12\x00"
+        "\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+        "\x00\x00\x00\x00\x00\x00\x14";
     write(dir / "Nul.app/Contents/Info.plist", std::string(nul, sizeof nul - 1));
     EXPECT_EQ(Bundle(dir / "Nul.app").info(), nlohmann::json::object());
 }
