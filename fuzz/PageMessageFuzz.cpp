@@ -1,6 +1,7 @@
-// Page messages, from the web view's hand-over to the Bluetooth bridge: one
-// message body per line, each checked and routed as the window does, with
-// a fake radio (one light in range) answering in virtual time.
+// Page messages, from the web view's hand-over through the page session to
+// the Bluetooth bridge: one message body per line, each checked and routed as
+// the window does, with a fake radio (one light in range) answering in
+// virtual time. The updater has no backend: its check fails at once.
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,10 +9,10 @@
 #include "CentralFake.h"
 #include "FuzzInput.h"
 #include "MainQueueVirtual.h"
+#include "PageHostFake.h"
+#include "PageSession.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "Bluetooth.h"
-#include "PageBridge.h"
 
 using namespace orvane;
 
@@ -26,38 +27,36 @@ struct World {
         control->addCharacteristic("00010203-0405-0607-0809-0a0b0c0d2b10", 0x12);
         control->addCharacteristic("00010203-0405-0607-0809-0a0b0c0d2b11", 0x0C);
         light->addService("180A")->addCharacteristic("2A29", 0x02);
-        bluetooth.send = [this](const nlohmann::json& message) { outbox.add(message); };
+        host.address = page;
     }
+    Url page = *Url::parse("https://control.example/remote/");
     MainQueueVirtual queue;
     RadioFake radio{queue};
-    Bluetooth bluetooth{queue, radio.factory()};
-    Outbox outbox;
+    PageHostFake host;
+    PageSession session{queue, host, PageSessionSettings{page, "1.0.0", {}},
+                        PageBackends{radio.factory(), {}, [](const std::string&) {}}};
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const auto page = Url::parse("https://control.example/remote/");
     World world;
-    PageRoutes routes;
-    routes.open = [](const Url& url) {
-        const auto scheme = url.scheme.value_or("");
-        fuzz::require(scheme == "https" || scheme == "http" || scheme == "mailto", "only web and mail addresses open");
-    };
-    routes.log = [](const std::string&) {};
-    routes.update = [] {};
-    routes.bluetooth = [&world](const nlohmann::json& message) { world.bluetooth.handle(message); };
-
     auto rest = fuzz::text(data, size);
     while (!rest.empty()) {
         auto [line, next] = fuzz::splitLine(rest);
         rest = next;
-        ScriptMessage message{true, "https", "CONTROL.example", std::string(line)};
-        receive(message, *page, routes);
+        world.session.received(ScriptMessage{true, "https://control.example", std::string(line)});
         world.queue.runUntilIdle();
         world.queue.advance(11);  // past every time-out
-        fuzz::require(world.bluetooth.invariantsHold(), "the bridge's bookkeeping holds");
-        (void)world.outbox.take(true);
+        if (auto* bluetooth = world.session.bluetooth())
+            fuzz::require(bluetooth->invariantsHold(), "the bridge's bookkeeping holds");
     }
+    for (const auto& opened : world.host.opened) {
+        const auto url = Url::parse(opened);
+        const auto scheme = url ? url->scheme.value_or("") : "";
+        fuzz::require(scheme == "https" || scheme == "http" || scheme == "mailto", "only web and mail addresses open");
+    }
+    world.session.shutdown();
+    world.queue.runUntilIdle();
     return 0;
 }
