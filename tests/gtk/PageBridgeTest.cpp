@@ -122,8 +122,11 @@ TEST_F(PageBridgeTest, OnlyTheTopFrameOfThePageReachesTheNativeSide) {
     post(R"({t: "log", text: "from top %s"})");
     post(R"({t: "open", url: "https://example.org/x"})");
     post(R"({t: "open", url: "file:///etc/passwd"})");
-    ASSERT_TRUE(spinUntil([&] { return captured.text().find("from top") != std::string::npos; }));
-    spinFor(0.3);
+    // The page's messages arrive in the order they were posted, the frames'
+    // ones (posted as they loaded) first: once this last one is in, every
+    // earlier one has been handled.
+    post(R"({t: "log", text: "last"})");
+    ASSERT_TRUE(spinUntil([&] { return captured.text().find("Orvane page: last") != std::string::npos; }));
     const auto text = captured.text();
     EXPECT_NE(text.find("Orvane page: from top %s\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("from sub"), std::string::npos) << text;
@@ -178,7 +181,11 @@ TEST_F(PageBridgeTest, BatchesForAnotherSiteAreDropped) {
     webkit_web_view_load_uri(window->webView(), server.url("/", "localhost").c_str());
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/", "localhost")));
     window->deliver({{"t", "ping"}, {"n", 1}});
-    spinFor(0.2);
+    // The batch goes out on a later turn of the loop. Once a turn queued after
+    // it has run, a script sent to the page then would arrive before got()'s.
+    bool turned = false;
+    queue.async([&] { turned = true; });
+    ASSERT_TRUE(spinUntil([&] { return turned; }));
     EXPECT_EQ(got(), "[]");
     webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
