@@ -146,7 +146,7 @@ TEST_F(BluezSimTest, WritesFailLikeBluezDoes) {
                                       g_variant_new_parsed("{'type': <'request'>}")));
     // The link is dropped through another connection: a round trip on this
     // one first proves the write has reached the simulator.
-    ASSERT_TRUE(get(light, DEVICE1, "Connected"));
+    ASSERT_TRUE(get(light, "org.bluez.Device1", "Connected"));
     sim.controlOk("DropLink", g_variant_new("(s)", BluezSimProcess::LIGHT));
     EXPECT_EQ(waiting.result().error, "org.bluez.Error.Failed");
     EXPECT_EQ(waiting.result().text, "Operation failed");
