@@ -2,8 +2,8 @@
 // canonical form, so whatever it accepts must be written back byte for byte.
 #include <string>
 
-#include "FuzzInput.h"
 #include "CodeResources.h"
+#include "FuzzInput.h"
 
 using namespace orvane;
 

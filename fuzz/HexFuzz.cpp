@@ -1,6 +1,6 @@
 // Hexadecimal text from the page ("data" of a write) and its inverse.
-#include "FuzzInput.h"
 #include "Bytes.h"
+#include "FuzzInput.h"
 
 using namespace orvane;
 

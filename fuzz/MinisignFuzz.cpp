@@ -30,12 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const auto input = fuzz::text(data + 1, size - 1);
     switch (data[0] % 3) {
-    case 0:
-        (void)MinisignKey::parse(input);
-        break;
-    case 1:
-        signature(input);
-        break;
+    case 0: (void)MinisignKey::parse(input); break;
+    case 1: signature(input); break;
     default:
         if (const auto decoded = decodeBase64(input)) {
             fuzz::require(decoded->size() * 4 <= input.size() * 3, "base64 decodes to at most 3/4 of its size");

@@ -1,8 +1,8 @@
 // Info.plist of a downloaded bundle (read before its signature is checked
 // only for its identifier and version, but read all the same).
+#include "Bundle.h"
 #include "FuzzInput.h"
 #include "MemoryFile.h"
-#include "Bundle.h"
 
 using namespace orvane;
 
