@@ -36,8 +36,15 @@ std::string readPage() {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A JavaScript string literal for `text` (the texts here need no escapes).
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+// A JavaScript string literal for `text`.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
 
 class ControlPageTest : public testing::Test {
 protected:
@@ -96,7 +103,8 @@ protected:
     bool connectTo(const std::string& name) {
         if (!waitFor("[...document.querySelectorAll('#devices .name')].some((n) => n.textContent === " + quoted(name) + ")"))
             return false;
-        return click("#devices li[data-id='" + deviceId(name) + "'] button");
+        const std::string selector = "#devices li[data-id='" + deviceId(name) + "'] button";
+        return click(selector);
     }
 
     // What the page shows of the light: its summary line and the state of
@@ -247,7 +255,7 @@ TEST_F(ControlPageTest, ADeviceThatIsNoLightIsLetGoWithAClearMessage) {
 TEST_F(ControlPageTest, ControlPagePicture) {
     const char* file = std::getenv("ORVANE_SCREENSHOT");
     if (!file || !*file) GTEST_SKIP() << "set ORVANE_SCREENSHOT=FILE.png to save the README's picture";
-    gtk_window_set_default_size(window->window(), 1100, 700);
+    gtk_window_set_default_size(window->window(), 1100, 640);
     open();
     ASSERT_TRUE(click("#scan"));
     ASSERT_TRUE(connectTo(BluezSimProcess::LIGHT_NAME));
