@@ -252,6 +252,41 @@ TEST_F(ControlPageTest, ADeviceThatIsNoLightIsLetGoWithAClearMessage) {
     EXPECT_EQ(js("document.querySelectorAll('#status .notice').length"), "0");
 }
 
+TEST_F(ControlPageTest, ProgressAndFailuresShowAtTheTopAndGoAway) {
+    open();
+    ASSERT_TRUE(click("#scan"));
+    // A slow connection shows that it is under way, then stops showing it.
+    sim.controlOk("DelayConnections", g_variant_new("(su)", BluezSimProcess::LIGHT, 3000u));
+    ASSERT_TRUE(connectTo(BluezSimProcess::LIGHT_NAME));
+    EXPECT_EQ(text("#status .notice .text"), "\"Connecting to ihoment_H617C_1C7A…\"");
+    EXPECT_EQ(text("#devices li.light button"), "\"Connecting…\"");
+    EXPECT_EQ(text("#link"), "\"connecting to ihoment_H617C_1C7A…\"");
+    ASSERT_TRUE(waitFor("document.getElementById('link').textContent === " + quoted(BluezSimProcess::LIGHT_NAME)));
+    EXPECT_EQ(js("document.querySelectorAll('#status .notice').length"), "0");
+    ASSERT_TRUE(click("#devices li.light button"));  // disconnect
+    ASSERT_TRUE(spinUntil([&] { return !deviceConnected(BluezSimProcess::LIGHT); }));
+
+    // A refused one says why, and the device can be tried again.
+    sim.controlOk("DelayConnections", g_variant_new("(su)", BluezSimProcess::LIGHT, 0u));
+    sim.controlOk("RefuseConnections",
+                  g_variant_new("(sss)", BluezSimProcess::LIGHT, "org.bluez.Error.Failed", "Connection refused"));
+    ASSERT_TRUE(connectTo(BluezSimProcess::LIGHT_NAME));
+    ASSERT_TRUE(waitFor("document.querySelector('#status .notice.error')"));
+    EXPECT_EQ(text("#status .notice.error .text").rfind("\"Couldn't connect to ihoment_H617C_1C7A: ", 0), 0u)
+        << text("#status .notice.error .text");
+    EXPECT_EQ(text("#devices li.light button"), "\"Connect\"");
+    EXPECT_EQ(text("#link"), "\"not connected\"");
+    ASSERT_TRUE(click("#status .notice.error button"));
+
+    // An update that fails says so at the top; the button stays a button.
+    ASSERT_TRUE(click("#update"));
+    ASSERT_TRUE(waitFor("document.querySelector('#status .notice.error')"));
+    EXPECT_EQ(text("#status .notice.error .text").rfind("\"The update failed: ", 0), 0u)
+        << text("#status .notice.error .text");
+    EXPECT_EQ(text("#update"), "\"Update\"");
+    EXPECT_EQ(js("document.getElementById('update').disabled"), "false");
+}
+
 TEST_F(ControlPageTest, ControlPagePicture) {
     const char* file = std::getenv("ORVANE_SCREENSHOT");
     if (!file || !*file) GTEST_SKIP() << "set ORVANE_SCREENSHOT=FILE.png to save the README's picture";
