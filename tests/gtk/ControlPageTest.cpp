@@ -159,6 +159,26 @@ protected:
         return g_variant_get_boolean(inner.get());
     }
 
+    // Saves what the web view shows as a PNG file.
+    bool snapshot(const std::string& file) {
+        struct Shot {
+            bool done = false;
+            GdkTexture* texture = nullptr;
+        } shot;
+        webkit_web_view_get_snapshot(
+            window->webView(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+            [](GObject* view, GAsyncResult* result, gpointer data) {
+                auto* s = static_cast<Shot*>(data);
+                s->texture = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
+                s->done = true;
+            },
+            &shot);
+        if (!spinUntil([&] { return shot.done; }) || !shot.texture) return false;
+        const bool saved = gdk_texture_save_to_png(shot.texture, file.c_str());
+        g_object_unref(shot.texture);
+        return saved;
+    }
+
     MainQueueGlib queue;
     test::PrivateBus bus;
     BluezSimProcess sim{bus};
@@ -304,22 +324,7 @@ TEST_F(ControlPageTest, ControlPagePicture) {
     }));
     js("document.activeElement.blur()");
 
-    struct Shot {
-        bool done = false;
-        GdkTexture* texture = nullptr;
-    } shot;
-    webkit_web_view_get_snapshot(
-        window->webView(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
-        [](GObject* view, GAsyncResult* result, gpointer data) {
-            auto* s = static_cast<Shot*>(data);
-            s->texture = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
-            s->done = true;
-        },
-        &shot);
-    ASSERT_TRUE(spinUntil([&] { return shot.done; }));
-    ASSERT_NE(shot.texture, nullptr);
-    EXPECT_TRUE(gdk_texture_save_to_png(shot.texture, file));
-    g_object_unref(shot.texture);
+    EXPECT_TRUE(snapshot(file));
 }
 
 }  // namespace
