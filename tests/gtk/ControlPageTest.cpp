@@ -197,6 +197,13 @@ TEST_F(ControlPageTest, DrivesTheSimulatedLightAndShowsWhatTheLightReportsBack) 
     EXPECT_EQ(text("#scan"), "\"Stop\"");
     EXPECT_EQ(js("document.getElementById('scan').getAttribute('aria-pressed')"), "\"true\"");
     ASSERT_TRUE(waitFor("document.getElementById('adapter').textContent === 'Bluetooth on'"));
+    // The rows stay while advertisements update them: a row rebuilt between
+    // press and release would swallow the click.
+    ASSERT_TRUE(waitFor("document.querySelector('#devices li.light')"));
+    js("window.kept = document.querySelector('#devices li.light button');"
+       "window.signal = document.querySelector('#devices li.light .rssi').textContent");
+    ASSERT_TRUE(waitFor("document.querySelector('#devices li.light .rssi').textContent !== window.signal"));
+    EXPECT_EQ(js("window.kept.isConnected"), "true");
     ASSERT_TRUE(connectTo(BluezSimProcess::LIGHT_NAME));
     ASSERT_TRUE(waitFor("document.getElementById('link').textContent === " + quoted(BluezSimProcess::LIGHT_NAME)));
 
