@@ -17,13 +17,13 @@
 #include <sstream>
 
 #include "BluezSimProcess.h"
+#include "CentralBluez.h"
+#include "MainQueueGlib.h"
+#include "MainWindow.h"
 #include "PageServer.h"
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
-#include "bluez/CentralBluez.h"
-#include "page/MainWindow.h"
-#include "platform/MainQueueGlib.h"
 
 namespace orvane {
 namespace {
