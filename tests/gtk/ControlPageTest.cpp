@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "AppDelegate.h"
 #include "BluezSimProcess.h"
 #include "CentralBluez.h"
 #include "MainQueueGlib.h"
@@ -59,7 +60,10 @@ protected:
         settings.version = "1.0.0";
         settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
         settings.windowState = fs::path(bus.folder()) / "window.ini";
-        settings.makeCentral = makeCentralBluez(queue, bluez);
+        // The app's own backends, with BlueZ on the test's bus; no bundle
+        // to update, so an update stops after its check.
+        settings.backends = linuxPageBackends(queue, Bundle());
+        settings.backends.makeCentral = makeCentralBluez(queue, bluez);
         settings.openExternal = [](const Url&) {};
         window = MainWindow::create(queue, std::move(settings));
     }
