@@ -111,6 +111,55 @@ TEST_F(BluezSimTest, QueriesAreAnsweredByNotificationsOnlyWhileNotifying) {
     EXPECT_EQ(writes[3].second, frame({0xaa, 0xa5, 0x05}));
 }
 
+// The replies the control page reads its state from, in the forms of
+// docs/light-protocol.md: what the strip answers after the commands before.
+struct QueryCase {
+    const char* name;
+    std::vector<Bytes> before;
+    Bytes query;
+    Bytes reply;
+};
+
+class LightQueries : public BluezSimTest, public ::testing::WithParamInterface<QueryCase> {};
+
+TEST_P(LightQueries, AnswerWithTheLightsState) {
+    connectLight();
+    const std::string replies = BluezSimProcess::lightRepliesPath();
+    ASSERT_TRUE(call(replies, CHARACTERISTIC1, "StartNotify").ok());
+    ASSERT_TRUE(log.waitFor(SignalLog::property(replies, CHARACTERISTIC1, "Notifying")));
+    for (const Bytes& f : GetParam().before) ASSERT_TRUE(writeLight(f).ok());
+    ASSERT_TRUE(writeLight(GetParam().query).ok());
+    Bytes reply;
+    ASSERT_TRUE(log.waitFor([&](const Signal& s) {
+        VariantPtr v = s.path == replies ? s.changed(CHARACTERISTIC1, "Value") : VariantPtr();
+        if (v) reply = bytesOf(v);
+        return bool(v);
+    }));
+    EXPECT_EQ(reply, GetParam().reply);
+}
+
+const Bytes kColour = frame({0x33, 0x05, 0x15, 0x01, 0x3d, 0x6d, 0xf2, 0, 0, 0, 0, 0, 0xff, 0x7f});
+INSTANTIATE_TEST_SUITE_P(
+    Replies, LightQueries,
+    ::testing::Values(
+        QueryCase{"PowerOff", {}, frame({0xaa, 0x01}), frame({0xaa, 0x01, 0x00})},
+        QueryCase{"PowerOn", {frame({0x33, 0x01, 0x01})}, frame({0xaa, 0x01}), frame({0xaa, 0x01, 0x01})},
+        QueryCase{"Brightness", {frame({0x33, 0x04, 37})}, frame({0xaa, 0x04}), frame({0xaa, 0x04, 37})},
+        QueryCase{"Colour", {kColour}, frame({0xaa, 0x05}),
+                  frame({0xaa, 0x05, 0x15, 0x01, 0x3d, 0x6d, 0xf2, 0x00, 0x00})},
+        QueryCase{"WhiteWithItsPreview",
+                  {frame({0x33, 0x05, 0x15, 0x01, 0, 0, 0, 0x0b, 0xb8, 0xff, 0xb1, 0x6e, 0xff, 0x7f})},
+                  frame({0xaa, 0x05}), frame({0xaa, 0x05, 0x15, 0x01, 0xff, 0xb1, 0x6e, 0x0b, 0xb8})},
+        QueryCase{"Scene", {kColour, frame({0x33, 0x05, 0x04, 0x01, 0x00})}, frame({0xaa, 0x05}),
+                  frame({0xaa, 0x05, 0x04, 0x01, 0x00})},
+        QueryCase{"ColourAfterAScene", {frame({0x33, 0x05, 0x04, 0x01, 0x00}), kColour}, frame({0xaa, 0x05}),
+                  frame({0xaa, 0x05, 0x15, 0x01, 0x3d, 0x6d, 0xf2, 0x00, 0x00})},
+        QueryCase{"Music", {frame({0x33, 0x05, 0x13, 0x05, 0x40})}, frame({0xaa, 0x05}),
+                  frame({0xaa, 0x05, 0x13, 0x05, 0x40})},
+        QueryCase{"Firmware", {}, frame({0xaa, 0x06}), frame({0xaa, 0x06, '3', '.', '0', '2', '.', '2', '4'})},
+        QueryCase{"Segments", {}, frame({0xaa, 0x40}), frame({0xaa, 0x40, 0x0f})}),
+    CaseName());
+
 TEST_F(BluezSimTest, WritesFailLikeBluezDoes) {
     connectLight();
     sim.controlOk("FailNext", g_variant_new("(sssss)", BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL,

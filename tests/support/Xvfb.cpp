@@ -56,6 +56,9 @@ void startDisplayAndGtk() {
     // No accessibility bus: tests run without a desktop session.
     setenv("NO_AT_BRIDGE", "1", 1);
     setenv("GTK_A11Y", "none", 1);
+    // Settings in memory: dconf would start a session bus for this display,
+    // which ends with the display and, closing, sends the test SIGTERM.
+    setenv("GSETTINGS_BACKEND", "memory", 1);
     gtk_init();
     std::atexit([] { display.reset(); });
 }
