@@ -16,6 +16,8 @@ inline constexpr std::string_view manifestUnreadable = "The update information c
 inline constexpr std::string_view manifestWrong = "The update information is wrong.";
 inline constexpr std::string_view damaged = "The download is damaged or incomplete. Try again.";
 inline constexpr std::string_view unpackFailed = "The download couldn’t be unpacked.";
+// A download whose rate stayed below the floor for a whole window.
+inline constexpr std::string_view downloadTooSlow = "The download failed (too slow).";
 inline constexpr std::string_view relaunchFailed = "Updated: quit and open Orvane again to start the new version.";
 
 // `why` is the transport's own description.

@@ -6,6 +6,9 @@
 // Every step and outcome reaches the page as an "update" event; nothing is
 // retried (the page may ask again).
 //
+// A download that stays below a floor rate for a minute is given up, so a
+// trickling server cannot keep the updater busy for ever.
+//
 // Lives on the main thread, like everything it touches; only `install` runs
 // elsewhere, on copies. Its callbacks hold it through a weak handle that ends
 // with it.
@@ -13,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -38,6 +42,12 @@ public:
     static constexpr double kManifestTimeoutSeconds = 20;
     static constexpr double kProgressStep = 0.05;
     static constexpr double kQuitDelaySeconds = 0.5;
+    // The slowest download that is kept going: fewer than kSlowestBytesPerSecond
+    // on average over any kSlowWindowSeconds fails it. Looked at every
+    // kSlowCheckSeconds. (At this floor a 100 MB release takes under 3.5 hours.)
+    static constexpr std::int64_t kSlowestBytesPerSecond = 8 * 1024;
+    static constexpr double kSlowWindowSeconds = 60;
+    static constexpr double kSlowCheckSeconds = 5;
 
     struct Want {
         std::string version;
@@ -54,7 +64,8 @@ public:
     // cycle runs as usual.
     std::function<void(const nlohmann::json&)> send;
 
-    // The page's "update" request. Ignored, without any event, while a cycle runs.
+    // The page's "update" request. While a cycle runs it starts nothing and
+    // answers with the cycle's current state (and progress, while downloading).
     void start();
 
     // Why the application cannot be replaced where it lies, or nothing.
@@ -68,7 +79,7 @@ public:
     // driven directly in tests.
     void got(const ManifestResponse& response);
     void didWriteData(std::int64_t written, std::int64_t expected);
-    void didFinishDownloading(std::optional<int> status, const ReadDownload& read);
+    void didFinishDownloading(std::optional<int> status, const std::optional<std::string>& sha256);
     void didComplete(const std::optional<std::string>& error);
     void restart(const RelaunchTask& task);
 
@@ -77,6 +88,8 @@ private:
     void fail(const std::string& message);
     void download(const Url& url);
     void installed(const InstallResult& result);
+    void watch();
+    void stopDownload();
 
     MainQueue& queue_;
     UpdaterSettings settings_;
@@ -88,6 +101,14 @@ private:
     // The download whose callbacks still count: one outcome per download.
     std::uint64_t downloads_ = 0;
     std::optional<std::uint64_t> current_;
+    // The staging folder of the download under way, until the installation takes it.
+    std::optional<std::filesystem::path> staging_;
+    // The cycle's last state event, repeated to a request that comes while it runs.
+    std::optional<nlohmann::json> last_;
+    // The rate watch: bytes received so far, and samples of it over the last window.
+    std::int64_t received_ = 0;
+    std::deque<std::pair<MainQueue::Clock::time_point, std::int64_t>> samples_;
+    Task watch_;
     // Last: gone first, so no callback reaches a half-destroyed updater.
     WeakPtrFactory<Updater> weak_{this};
 };

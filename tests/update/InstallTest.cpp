@@ -62,7 +62,15 @@ public:
 
     InstallResult installItems(const std::vector<ZipItem>& items, const std::string& version = "2.0.0") {
         archive = zipBytes(items);
-        return install(settings, archive, version);
+        return installArchive(version);
+    }
+    // As the updater does: `archive` downloaded into a fresh staging folder, then installed from there.
+    InstallResult installArchive(const std::string& version) {
+        auto made = makeStaging(settings.bundle);
+        if (const auto* problem = std::get_if<Problem>(&made)) return *problem;
+        const fs::path staging = std::get<fs::path>(made);
+        writeText(staging / "update.zip", archive);
+        return install(settings, staging, version);
     }
 
     std::vector<ZipItem> bundle(const std::string& prefix, const std::string& version = "2.0.0",
@@ -372,7 +380,7 @@ TEST_F(InstallTest, RelaunchWaitsForTheProcessRemovesStagingAndStartsTheNewVersi
     const std::string standIn =
         "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$0\" > \"$(dirname \"$0\")/../../../relaunched\"\n";
     archive = zipBytes(signedBundle("Orvane.app/", "2.0.0", kId, {}, standIn));
-    const auto result = install(settings, archive, "2.0.0");
+    const auto result = installArchive("2.0.0");
     ASSERT_TRUE(std::holds_alternative<RelaunchTask>(result)) << problem(result);
     const auto& task = std::get<RelaunchTask>(result);
     ASSERT_EQ(task.arguments.size(), 6u);

@@ -72,35 +72,30 @@ InstallSettings InstallSettings::forBundle(const fs::path& bundle, const std::st
     return settings;
 }
 
-InstallResult install(const InstallSettings& settings, std::string bytes, const std::string& version) {
+std::variant<fs::path, Problem> makeStaging(const fs::path& bundle) {
+    const fs::path folder = bundle.parent_path();
+    std::string pattern = (folder / (std::string(kStagingPrefix) + "XXXXXX")).string();
+    if (!::mkdtemp(pattern.data()))
+        return platformError(text::stagingCantBeMade(folder.string()), errno);
+    return fs::path(pattern);
+}
+
+InstallResult install(const InstallSettings& settings, const fs::path& staging, const std::string& version) {
     const fs::path bundle = settings.bundle;
     const fs::path folder = bundle.parent_path();
     const std::string bundleName = bundle.filename().string();
 
-    // 1-2. The staging folder, beside the bundle so that every move is a
-    // rename within one file system.
+    // The staging folder beside the bundle holds the verified download.
     UniqueFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid()) return platformError(text::folderCantOpen(folder.string()), errno);
-    std::string pattern = (folder / (std::string(kStagingPrefix) + "XXXXXX")).string();
-    if (!::mkdtemp(pattern.data()))
-        return platformError(text::stagingCantBeMade(folder.string()), errno);
-    const fs::path staging = pattern;
     UniqueFd stage(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!stage.valid()) return platformError(text::folderCantOpen(staging.string()), errno);
 
-    // 3. The archive as downloaded. Its memory goes as soon as it is written.
-    {
-        UniqueFd zip(::openat(stage.get(), "update.zip", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!zip.valid() || !writeAll(zip.get(), bytes))
-            return platformError(text::cantSave(staging.string()), errno);
-        std::string().swap(bytes);
-    }
-
-    // 4. Unpacked by the running bundle's own ditto.
+    // Unpacked by the running bundle's own ditto.
     const std::function<int(const std::string&, const std::vector<std::string>&)> run =
         settings.run ? settings.run : orvane::run;
     if (run((settings.helpers / "ditto").string(),
-            {"-x", "-k", (staging / "update.zip").string(), (staging / "new").string()}) != 0)
+            {"-x", "-k", (staging / kArchiveName).string(), (staging / "new").string()}) != 0)
         return Problem(std::string(text::unpackFailed));
 
     // 5-6. The first entry named *.app at the top.

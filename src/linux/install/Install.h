@@ -36,9 +36,16 @@ struct InstallSettings {
 
 inline constexpr const char* kStagingPrefix = ".orvane-update-";
 
-// Steps in this order: staging folder, update.zip, unpack, find the bundle,
-// identifier, version, signature, then the swap. Nothing outside the staging
-// folder is written before the swap. The staging folder stays on failure.
-InstallResult install(const InstallSettings& settings, std::string bytes, const std::string& version);
+// A fresh staging folder beside `bundle` (".orvane-update-XXXXXX", mode 0700),
+// so that every move of the swap is a rename within one file system. The
+// download is stored in it before the installation starts.
+std::variant<std::filesystem::path, Problem> makeStaging(const std::filesystem::path& bundle);
+
+// Installs the verified archive `staging`/update.zip. Steps in this order:
+// unpack, find the bundle, signature, identifier, version, then the swap.
+// Nothing outside the staging folder is written before the swap. The staging
+// folder stays on failure.
+InstallResult install(const InstallSettings& settings, const std::filesystem::path& staging,
+                      const std::string& version);
 
 }  // namespace orvane
