@@ -189,8 +189,8 @@ Fixture makeFixture(std::size_t payloadBytes) {
         fs::create_directories(bundle / "Contents/Linux");
         fs::create_directories(bundle / "Contents/Resources");
         write(bundle / "Contents/Info.plist", plist(version));
-        write(bundle / "Contents/Linux/orvane", "#!/bin/sh\n");
-        fs::permissions(bundle / "Contents/Linux/orvane", fs::perms::owner_exec, fs::perm_options::add);
+        // A real program for this machine: the installer takes nothing else.
+        fs::copy_file("/bin/true", bundle / "Contents/Linux/orvane", fs::copy_options::overwrite_existing);
     }
     // Incompressible content, so that the archive itself is about as large.
     std::mt19937_64 random(42);

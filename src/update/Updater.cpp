@@ -209,6 +209,7 @@ void Updater::didFinishDownloading(std::optional<int> status, const std::optiona
     const std::filesystem::path staging = *std::exchange(staging_, std::nullopt);
     std::weak_ptr<Updater> weak = weak_.weak();
     MainQueue* queue = &queue_;
+    installing_ = true;
     parts_.background([install = parts_.install, staging, version = want_->version, weak, queue]() mutable {
         InstallResult result = install(staging, version);
         queue->async([weak, result = std::move(result)] {
@@ -223,11 +224,39 @@ void Updater::didComplete(const std::optional<std::string>& error) {
 }
 
 void Updater::installed(const InstallResult& result) {
+    installing_ = false;
+    auto quit = std::move(quitAfterInstall_);
+    quitAfterInstall_ = nullptr;
     if (const auto* problem = std::get_if<Problem>(&result)) {
         fail(problem->description());
+        if (quit) quit();
         return;
     }
+    if (quit) {
+        parts_.quit = std::move(quit);
+        quitting_ = true;
+    }
     restart(std::get<RelaunchTask>(result));
+}
+
+bool Updater::quitWhenSafe(std::function<void()> quit) {
+    if (!installing_) return false;
+    quitAfterInstall_ = std::move(quit);
+    if (parts_.cancelInstall) parts_.cancelInstall();
+    return true;
+}
+
+void Updater::undone(std::string message) {
+    if (parts_.log) parts_.log("Orvane: update failed: " + message);
+    untold_.push_back(std::move(message));
+    if (pageLoaded_) pageLoaded();
+}
+
+void Updater::pageLoaded() {
+    pageLoaded_ = true;
+    auto untold = std::move(untold_);
+    untold_.clear();
+    for (const auto& message : untold) report("error", {{"error", message}});
 }
 
 void Updater::restart(const RelaunchTask& task) {
@@ -242,6 +271,7 @@ void Updater::restart(const RelaunchTask& task) {
     // The new version is in place already; only the relaunch failed.
     busy_ = false;
     report("error", {{"error", updateSentences::relaunchFailed}});
+    if (quitting_ && parts_.quit) parts_.quit();
 }
 
 std::optional<std::string> Updater::cantReplace() const {

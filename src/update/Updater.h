@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "MainQueue.h"
 #include "Url.h"
@@ -68,6 +69,19 @@ public:
     // answers with the cycle's current state (and progress, while downloading).
     void start();
 
+    // The app is quitting. While an install runs, the install is asked to
+    // stop and `quit` runs once it has ended (after starting the relaunch if
+    // it had already swapped the bundles); true then. False when nothing
+    // holds the quit.
+    bool quitWhenSafe(std::function<void()> quit);
+    bool installing() const { return installing_; }
+
+    // The relaunch step put this version back after the new one failed to
+    // start; the page hears `message` as an "error" event once it has loaded.
+    void undone(std::string message);
+    // The page has loaded (each time; only the first counts).
+    void pageLoaded();
+
     // Why the application cannot be replaced where it lies, or nothing.
     std::optional<std::string> cantReplace() const;
 
@@ -101,6 +115,11 @@ private:
     // The download whose callbacks still count: one outcome per download.
     std::uint64_t downloads_ = 0;
     std::optional<std::uint64_t> current_;
+    bool installing_ = false;
+    std::function<void()> quitAfterInstall_;
+    bool quitting_ = false;
+    std::vector<std::string> untold_;
+    bool pageLoaded_ = false;
     // The staging folder of the download under way, until the installation takes it.
     std::optional<std::filesystem::path> staging_;
     // The cycle's last state event, repeated to a request that comes while it runs.

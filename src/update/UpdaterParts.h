@@ -83,6 +83,8 @@ struct UpdaterParts {
     // off the main thread: it gets everything by value and may touch nothing
     // shared.
     std::function<InstallResult(const std::filesystem::path& staging, const std::string& version)> install;
+    // Asks a running `install` to stop at its next safe point (any thread).
+    std::function<void()> cancelInstall;
     // Runs `work` on a background thread (in tests: wherever they like).
     std::function<void(std::function<void()> work)> background;
     // Starts the relaunch task; false when it could not be started.

@@ -145,6 +145,7 @@ protected:
             return installResult;
         };
         parts.background = background;
+        parts.cancelInstall = [this] { ++cancels; };
         parts.startRelaunch = [this](const RelaunchTask& task) {
             record.relaunches.push_back(task);
             return relaunchStarts;
@@ -182,10 +183,12 @@ protected:
         std::make_shared<std::vector<ArchiveSessionFake::Download>>();
     std::optional<bool> readOnly = false;
     std::set<std::string> unwritable;
-    InstallResult installResult = RelaunchTask::make(42, "/apps/.orvane-update-x", "/apps/Orvane.app");
+    InstallResult installResult = RelaunchTask::make("/apps/.orvane-update-x/old.app/Contents/Helpers/relaunch", "/apps/.orvane-update-x", "/apps/Orvane.app");
     bool relaunchStarts = true;
     std::optional<Problem> stagingProblem;
     std::function<void(std::function<void()>)> background = [](std::function<void()> work) { work(); };
+    std::function<void()> heldWork;  // work a test's background keeps until it runs it
+    int cancels = 0;
     std::string archive = "PK archive bytes";
     std::unique_ptr<Updater> updater;
 };
@@ -620,7 +623,6 @@ TEST_F(UpdaterTest, InstallationErrorReachesThePageAfterInstalling) {
 }
 
 TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
-    std::function<void()> held;
     // A background that holds the work: nothing may happen until it runs.
     UpdaterParts parts;
     auto source = std::make_unique<ManifestSourceFake>();
@@ -630,17 +632,17 @@ TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
     parts.writable = [](const std::filesystem::path&) { return true; };
     parts.makeStaging = [] { return std::filesystem::path("/a/.orvane-update-x"); };
     parts.install = [](const std::filesystem::path&, const std::string&) -> InstallResult { return Problem("x"); };
-    parts.background = [&held](std::function<void()> work) { held = std::move(work); };
+    parts.background = [this](std::function<void()> work) { heldWork = std::move(work); };
     updater = std::make_unique<Updater>(queue, UpdaterSettings{*Url::parse(kPage), "1.0", "/a/O.app"}, std::move(parts));
     updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };
     updater->start();
     offer("2.0");
     finish(200, archive);
-    ASSERT_TRUE(held);
+    ASSERT_TRUE(heldWork);
     EXPECT_EQ(record.states().back(), "installing");
     updater->start();
     EXPECT_EQ(record.states().back(), "installing") << "busy while installing";
-    held();
+    heldWork();
     EXPECT_EQ(record.states().back(), "installing") << "the result waits for the main loop";
     queue.runUntilIdle();
     EXPECT_EQ(record.states().back(), "error");
@@ -650,7 +652,7 @@ TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
     offer("2.0");
     finish(200, archive);
     updater.reset();
-    held();
+    heldWork();
     queue.runUntilIdle();
 }
 
@@ -680,18 +682,66 @@ TEST_F(UpdaterTest, ExtraFieldsNeverReplaceTypeOrState) {
     EXPECT_EQ(record.lastError(), "\"t\": \"x\" %s %n");
 }
 
-TEST(RelaunchTaskShape, HasExactlySixArgumentsAndTheScript) {
-    const auto task = RelaunchTask::make(1234, "/a/.orvane-update-x", "/a/O'r $(x).app");
-    EXPECT_EQ(task.executable, "/bin/sh");
-    ASSERT_EQ(task.arguments.size(), 6u);
-    EXPECT_EQ(task.arguments[0], "-c");
-    EXPECT_EQ(task.arguments[1],
-              "while /bin/kill -0 \"$1\" 2>/dev/null; do /bin/sleep 0.2; done; /bin/rm -rf \"$2\"; app=\"$3\"; "
-              "shift 3; exec \"$app/Contents/Linux/orvane\" \"$@\"");
-    EXPECT_EQ(task.arguments[2], "sh");
-    EXPECT_EQ(task.arguments[3], "1234");
-    EXPECT_EQ(task.arguments[4], "/a/.orvane-update-x");
-    EXPECT_EQ(task.arguments[5], "/a/O'r $(x).app");
+TEST_F(UpdaterTest, AQuitDuringAnInstallWaitsForItsEnd) {
+    struct Case {
+        const char* name;
+        InstallResult result;
+        States states;
+        int relaunches;
+    };
+    const Case cases[] = {
+        // Stopped at a safe point: the page hears why, then the app quits.
+        {"stopped", Problem("The update was stopped because Orvane quit."),
+         States{"checking", "downloading", "installing", "error"}, 0},
+        // Already swapped: the relaunch starts, then the app quits.
+        {"swapped", installResult, States{"checking", "downloading", "installing", "restarting"}, 1},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        record = {};
+        cancels = 0;
+        background = [this](std::function<void()> work) { heldWork = std::move(work); };
+        installResult = row.result;
+        make();
+        int quits = 0;
+        EXPECT_FALSE(updater->quitWhenSafe([&quits] { ++quits; })) << "nothing holds a quit before an install";
+        updater->start();
+        offer("2.0");
+        finish(200, archive);
+        ASSERT_TRUE(heldWork);
+        EXPECT_TRUE(updater->quitWhenSafe([&quits] { ++quits; }));
+        EXPECT_EQ(cancels, 1) << "the install is asked to stop";
+        EXPECT_EQ(quits, 0) << "held while the install runs";
+        heldWork();
+        queue.runUntilIdle();
+        queue.advance(1);
+        EXPECT_EQ(record.states(), row.states);
+        EXPECT_EQ(quits, 1);
+        EXPECT_EQ(record.quits, 0) << "the quit asked for, not the updater's own";
+        EXPECT_EQ(static_cast<int>(record.relaunches.size()), row.relaunches);
+    }
+}
+
+TEST_F(UpdaterTest, AVersionPutBackTellsThePageOnceItHasLoaded) {
+    updater->undone("The new version didn’t start, so Orvane went back to this one (it ended with status 1).");
+    EXPECT_TRUE(record.events.empty()) << "no page to tell yet";
+    EXPECT_EQ(record.log, std::vector<std::string>{"Orvane: update failed: The new version didn’t start, so Orvane "
+                                                   "went back to this one (it ended with status 1)."});
+    updater->pageLoaded();
+    updater->pageLoaded();
+    ASSERT_EQ(record.events.size(), 1u) << "told once";
+    EXPECT_EQ(record.events[0], (nlohmann::json{{"t", "update"},
+                                                {"state", "error"},
+                                                {"error", "The new version didn’t start, so Orvane went back to this "
+                                                          "one (it ended with status 1)."}}));
+    EXPECT_FALSE(updater->busy());
+}
+
+TEST(RelaunchTaskShape, IsTheHelperWithTheStagingFolderAndTheBundleAsTheyAre) {
+    const auto task = RelaunchTask::make("/a/.orvane-update-x/old.app/Contents/Helpers/relaunch", "/a/.orvane-update-x",
+                                         "/a/O'r $(x).app");
+    EXPECT_EQ(task.executable, "/a/.orvane-update-x/old.app/Contents/Helpers/relaunch");
+    EXPECT_EQ(task.arguments, (std::vector<std::string>{"/a/.orvane-update-x", "/a/O'r $(x).app"}));
 }
 
 }  // namespace

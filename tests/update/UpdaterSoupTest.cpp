@@ -42,7 +42,7 @@ public:
             // On the worker: only its own copies, handed back through the main loop.
             installed = readText(staging / "update.zip");
             installedVersion = version;
-            return RelaunchTask::make(1, "/nowhere/staging", "/nowhere/Orvane.app");
+            return RelaunchTask::make("/nowhere/relaunch", "/nowhere/staging", "/nowhere/Orvane.app");
         };
         parts.startRelaunch = [this](const RelaunchTask& task) {
             record.relaunches.push_back(task);

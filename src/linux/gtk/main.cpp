@@ -24,8 +24,10 @@ std::string applicationId() {
 
 int main(int argc, char** argv) {
     (void)argc;
+    // Before anything can start a thread or a process.
+    auto ready = orvane::ReadySignal::take();
     auto app = orvane::adopt(gtk_application_new(applicationId().c_str(), G_APPLICATION_DEFAULT_FLAGS));
-    orvane::AppDelegate delegate(app.get());
+    orvane::AppDelegate delegate(app.get(), std::move(ready));
     g_signal_connect(app.get(), "activate", G_CALLBACK(+[](GApplication*, gpointer self) {
                          static_cast<orvane::AppDelegate*>(self)->activated();
                      }),
