@@ -24,6 +24,8 @@ public:
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    // Closes now, with close(2)'s result: a write error can show only here.
+    int close() { return ::close(std::exchange(fd_, -1)); }
 
 private:
     void reset() {

@@ -5,6 +5,8 @@
 // install code (src/linux/install/UpdateTextsLinux.cpp here, with the
 // sentences of the Linux installation in UpdateTextsLinux.h).
 
+#include <nlohmann/json.hpp>
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,7 +18,19 @@ inline constexpr std::string_view manifestUnreadable = "The update information c
 inline constexpr std::string_view manifestWrong = "The update information is wrong.";
 inline constexpr std::string_view damaged = "The download is damaged or incomplete. Try again.";
 inline constexpr std::string_view unpackFailed = "The download couldn’t be unpacked.";
+// A download whose rate stayed below the floor for a whole window.
+inline constexpr std::string_view downloadTooSlow = "The download failed (too slow).";
 inline constexpr std::string_view relaunchFailed = "Updated: quit and open Orvane again to start the new version.";
+// The app quit while an update was being installed, before the swap.
+inline constexpr std::string_view cancelled = "The update was stopped because Orvane quit.";
+// The new version did not start and show its page, so the relaunch step put
+// this one back: `undone` + " (" + the reason + ")."
+inline constexpr std::string_view undone = "The new version didn’t start, so Orvane went back to this one";
+inline constexpr std::string_view undoneExited = "it ended with status ";        // + the exit status
+inline constexpr std::string_view undoneSignalled = "it was stopped by signal ";  // + the signal's number
+inline constexpr std::string_view undoneTimedOut = "it didn’t show its page within ";  // + seconds + undoneSeconds
+inline constexpr std::string_view undoneSeconds = " seconds";
+inline constexpr std::string_view undoneNotStarted = "it couldn’t be started";
 
 // `why` is the transport's own description.
 inline std::string manifestDidNotLoad(std::string_view why) {
@@ -41,5 +55,10 @@ struct UpdateTexts {
     std::string_view noBundle;
 };
 extern const UpdateTexts updateTexts;
+
+// What the page hears after the relaunch step put the old version back,
+// from the record it left: {"exit": status} or {"signal": number} or
+// {"timeout": seconds} or {"unstarted": true}.
+std::string undoneMessage(const nlohmann::json& record);
 
 }  // namespace orvane

@@ -1,9 +1,10 @@
 #include "Updater.h"
 
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 #include "Manifest.h"
-#include "Sha256.h"
 #include "UpdateTexts.h"
 #include "Version.h"
 
@@ -25,23 +26,37 @@ Updater::~Updater() {
 }
 
 void Updater::report(std::string_view state, const nlohmann::json& extra) {
-    if (!send) return;
     nlohmann::json event = {{"t", "update"}, {"state", state}};
     for (const auto& [key, value] : extra.items()) {
         if (!event.contains(key)) event[key] = value;
     }
-    send(event);
+    last_ = event;
+    if (send) send(event);
 }
 
 void Updater::fail(const std::string& message) {
     if (parts_.log) parts_.log("Orvane: update failed: " + message);
     busy_ = false;
-    current_.reset();
+    stopDownload();
+    // A download that never reached the installation leaves nothing behind.
+    if (staging_ && parts_.dropStaging) parts_.dropStaging(*staging_);
+    staging_.reset();
     report("error", {{"error", message}});
 }
 
+void Updater::stopDownload() {
+    if (current_ && session_) session_->cancel();
+    current_.reset();
+    watch_.cancel();
+    samples_.clear();
+}
+
 void Updater::start() {
-    if (busy_) return;
+    if (busy_) {
+        // A second request (another tab, a reload) learns where the cycle is.
+        if (send && last_) send(*last_);
+        return;
+    }
     busy_ = true;
     report("checking");
     const auto address = settings_.page.resolve(kManifestPath);
@@ -80,6 +95,17 @@ void Updater::got(const ManifestResponse& response) {
         fail(*why);
         return;
     }
+    // The download is stored where it will be unpacked, beside the bundle.
+    if (!parts_.makeStaging) {
+        fail(std::string(updateTexts.noBundle));
+        return;
+    }
+    auto staging = parts_.makeStaging();
+    if (const auto* problem = std::get_if<Problem>(&staging)) {
+        fail(problem->description());
+        return;
+    }
+    staging_ = std::get<std::filesystem::path>(staging);
     want_ = Want{offer->version, offer->sha256, offer->size};
     shown_ = 0;
     report("downloading", {{"progress", 0}});
@@ -99,6 +125,9 @@ void Updater::download(const Url& url) {
     }
     const std::uint64_t id = ++downloads_;
     current_ = id;
+    received_ = 0;
+    samples_ = {{queue_.now(), 0}};
+    watch();
     std::weak_ptr<Updater> weak = weak_.weak();
     // Callbacks of a download that has already had its outcome are dropped.
     auto live = [weak, id]() -> Updater* {
@@ -109,16 +138,41 @@ void Updater::download(const Url& url) {
     callbacks.progress = [live](std::int64_t written, std::int64_t expected) {
         if (auto* self = live()) self->didWriteData(written, expected);
     };
-    callbacks.finished = [live](std::optional<int> status, const ReadDownload& read) {
-        if (auto* self = live()) self->didFinishDownloading(status, read);
+    callbacks.finished = [live](std::optional<int> status, const std::optional<std::string>& sha256) {
+        if (auto* self = live()) self->didFinishDownloading(status, sha256);
     };
     callbacks.completed = [live](const std::optional<std::string>& error) {
         if (auto* self = live()) self->didComplete(error);
     };
-    session_->download(url, std::move(callbacks));
+    session_->download(url, *staging_ / kArchiveName, std::move(callbacks));
+}
+
+// Looks at the download's rate every few seconds: fewer bytes than the floor
+// allows over the last whole window (a silent server included) fails it.
+void Updater::watch() {
+    std::weak_ptr<Updater> weak = weak_.weak();
+    watch_ = queue_.after(kSlowCheckSeconds, [weak] {
+        auto self = weak.lock();
+        if (!self || !self->current_) return;
+        const auto now = self->queue_.now();
+        const auto window = std::chrono::duration_cast<MainQueue::Clock::duration>(
+            std::chrono::duration<double>(kSlowWindowSeconds));
+        auto& samples = self->samples_;
+        // Keep the newest sample that is a whole window old as the baseline.
+        while (samples.size() > 1 && now - samples[1].first >= window) samples.pop_front();
+        if (now - samples.front().first >= window &&
+            self->received_ - samples.front().second <
+                kSlowestBytesPerSecond * static_cast<std::int64_t>(kSlowWindowSeconds)) {
+            self->fail(std::string(updateSentences::downloadTooSlow));
+            return;
+        }
+        samples.emplace_back(now, self->received_);
+        self->watch();
+    });
 }
 
 void Updater::didWriteData(std::int64_t written, std::int64_t expected) {
+    received_ = written;
     double denominator = 0;
     if (expected >= 1) denominator = static_cast<double>(expected);
     else if (want_) denominator = static_cast<double>(want_->size);
@@ -130,32 +184,34 @@ void Updater::didWriteData(std::int64_t written, std::int64_t expected) {
     report("downloading", {{"progress", fraction}});
 }
 
-void Updater::didFinishDownloading(std::optional<int> status, const ReadDownload& read) {
+void Updater::didFinishDownloading(std::optional<int> status, const std::optional<std::string>& sha256) {
     if (!want_) return;
     // The outcome is decided here; the completion that follows adds nothing.
     current_.reset();
-    std::optional<std::string> bytes;
-    if (status == 200 && read) bytes = read();
-    if (!bytes) {
+    watch_.cancel();
+    samples_.clear();
+    if (status != 200 || !sha256) {
         fail(updateSentences::downloadFailed(std::to_string(status.value_or(0))));
         return;
     }
-    if (sha256Text(*bytes) != want_->sha256) {
+    if (*sha256 != want_->sha256) {
         fail(std::string(updateSentences::damaged));
         return;
     }
     report("installing");
-    if (!parts_.install || !parts_.background) {
+    if (!parts_.install || !parts_.background || !staging_) {
         fail(std::string(updateSentences::unpackFailed));
         return;
     }
     // The worker gets its own copies and gives its result back through the
-    // main loop; nothing of the updater is shared with it.
+    // main loop; nothing of the updater is shared with it. The staging
+    // folder is the installation's from here on.
+    const std::filesystem::path staging = *std::exchange(staging_, std::nullopt);
     std::weak_ptr<Updater> weak = weak_.weak();
     MainQueue* queue = &queue_;
-    parts_.background([install = parts_.install, bytes = std::move(*bytes), version = want_->version, weak,
-                       queue]() mutable {
-        InstallResult result = install(std::move(bytes), version);
+    installing_ = true;
+    parts_.background([install = parts_.install, staging, version = want_->version, weak, queue]() mutable {
+        InstallResult result = install(staging, version);
         queue->async([weak, result = std::move(result)] {
             if (auto self = weak.lock()) self->installed(result);
         });
@@ -164,16 +220,43 @@ void Updater::didFinishDownloading(std::optional<int> status, const ReadDownload
 
 void Updater::didComplete(const std::optional<std::string>& error) {
     if (!error) return;
-    current_.reset();
     fail(updateSentences::downloadFailed(*error));
 }
 
 void Updater::installed(const InstallResult& result) {
+    installing_ = false;
+    auto quit = std::move(quitAfterInstall_);
+    quitAfterInstall_ = nullptr;
     if (const auto* problem = std::get_if<Problem>(&result)) {
         fail(problem->description());
+        if (quit) quit();
         return;
     }
+    if (quit) {
+        parts_.quit = std::move(quit);
+        quitting_ = true;
+    }
     restart(std::get<RelaunchTask>(result));
+}
+
+bool Updater::quitWhenSafe(std::function<void()> quit) {
+    if (!installing_) return false;
+    quitAfterInstall_ = std::move(quit);
+    if (parts_.cancelInstall) parts_.cancelInstall();
+    return true;
+}
+
+void Updater::undone(std::string message) {
+    if (parts_.log) parts_.log("Orvane: update failed: " + message);
+    untold_.push_back(std::move(message));
+    if (pageLoaded_) pageLoaded();
+}
+
+void Updater::pageLoaded() {
+    pageLoaded_ = true;
+    auto untold = std::move(untold_);
+    untold_.clear();
+    for (const auto& message : untold) report("error", {{"error", message}});
 }
 
 void Updater::restart(const RelaunchTask& task) {
@@ -188,6 +271,7 @@ void Updater::restart(const RelaunchTask& task) {
     // The new version is in place already; only the relaunch failed.
     busy_ = false;
     report("error", {{"error", updateSentences::relaunchFailed}});
+    if (quitting_ && parts_.quit) parts_.quit();
 }
 
 std::optional<std::string> Updater::cantReplace() const {

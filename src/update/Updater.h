@@ -6,6 +6,9 @@
 // Every step and outcome reaches the page as an "update" event; nothing is
 // retried (the page may ask again).
 //
+// A download that stays below a floor rate for a minute is given up, so a
+// trickling server cannot keep the updater busy for ever.
+//
 // Lives on the main thread, like everything it touches; only `install` runs
 // elsewhere, on copies. Its callbacks hold it through a weak handle that ends
 // with it.
@@ -13,12 +16,14 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "MainQueue.h"
 #include "Url.h"
@@ -38,6 +43,12 @@ public:
     static constexpr double kManifestTimeoutSeconds = 20;
     static constexpr double kProgressStep = 0.05;
     static constexpr double kQuitDelaySeconds = 0.5;
+    // The slowest download that is kept going: fewer than kSlowestBytesPerSecond
+    // on average over any kSlowWindowSeconds fails it. Looked at every
+    // kSlowCheckSeconds. (At this floor a 100 MB release takes under 3.5 hours.)
+    static constexpr std::int64_t kSlowestBytesPerSecond = 8 * 1024;
+    static constexpr double kSlowWindowSeconds = 60;
+    static constexpr double kSlowCheckSeconds = 5;
 
     struct Want {
         std::string version;
@@ -54,8 +65,22 @@ public:
     // cycle runs as usual.
     std::function<void(const nlohmann::json&)> send;
 
-    // The page's "update" request. Ignored, without any event, while a cycle runs.
+    // The page's "update" request. While a cycle runs it starts nothing and
+    // answers with the cycle's current state (and progress, while downloading).
     void start();
+
+    // The app is quitting. While an install runs, the install is asked to
+    // stop and `quit` runs once it has ended (after starting the relaunch if
+    // it had already swapped the bundles); true then. False when nothing
+    // holds the quit.
+    bool quitWhenSafe(std::function<void()> quit);
+    bool installing() const { return installing_; }
+
+    // The relaunch step put this version back after the new one failed to
+    // start; the page hears `message` as an "error" event once it has loaded.
+    void undone(std::string message);
+    // The page has loaded (each time; only the first counts).
+    void pageLoaded();
 
     // Why the application cannot be replaced where it lies, or nothing.
     std::optional<std::string> cantReplace() const;
@@ -68,7 +93,7 @@ public:
     // driven directly in tests.
     void got(const ManifestResponse& response);
     void didWriteData(std::int64_t written, std::int64_t expected);
-    void didFinishDownloading(std::optional<int> status, const ReadDownload& read);
+    void didFinishDownloading(std::optional<int> status, const std::optional<std::string>& sha256);
     void didComplete(const std::optional<std::string>& error);
     void restart(const RelaunchTask& task);
 
@@ -77,6 +102,8 @@ private:
     void fail(const std::string& message);
     void download(const Url& url);
     void installed(const InstallResult& result);
+    void watch();
+    void stopDownload();
 
     MainQueue& queue_;
     UpdaterSettings settings_;
@@ -88,6 +115,19 @@ private:
     // The download whose callbacks still count: one outcome per download.
     std::uint64_t downloads_ = 0;
     std::optional<std::uint64_t> current_;
+    bool installing_ = false;
+    std::function<void()> quitAfterInstall_;
+    bool quitting_ = false;
+    std::vector<std::string> untold_;
+    bool pageLoaded_ = false;
+    // The staging folder of the download under way, until the installation takes it.
+    std::optional<std::filesystem::path> staging_;
+    // The cycle's last state event, repeated to a request that comes while it runs.
+    std::optional<nlohmann::json> last_;
+    // The rate watch: bytes received so far, and samples of it over the last window.
+    std::int64_t received_ = 0;
+    std::deque<std::pair<MainQueue::Clock::time_point, std::int64_t>> samples_;
+    Task watch_;
     // Last: gone first, so no callback reaches a half-destroyed updater.
     WeakPtrFactory<Updater> weak_{this};
 };

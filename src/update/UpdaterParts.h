@@ -32,31 +32,38 @@ public:
     virtual void fetch(const Url& url, double timeoutSeconds, std::function<void(ManifestResponse)> done) = 0;
 };
 
-// Reads the whole downloaded file; nothing when it cannot be read.
-using ReadDownload = std::function<std::optional<std::string>()>;
-
 // The download's callbacks, all on the main loop. Per download: any number of
 // `progress`, then either `finished` followed by `completed` with no error, or
 // `completed` with the transfer's error alone.
 struct DownloadCallbacks {
     // Bytes so far, and the length the server gave (0 or less when it gave none).
     std::function<void(std::int64_t written, std::int64_t expected)> progress;
-    // The HTTP status (nothing without an HTTP response) and the downloaded file,
-    // readable only during the call.
-    std::function<void(std::optional<int> status, const ReadDownload& read)> finished;
+    // The HTTP status (nothing without an HTTP response) and the SHA-256 of
+    // the file as stored, in lower-case hex (nothing when the status was not
+    // 200 or the file is not complete on disk).
+    std::function<void(std::optional<int> status, const std::optional<std::string>& sha256)> finished;
     std::function<void(const std::optional<std::string>& error)> completed;
 };
 
 // The session that carries archive downloads: no persistent cache, cookies or
-// credentials. Destroying it stops its downloads and their callbacks.
+// credentials. The body goes straight to a file, hashed as it arrives, so
+// that memory stays flat whatever the size and the digest is ready with the
+// last byte. Destroying it stops its downloads and their callbacks.
 class ArchiveSession {
 public:
     virtual ~ArchiveSession() = default;
-    virtual void download(const Url& url, DownloadCallbacks callbacks) = 0;
+    // Stores the body of `url` in `file`, a new file (an existing one is
+    // never replaced or followed).
+    virtual void download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) = 0;
+    // Ends every download under way without any further callback.
+    virtual void cancel() = 0;
 };
 
 // The relaunch task, or why the installation failed.
 using InstallResult = std::variant<RelaunchTask, Problem>;
+
+// The name of the archive in the staging folder.
+inline constexpr const char* kArchiveName = "update.zip";
 
 struct UpdaterParts {
     std::unique_ptr<ManifestSource> manifest;
@@ -67,9 +74,17 @@ struct UpdaterParts {
     std::function<std::optional<bool>(const std::filesystem::path& path)> readOnlyVolume;
     // Whether this process may write to `path`.
     std::function<bool(const std::filesystem::path& path)> writable;
-    // Unpacks, checks and swaps in the archive. Runs off the main thread: it
-    // gets everything by value and may touch nothing shared.
-    std::function<InstallResult(std::string bytes, const std::string& version)> install;
+    // Makes a fresh staging folder for one update, beside the bundle; the
+    // archive is downloaded into it (as kArchiveName) and installed from it.
+    std::function<std::variant<std::filesystem::path, Problem>()> makeStaging;
+    // Removes a staging folder that the installation never got.
+    std::function<void(const std::filesystem::path& staging)> dropStaging;
+    // Unpacks, checks and swaps in the verified archive in `staging`. Runs
+    // off the main thread: it gets everything by value and may touch nothing
+    // shared.
+    std::function<InstallResult(const std::filesystem::path& staging, const std::string& version)> install;
+    // Asks a running `install` to stop at its next safe point (any thread).
+    std::function<void()> cancelInstall;
     // Runs `work` on a background thread (in tests: wherever they like).
     std::function<void(std::function<void()> work)> background;
     // Starts the relaunch task; false when it could not be started.

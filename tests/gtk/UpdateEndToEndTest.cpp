@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -19,7 +20,7 @@
 #include "Xvfb.h"
 #include "GRef.h"
 #include "Sha256.h"
-#include "Install.h"
+#include "Staging.h"
 
 namespace orvane {
 namespace {
@@ -34,6 +35,15 @@ constexpr const char* kPage = R"(<!doctype html><title>Update</title><script>
   const tell = (what) => told = told.then(() => fetch("/tell?" + encodeURIComponent(what)));
   __orvane.on("update", (m) => tell(JSON.stringify(m)));
   addEventListener("load", () => { tell("loaded " + __orvane.info.version); __orvane.post({t: "update"}); });
+</script>)";
+
+// The same page, without asking for an update: what the old version loads
+// when the test has seen enough.
+constexpr const char* kQuietPage = R"(<!doctype html><title>Update</title><script>
+  let told = Promise.resolve();
+  const tell = (what) => told = told.then(() => fetch("/tell?" + encodeURIComponent(what)));
+  __orvane.on("update", (m) => tell(JSON.stringify(m)));
+  addEventListener("load", () => tell("loaded " + __orvane.info.version));
 </script>)";
 
 // A copy of the built bundle announcing `version`.
@@ -96,6 +106,24 @@ protected:
         return std::find(all.begin(), all.end(), what) != all.end();
     }
 
+    static int stagingFolders(const fs::path& folder) {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(folder))
+            count += entry.path().filename().string().starts_with(kStagingPrefix);
+        return count;
+    }
+
+    // Serves `release` as version 1.1.0, the page that asks for it, and the manifest.
+    void offer(const fs::path& release) {
+        testing::signBundle(release);
+        const std::string archive = testing::zipBytes(testing::zipItems(release, "Orvane.app/"));
+        server.serve("/app/", {200, kPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
+        server.serve("/app/downloads/app.json",
+                     {200, R"({"linux": {"version": "1.1.0", "file": "Orvane-1.1.0.zip", "sha256": ")" +
+                               sha256Text(archive) + R"(", "size": )" + std::to_string(archive.size()) + "}}"});
+        server.serve("/app/downloads/Orvane-1.1.0.zip", {200, archive});
+    }
+
     GPtr<GTestDBus> bus;
     TempDir dir;
     testing::UpdateServer server;
@@ -107,13 +135,7 @@ TEST_F(UpdateEndToEndTest, ReplacesTheBundleAndStartsTheNewVersion) {
 
     const fs::path release = dir / "release/Orvane.app";
     copyBuiltBundle(release, "1.1.0");
-    testing::signBundle(release);
-    const std::string archive = testing::zipBytes(testing::zipItems(release, "Orvane.app/"));
-    server.serve("/app/", {200, kPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
-    server.serve("/app/downloads/app.json",
-                 {200, R"({"linux": {"version": "1.1.0", "file": "Orvane-1.1.0.zip", "sha256": ")" + sha256Text(archive) +
-                           R"(", "size": )" + std::to_string(archive.size()) + "}}"});
-    server.serve("/app/downloads/Orvane-1.1.0.zip", {200, archive});
+    offer(release);
 
     auto first = launch(bundle);
     ASSERT_TRUE(first);
@@ -142,12 +164,43 @@ TEST_F(UpdateEndToEndTest, ReplacesTheBundleAndStartsTheNewVersion) {
     EXPECT_TRUE(g_subprocess_get_if_exited(first.get()));
     EXPECT_EQ(g_subprocess_get_exit_status(first.get()), 0);
     EXPECT_NE(testing::readText(bundle / "Contents/Info.plist").find("<string>1.1.0</string>"), std::string::npos);
-    for (const auto& entry : fs::directory_iterator(bundle.parent_path()))
-        EXPECT_FALSE(entry.path().filename().string().starts_with(kStagingPrefix)) << "staging folder left behind";
+    EXPECT_TRUE(spinUntil([&] { return stagingFolders(bundle.parent_path()) == 0; }, 30))
+        << "the staging folder goes once the new version has loaded its page";
 
     // The new version asks too, and is current.
     ASSERT_TRUE(spinUntil([&] { return wasTold(R"({"state":"current","t":"update"})"); }, 30))
         << ::testing::PrintToString(told());
+}
+
+TEST_F(UpdateEndToEndTest, ANewVersionThatCannotRunIsUndoneAndTheOldOneTellsItsPage) {
+    const fs::path bundle = dir / "apps/Orvane.app";
+    copyBuiltBundle(bundle, "1.0.0");
+    const auto before = testing::readText(bundle / "Contents/Linux/orvane");
+
+    // Signed and well formed, but its executable ends at once.
+    const fs::path release = dir / "release/Orvane.app";
+    copyBuiltBundle(release, "1.1.0");
+    fs::copy_file("/bin/false", release / "Contents/Linux/orvane", fs::copy_options::overwrite_existing);
+    offer(release);
+
+    auto first = launch(bundle);
+    ASSERT_TRUE(first);
+    // Once the archive has gone out, the page stops asking, or the old
+    // version would try again on its next start.
+    ASSERT_TRUE(spinUntil([&] { return wasTold(R"({"state":"installing","t":"update"})"); }, 120))
+        << ::testing::PrintToString(told());
+    server.serve("/app/", {200, kQuietPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
+
+    const std::string why =
+        R"({"error":"The new version didn’t start, so Orvane went back to this one (it ended with status 1).",)"
+        R"("state":"error","t":"update"})";
+    ASSERT_TRUE(spinUntil([&] { return wasTold(why); }, 120)) << ::testing::PrintToString(told());
+    const auto all = told();
+    EXPECT_EQ(std::count(all.begin(), all.end(), "loaded 1.0.0"), 2) << "the old version came back";
+    EXPECT_EQ(std::count(all.begin(), all.end(), "loaded 1.1.0"), 0);
+    EXPECT_EQ(testing::readText(bundle / "Contents/Linux/orvane"), before);
+    EXPECT_NE(testing::readText(bundle / "Contents/Info.plist").find("<string>1.0.0</string>"), std::string::npos);
+    EXPECT_EQ(stagingFolders(bundle.parent_path()), 0) << "the old version's start removed what was left";
 }
 
 }  // namespace

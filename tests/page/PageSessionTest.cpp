@@ -255,8 +255,10 @@ TEST(PageSession, AnUpdateThatRelaunchesQuitsThroughTheHost) {
         backends.updater.makeSession = [&] { return std::make_unique<testing::ArchiveSessionFake>(downloads); };
         backends.updater.readOnlyVolume = [](const std::filesystem::path&) { return false; };
         backends.updater.writable = [](const std::filesystem::path&) { return true; };
-        backends.updater.install = [](std::string, const std::string&) -> InstallResult {
-            return RelaunchTask::make(42, "/apps/.orvane-update-x", "/apps/Orvane.app");
+        backends.updater.makeStaging = [] { return std::filesystem::path("/apps/.orvane-update-Orvane.app-x"); };
+        backends.updater.install = [](const std::filesystem::path&, const std::string&) -> InstallResult {
+            return RelaunchTask::make("/apps/.orvane-update-Orvane.app-x/old.app/Contents/Helpers/relaunch",
+                                      "/apps/.orvane-update-Orvane.app-x", "/apps/Orvane.app");
         };
         backends.updater.background = [](std::function<void()> work) { work(); };
         backends.updater.startRelaunch = [](const RelaunchTask&) { return true; };
@@ -268,7 +270,7 @@ TEST(PageSession, AnUpdateThatRelaunchesQuitsThroughTheHost) {
                           200, std::nullopt});
     s.queue.runUntilIdle();
     ASSERT_EQ(downloads->size(), 1u);
-    downloads->back().callbacks.finished(200, [&] { return std::optional<std::string>(archive); });
+    downloads->back().callbacks.finished(200, sha256Text(archive));
     downloads->back().callbacks.completed(std::nullopt);
     s.queue.runUntilIdle();
     EXPECT_NE(s.delivered().find("restarting"), std::string::npos) << s.delivered();

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 
 namespace orvane::testing {
@@ -143,9 +144,38 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"Device", [](const fs::path&) { return std::vector<ZipItem>{{Kind::CharDevice, "tty", ""}}; }},
         Hostile{"AbsurdDeclaredSize", [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "big", "x"}}; },
                 [](const fs::path& zip) { patchDeclaredSize(zip, "big", 0xfffffff0u); }},
+        Hostile{"FarMoreUnpackedThanPacked",
+                // 64 MB of zeros in about 64 KB: no release shrinks like that.
+                [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "zeros", std::string(64 << 20, '\0')}}; }},
         Hostile{"NotAZip", [](const fs::path&) { return std::vector<ZipItem>{}; },
                 [](const fs::path& zip) { writeText(zip, "not a zip archive"); }}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(DittoTest, UnpacksADeepArchiveWhoseEntriesMoveUpAndDown) {
+    // Deeper than the folders ditto keeps open at once, with entries that
+    // alternate between deep parents and climb back to shallow ones.
+    std::vector<std::string> chain;
+    std::string path;
+    for (int level = 0; level < 300; ++level) {
+        path += (level ? "/d" : "d") + std::to_string(level % 10);
+        chain.push_back(path);
+    }
+    std::vector<ZipItem> items;
+    std::map<std::string, std::string> expected;
+    auto add = [&](const std::string& name) {
+        items.push_back({Kind::File, name, name.substr(name.size() - 8)});
+        expected[name] = items.back().data;
+    };
+    for (int i = 0; i < 400; ++i) {
+        const std::string& deep = chain[299 - (i % 2)];
+        add(deep + (i % 2 ? "/x" : "/y") + std::to_string(10000000 + i));
+        if (i % 50 == 0) add(chain[i % 7] + "/s" + std::to_string(10000000 + i));
+        if (i % 80 == 0) add(chain[150 + i % 3] + "/m" + std::to_string(10000000 + i));
+    }
+    ASSERT_EQ(unzip(items), 0);
+    for (const auto& [name, data] : expected) ASSERT_EQ(readText(dir / "new" / name), data) << name;
+    EXPECT_EQ(snapshot(dir / "new").size(), expected.size() + chain.size());
+}
 
 TEST(DittoUsageTest, OtherArgumentFormsAreUsageErrors) {
     TempDir dir;

@@ -1,18 +1,26 @@
 // Installation with real signed bundles, the real ditto and codesign and the
-// real relaunch script, in temporary folders: every failure at its step with
-// what it leaves, the swap with its rollback, and the relaunch.
+// real relaunch helper, in temporary folders: every failure at its step with
+// what it leaves, the swap with its rollback, kills at each step of a swap,
+// and the relaunch with its way back.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+
+#include <atomic>
 #include <cerrno>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "CaseName.h"
 #include "SignedBundles.h"
@@ -21,7 +29,10 @@
 #include "Sha256.h"
 #include "Install.h"
 #include "Processes.h"
-#include "Spawn.h"
+#include "Staging.h"
+#include "Swap.h"
+#include "UniqueFd.h"
+#include "UpdateTexts.h"
 
 namespace orvane::testing {
 namespace {
@@ -48,6 +59,10 @@ public:
         before = snapshot(running);
         settings = InstallSettings::forBundle(running, kId);
         settings.helpers = HELPERS;
+        settings.log = [this](const std::string& line) { log.push_back(line); };
+        // The staging folder of a successful install stays held by the test,
+        // which lets go of it where the app would end.
+        settings.keep = [this](Staging&& staging) { kept.push_back(std::move(staging)); };
     }
 
     // A signed bundle made in a scratch folder, as zip items under `prefix`.
@@ -65,13 +80,26 @@ public:
 
     InstallResult installItems(const std::vector<ZipItem>& items, const std::string& version = "2.0.0") {
         archive = zipBytes(items);
-        return install(settings, archive, version);
+        return installArchive(version);
+    }
+    // As the updater does: `archive` downloaded into a fresh staging folder, then installed from there.
+    InstallResult installArchive(const std::string& version) {
+        auto made = makeStaging(settings.bundle);
+        if (const auto* problem = std::get_if<Problem>(&made)) return *problem;
+        const fs::path staging = std::get<fs::path>(made);
+        writeText(staging / "update.zip", archive);
+        return install(settings, staging, version);
     }
 
     std::vector<ZipItem> bundle(const std::string& prefix, const std::string& version = "2.0.0",
                                 const std::string& identifier = kId,
                                 const std::function<void(const fs::path&)>& after = {}, const std::string& key = "") {
         return signedBundle(prefix, version, identifier, after, "#!/bin/sh\necho new\n", key);
+    }
+    // The app ends: its hold on the staging folder goes.
+    void appEnds() { kept.clear(); }
+    bool logged(const std::string& start) const {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.starts_with(start); });
     }
     fs::path scratchFolder() { return scratch; }
     std::string problem(const InstallResult& result) {
@@ -93,9 +121,11 @@ public:
     InstallSettings settings;
     std::string archive;
     int made_ = 0;
+    std::vector<std::string> log;
+    std::vector<Staging> kept;
 };
 
-// ---- failures before the swap: the running bundle is untouched ----
+// ---- failures before the swap: the running bundle is untouched, nothing is left ----
 
 struct RefusedCase {
     const char* name;
@@ -108,26 +138,26 @@ void PrintTo(const RefusedCase& row, std::ostream* out) { *out << row.name; }
 
 class InstallRefused : public InstallTest, public ::testing::WithParamInterface<RefusedCase> {};
 
-TEST_P(InstallRefused, LeavesTheRunningBundleAndKeepsTheStagingFolder) {
+
+TEST_P(InstallRefused, LeavesTheRunningBundleAndNothingBesideIt) {
     const auto result = installItems(GetParam().items(*this), GetParam().version);
     EXPECT_EQ(problem(result), GetParam().problem);
     EXPECT_EQ(snapshot(running), before) << "the running bundle is untouched";
-    const fs::path stage = staging();
-    ASSERT_FALSE(stage.empty());
-    EXPECT_EQ(sha256Text(readText(stage / "update.zip")), sha256Text(archive)) << "the download as it came";
-    EXPECT_FALSE(fs::exists(stage / "old.app"));
-    // Nothing beside the bundle but the staging folder; nothing above it.
+    // The staging folder went with what was unpacked in it; nothing above it either.
     std::set<std::string> beside;
     for (const auto& entry : fs::directory_iterator(apps)) beside.insert(entry.path().filename().string());
-    EXPECT_EQ(beside, (std::set<std::string>{"Orvane.app", stage.filename().string()}));
+    EXPECT_EQ(beside, std::set<std::string>{"Orvane.app"});
     std::set<std::string> top;
     for (const auto& entry : fs::directory_iterator(dir.path())) top.insert(entry.path().filename().string());
     top.erase("scratch");
     EXPECT_EQ(top, std::set<std::string>{"apps"});
+    EXPECT_TRUE(kept.empty());
 }
 
 const std::string kUnpack = "The download couldn’t be unpacked.";
 const std::string kSignature = "The downloaded app’s signature is broken.";
+const std::string kNotRunnable = "The downloaded app can’t run on this computer.";
+
 
 std::vector<ZipItem> with(std::vector<ZipItem> items, std::vector<ZipItem> more) {
     items.insert(items.end(), more.begin(), more.end());
@@ -200,6 +230,58 @@ INSTANTIATE_TEST_SUITE_P(
                                      {ZipItem::Kind::File, "Orvane.app/Contents/up/escaped", "x"}});
                     },
                     "2.0.0", kUnpack},
+        // Exactly one bundle at the top, named as the running one.
+        RefusedCase{"TwoAppsAtTheTop",
+                    [](InstallTest& test) { return with(test.bundle("Orvane.app/"), test.bundle("Other.app/")); },
+                    "2.0.0", kUnpack},
+        RefusedCase{"SignedBundleOfAnotherName", [](InstallTest& test) { return test.bundle("Evil.app/"); }, "2.0.0",
+                    kUnpack},
+        // Signed, ours, the right version, and still nothing that would run.
+        RefusedCase{"ExecutableMissing",
+                    [](InstallTest& test) {
+                        return test.bundle("Orvane.app/", "2.0.0", kId,
+                                           [](const fs::path& b) { fs::remove(b / "Contents/Linux/orvane");
+                                               signBundle(b);
+                                           });
+                    },
+                    "2.0.0", kNotRunnable},
+        RefusedCase{"ExecutableNotExecutable",
+                    [](InstallTest& test) {
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            fs::permissions(b / "Contents/Linux/orvane", fs::perms::owner_read | fs::perms::owner_write);
+                            signBundle(b);
+                        });
+                    },
+                    "2.0.0", kNotRunnable},
+        RefusedCase{"ExecutableIsAScript",
+                    [](InstallTest& test) {
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            writeText(b / "Contents/Linux/orvane", "#!/bin/sh\nexit 0\n");
+                            signBundle(b);
+                        });
+                    },
+                    "2.0.0", kNotRunnable},
+        RefusedCase{"ExecutableForAnotherMachine",
+                    [](InstallTest& test) {
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            // e_machine, two bytes at offset 18: one no machine of ours has.
+                            auto bytes = readText(b / "Contents/Linux/orvane");
+                            bytes[18] = '\x34';
+                            bytes[19] = '\x12';
+                            writeText(b / "Contents/Linux/orvane", bytes);
+                            signBundle(b);
+                        });
+                    },
+                    "2.0.0", kNotRunnable},
+        RefusedCase{"ExecutableIsALink",
+                    [](InstallTest& test) {
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            fs::rename(b / "Contents/Linux/orvane", b / "Contents/Linux/real");
+                            fs::create_symlink("real", b / "Contents/Linux/orvane");
+                            signBundle(b);
+                        });
+                    },
+                    "2.0.0", kNotRunnable},
         RefusedCase{"EntryNamedLikeTheDownload",
                     [](InstallTest& test) {
                         return with(test.bundle("Orvane.app/"), {{ZipItem::Kind::File, "../update.zip", "replaced"}});
@@ -207,23 +289,28 @@ INSTANTIATE_TEST_SUITE_P(
                     "2.0.0", kUnpack}),
     CaseName());
 
-TEST_F(InstallTest, TwoAppsAtTheTopInstallsTheFirstListed) {
-    auto items = with(signedBundle("A.app/"), signedBundle("B.app/"));
-    const auto result = installItems(items);
-    ASSERT_TRUE(std::holds_alternative<RelaunchTask>(result)) << problem(result);
-    const auto left = stagingFolders(apps).front() / "new";
-    // One went into place; the other stays where it was unpacked.
-    EXPECT_EQ(fs::exists(left / "A.app") + fs::exists(left / "B.app"), 1);
+TEST_F(InstallTest, TheToolsReasonsGoToTheLogAndThePageKeepsItsText) {
+    auto tampered = bundle("Orvane.app/", "2.0.0", kId,
+                           [](const fs::path& b) { writeText(b / "Contents/Resources/bridge.js", "evil"); });
+    EXPECT_EQ(problem(installItems(tampered)), kSignature);
+    EXPECT_TRUE(logged("Orvane: codesign: ")) << ::testing::PrintToString(log);
+    log.clear();
+    EXPECT_EQ(problem(installItems(with(bundle("Orvane.app/"), {{ZipItem::Kind::File, "../x", "x"}}))), kUnpack);
+    EXPECT_TRUE(logged("Orvane: ditto: ")) << ::testing::PrintToString(log);
+    log.clear();
+    EXPECT_EQ(problem(installItems(bundle("Evil.app/"))), kUnpack);
+    EXPECT_TRUE(logged("Orvane: the download must hold exactly one bundle at its top, Orvane.app; it holds Evil.app"))
+        << ::testing::PrintToString(log);
 }
 
 TEST_F(InstallTest, AMissingHelperIsReportedAsThatBeforeAnythingIsWritten) {
     // A bundle built without its helpers used to call every download one
     // that "couldn't be unpacked".
-    for (const char* missing : {"ditto", "codesign"}) {
+    for (const char* missing : {"ditto", "codesign", "relaunch"}) {
         SCOPED_TRACE(missing);
         const fs::path helpers = scratch / (std::string("helpers-without-") + missing);
         fs::create_directories(helpers);
-        for (const char* tool : {"ditto", "codesign"})
+        for (const char* tool : {"ditto", "codesign", "relaunch"})
             if (std::string(tool) != missing) fs::copy_file(fs::path(HELPERS) / tool, helpers / tool);
         settings.helpers = helpers;
         const auto result = installItems(signedBundle("Orvane.app/"));
@@ -254,8 +341,8 @@ TEST_F(InstallTest, WhatIsSwappedAfterTheSignatureCheckIsRefused) {
         SCOPED_TRACE(target == 0 ? "bundle replaced by a link" : "staging folder replaced by a link");
         const auto real = settings.run;
         settings.run = [&, target](const std::string& path, const std::vector<std::string>& arguments) {
-            const int status = real(path, arguments);
-            if (path.ends_with("/codesign") && status == 0) {
+            const ToolRun status = real(path, arguments);
+            if (path.ends_with("/codesign") && status.status == 0) {
                 const fs::path checked = arguments.back();
                 const fs::path moved = target == 0 ? checked : checked.parent_path().parent_path();
                 fs::rename(moved, moved.string() + ".checked");
@@ -276,13 +363,14 @@ void expectInstalled(InstallTest& test, const fs::path& running, const InstallRe
                      const std::map<std::string, std::string>& before, const fs::path& staging) {
     (void)test;
     ASSERT_TRUE(std::holds_alternative<RelaunchTask>(result)) << std::get<Problem>(result).description();
-    EXPECT_EQ(readText(running / "Contents/Linux/orvane"), "#!/bin/sh\necho new\n");
+    EXPECT_EQ(readText(running / "Contents/Resources/run.sh"), "#!/bin/sh\necho new\n");
     EXPECT_EQ(snapshot(staging / "old.app"), before) << "the old bundle is kept whole as old.app";
     struct stat info {};
     ASSERT_EQ(::stat(running.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0750u) << "the new bundle keeps the old bundle root's mode";
     EXPECT_EQ(std::get<RelaunchTask>(result),
-              RelaunchTask::make(::getpid(), staging.string(), running.string()));
+              RelaunchTask::make((fs::path(HELPERS) / "relaunch").string(), staging.string(), running.string()));
+    EXPECT_FALSE(fs::exists(staging / kJournalName));
 }
 
 TEST_F(InstallTest, SwapsInOneExchange) {
@@ -299,7 +387,7 @@ TEST_F(InstallTest, SwapsInOneExchange) {
 
 // A rename that fails: exchanges are unsupported, and call `failAt` (counted
 // over plain moves) fails with `error`.
-std::function<int(int, const char*, int, const char*, unsigned)> failing(int failAt, int error, int exchangeError = EINVAL) {
+Rename failing(int failAt, int error, int exchangeError = EINVAL) {
     auto moves = std::make_shared<int>(0);
     return [=](int a, const char* b, int c, const char* d, unsigned f) {
         if (f & RENAME_EXCHANGE) {
@@ -325,8 +413,7 @@ TEST_F(InstallTest, SecondMoveFailingPutsTheOldBundleBackByteForByte) {
     const auto result = installItems(signedBundle("Orvane.app/"));
     EXPECT_EQ(problem(result), "The new version can’t be moved to " + running.string() + " (Input/output error).");
     EXPECT_EQ(snapshot(running), before);
-    EXPECT_FALSE(fs::exists(staging() / "old.app"));
-    EXPECT_TRUE(fs::exists(staging() / "new/Orvane.app"));
+    EXPECT_TRUE(stagingFolders(apps).empty());
 }
 
 TEST_F(InstallTest, AFailedRollBackSaysWhereTheOldBundleIs) {
@@ -344,6 +431,11 @@ TEST_F(InstallTest, AFailedRollBackSaysWhereTheOldBundleIs) {
     EXPECT_EQ(problem(result), "The new version can’t be moved to " + running.string() + ", and the old one is left at " +
                                    (staging() / "old.app").string() + " (Input/output error).");
     EXPECT_EQ(snapshot(staging() / "old.app"), before) << "the old bundle is whole where the message says";
+    // The folder stays, with its journal; the next start puts the old bundle back.
+    appEnds();
+    EXPECT_TRUE(cleanUpStaging(running, {}).empty());
+    EXPECT_EQ(snapshot(running), before);
+    EXPECT_TRUE(stagingFolders(apps).empty());
 }
 
 TEST_F(InstallTest, FirstMoveFailingChangesNothing) {
@@ -351,6 +443,7 @@ TEST_F(InstallTest, FirstMoveFailingChangesNothing) {
     const auto result = installItems(signedBundle("Orvane.app/"));
     EXPECT_EQ(problem(result), running.string() + " can’t be moved aside (Permission denied).");
     EXPECT_EQ(snapshot(running), before);
+    EXPECT_TRUE(stagingFolders(apps).empty());
 }
 
 TEST_F(InstallTest, ExchangeRefusedForAnotherReasonChangesNothing) {
@@ -360,86 +453,259 @@ TEST_F(InstallTest, ExchangeRefusedForAnotherReasonChangesNothing) {
     EXPECT_EQ(snapshot(running), before);
 }
 
+// ---- kills between the moves of a swap, with the exchange unavailable ----
+
+struct KillCase {
+    const char* name;
+    bool puttingBack;  // the relaunch step's way back, else the install's swap
+    int killBefore;    // the plain move (1 or 2) before which the process dies; 3: after the second
+    bool newInPlace;   // what the place holds once the next start is done
+};
+
+void PrintTo(const KillCase& row, std::ostream* out) { *out << row.name; }
+
+class InstallKilled : public InstallTest, public ::testing::WithParamInterface<KillCase> {};
+
+// Exchanges unsupported; the process dies just before plain move `at`
+// (after the last one when `at` is past them).
+Rename killingAt(int at) {
+    auto moves = std::make_shared<int>(0);
+    return [=](int a, const char* b, int c, const char* d, unsigned f) {
+        if (f & RENAME_EXCHANGE) {
+            errno = EINVAL;
+            return -1;
+        }
+        if (++*moves == at) ::raise(SIGKILL);
+        const int result = ::renameat2(a, b, c, d, f);
+        if (*moves == at - 1 && at == 3) ::raise(SIGKILL);
+        return result;
+    };
+}
+
+TEST_P(InstallKilled, TheNextStartOfEitherBundleLeavesACompleteBundleInPlace) {
+    const auto& row = GetParam();
+    archive = zipBytes(signedBundle("Orvane.app/"));
+    fs::path stage;
+    if (row.puttingBack) {
+        ASSERT_TRUE(std::holds_alternative<RelaunchTask>(installArchive("2.0.0")));
+        stage = staging();
+        appEnds();
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        settings.rename = killingAt(row.killBefore);
+        if (!row.puttingBack) {
+            (void)installArchive("2.0.0");
+            ::_exit(0);
+        }
+        auto held = Staging::take(stage);
+        UniqueFd parent(::open(apps.c_str(), O_RDONLY | O_DIRECTORY));
+        SwapPlaces back{parent.get(), "Orvane.app", held->dir(), "old.app", held->dir(), "failed.app", "old.app"};
+        (void)swapBundles(settings.rename, back);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the kill came";
+    stage = staging();
+
+    // Started again: from the place when it holds a bundle, else the old
+    // bundle kept in the staging folder is what the user can start.
+    if (!fs::exists(running)) cleanUpStaging(stage / "old.app", {});
+    ASSERT_TRUE(fs::exists(running)) << "the place holds a bundle again";
+    cleanUpStaging(running, {});
+    if (row.newInPlace) EXPECT_EQ(readText(running / "Contents/Resources/run.sh"), "#!/bin/sh\necho new\n");
+    else EXPECT_EQ(snapshot(running), before);
+    EXPECT_TRUE(stagingFolders(apps).empty()) << "the start removes what the kill left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, InstallKilled,
+                         ::testing::Values(KillCase{"InstallBeforeMovingTheOldAside", false, 1, false},
+                                           KillCase{"InstallBetweenTheMoves", false, 2, false},
+                                           KillCase{"InstallAfterTheMoves", false, 3, true},
+                                           KillCase{"PuttingBackBeforeMovingTheNewAside", true, 1, true},
+                                           KillCase{"PuttingBackBetweenTheMoves", true, 2, false},
+                                           KillCase{"PuttingBackAfterTheMoves", true, 3, false}),
+                         CaseName());
+
 // ---- tools ----
 
-TEST(InstallRun, DiscardsOutputAndReportsStatusOrMinusOne) {
+TEST(InstallRun, KeepsErrorOutputAndReportsStatusOrMinusOne) {
     TempDir dir;
-    EXPECT_EQ(orvane::run("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"}), 3);
+    const auto done = runTool("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"});
+    EXPECT_EQ(done.status, 3);
+    EXPECT_EQ(done.errors, "err\n");
     EXPECT_EQ(orvane::run("/bin/sh", {"-c", "kill -9 $$"}), -1);
     EXPECT_EQ(orvane::run((dir / "missing").string(), {}), -1);
     // Arguments arrive as they are, never through a shell.
     EXPECT_EQ(orvane::run("/bin/sh", {"-c", "[ \"$1\" = \"\\$(touch x) 'a' \\\"b\\\"\" ]", "sh", "$(touch x) 'a' \"b\""}), 0);
 }
 
+TEST(InstallRun, ACancelledToolIsKilled) {
+    TempDir dir;
+    std::atomic<bool> cancel{false};
+    const fs::path started = dir / "started";
+    std::thread quitter([&] {
+        while (!fs::exists(started)) ::usleep(1000);
+        cancel = true;
+    });
+    const auto done = runTool("/bin/sh", {"-c", "touch \"$1\"; exec sleep 600", "sh", started.string()}, &cancel);
+    quitter.join();
+    EXPECT_EQ(done.status, -1);
+}
+
+TEST(InstallRun, AToolDiesWithTheProcessThatStartedIt) {
+    TempDir dir;
+    const fs::path pidFile = dir / "pid";
+    const pid_t app = ::fork();
+    ASSERT_GE(app, 0);
+    if (app == 0) {
+        runTool("/bin/sh", {"-c", "echo $$ > \"$1.new\"; mv \"$1.new\" \"$1\"; exec sleep 600", "sh", pidFile.string()});
+        ::_exit(0);
+    }
+    ASSERT_TRUE(spinUntil([&] { return fs::exists(pidFile); }, 20));
+    const pid_t tool = std::stoi(readText(pidFile));
+    UniqueFd watch(static_cast<int>(::syscall(SYS_pidfd_open, tool, 0)));
+    ASSERT_TRUE(watch.valid());
+    ::kill(app, SIGKILL);
+    ::waitpid(app, nullptr, 0);
+    pollfd gone{watch.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&gone, 1, 20000), 1) << "the tool ended with the app";
+}
+
 // ---- the relaunch ----
 
-// A process for the relaunch script to wait for.
-pid_t startSleeper() { return spawn({"/bin/sleep", "60"}); }
-
-// The whole of a small /proc file ("" once the process is gone).
-std::string procText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Whether the relaunch script for `stage` has found its process alive and gone
-// to sleep before it looks again: a "/bin/sleep 0.2" whose parent is the shell
-// that was given `stage`. Only after that can it be said to wait.
-bool relaunchScriptSleeps(const fs::path& stage) {
-    const std::string sleepCommand("/bin/sleep\0" "0.2\0", 15);
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        if (procText(entry.path() / "cmdline") != sleepCommand) continue;
-        // The parent's pid is the second field after the command name in parentheses.
-        const auto stat = procText(entry.path() / "stat");
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream fields(stat.substr(close + 1));
-        std::string state;
-        long parent = 0;
-        if (!(fields >> state >> parent)) continue;
-        const auto parentCommand = procText("/proc/" + std::to_string(parent) + "/cmdline");
-        if (parentCommand.find(std::string(stage) + '\0') != std::string::npos) return true;
+// The running app, played by a child process that holds the staging folder
+// as the app does until its last moment. Killed, it stays a zombie until
+// reaped: the relaunch must not wait for that.
+class HoldingApp {
+public:
+    explicit HoldingApp(const fs::path& staging) {
+        int ends[2];
+        if (::pipe(ends) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            auto held = Staging::take(staging);
+            const char byte = held ? 1 : 0;
+            (void)!::write(ends[1], &byte, 1);
+            for (;;) ::pause();
+        }
+        char byte = 0;
+        (void)!::read(ends[0], &byte, 1);
+        holds_ = byte == 1;
+        ::close(ends[0]);
+        ::close(ends[1]);
     }
-    return false;
-}
+    ~HoldingApp() { reap(); }
+    bool holds() const { return holds_; }
+    void kill() { ::kill(pid_, SIGKILL); }
+    void reap() {
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 
-TEST_F(InstallTest, RelaunchWaitsForTheProcessRemovesStagingAndStartsTheNewVersion) {
+private:
+    pid_t pid_ = -1;
+    bool holds_ = false;
+};
+
+TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesStaging) {
     // A hostile install location: quotes, a command substitution, a newline,
-    // a leading dash and spaces must all reach the script as plain text.
+    // a leading dash and spaces must all reach the new version as plain text.
     const fs::path odd = dir / "-o 'q' \"d\" $(touch pwned) `touch pwned2`\n x";
     fs::create_directories(odd);
     const fs::path bundle = odd / "Orvane.app";
     fs::rename(running, bundle);
-    settings = InstallSettings::forBundle(bundle, kId);
-    settings.helpers = HELPERS;
-    const pid_t sleeper = startSleeper();
-    ASSERT_GT(sleeper, 0);
-    settings.pid = sleeper;
+    settings.bundle = bundle;
 
-    // The stand-in for the new version writes down how it was started.
+    // The new version writes down how it was started and whether the app had
+    // ended by then, then says it has loaded.
     const std::string standIn =
-        "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$0\" > \"$(dirname \"$0\")/../../../relaunched\"\n";
+        "#!/bin/sh\nhere=\"$(dirname \"$1\")/../../..\"\n"
+        "if [ -e \"$here/app-ended\" ]; then when=after; else when=before; fi\n"
+        "printf '%s|%s|%s' \"$#\" \"$1\" \"$when\" > \"$here/relaunched.new\"\n"
+        "mv \"$here/relaunched.new\" \"$here/relaunched\"\n"
+        "printf x >&\"$ORVANE_READY_FD\"\n";
     archive = zipBytes(signedBundle("Orvane.app/", "2.0.0", kId, {}, standIn));
-    const auto result = install(settings, archive, "2.0.0");
+    const auto result = installArchive("2.0.0");
     ASSERT_TRUE(std::holds_alternative<RelaunchTask>(result)) << problem(result);
     const auto& task = std::get<RelaunchTask>(result);
-    ASSERT_EQ(task.arguments.size(), 6u);
-    const fs::path stage = task.arguments[4];
+    const fs::path stage = task.arguments[0];
+
+    appEnds();
+    HoldingApp app(stage);
+    ASSERT_TRUE(app.holds());
     ASSERT_TRUE(startDetached(task));
-
-    ASSERT_TRUE(spinUntil([&] { return relaunchScriptSleeps(stage); }, 10));
-    EXPECT_TRUE(fs::exists(stage)) << "the script waits while the process lives";
-    EXPECT_FALSE(fs::exists(odd / "relaunched"));
-
-    ::kill(sleeper, SIGKILL);
-    ::waitpid(sleeper, nullptr, 0);
-    // The stand-in writes its line in one go; the file exists, empty, just before.
-    ASSERT_TRUE(spinUntil([&] { return !procText(odd / "relaunched").empty(); }, 10));
-    EXPECT_EQ(readText(odd / "relaunched"), "0|" + (bundle / "Contents/Linux/orvane").string())
-        << "the new executable starts with no arguments";
-    EXPECT_FALSE(fs::exists(stage)) << "the staging folder is removed";
+    writeText(odd / "app-ended", "");
+    app.kill();  // not reaped: a zombie, which a signal-0 probe would still find
+    ASSERT_TRUE(spinUntil([&] { return fs::exists(odd / "relaunched"); }, 30));
+    EXPECT_EQ(readText(odd / "relaunched"), "1|" + (bundle / "Contents/Linux/orvane").string() + "|after")
+        << "started with no arguments, once the app had ended";
+    EXPECT_TRUE(spinUntil([&] { return !fs::exists(stage); }, 30)) << "the staging folder goes once the new version runs";
     EXPECT_FALSE(fs::exists("pwned") || fs::exists(odd / "pwned") || fs::exists("pwned2"));
+    app.reap();
+}
+
+struct UndoneCase {
+    const char* name;
+    std::string script;  // the new version's
+    std::vector<std::string> options;
+    nlohmann::json record;
+    std::string message;
+};
+
+void PrintTo(const UndoneCase& row, std::ostream* out) { *out << row.name; }
+
+class RelaunchUndone : public InstallTest, public ::testing::WithParamInterface<UndoneCase> {};
+
+TEST_P(RelaunchUndone, PutsTheOldVersionBackStartsItAndItsPageHearsWhy) {
+    const auto& row = GetParam();
+    // The old version says when it starts, and whether it was asked to report.
+    writeText(running / "Contents/Resources/run.sh",
+              "#!/bin/sh\nhere=\"$(dirname \"$1\")/../../..\"\n"
+              "printf 'old|%s' \"$ORVANE_READY_FD\" > \"$here/old-started.new\"\n"
+              "mv \"$here/old-started.new\" \"$here/old-started\"\n");
+    before = snapshot(running);
+    archive = zipBytes(signedBundle("Orvane.app/", "2.0.0", kId, {}, row.script));
+    const auto result = installArchive("2.0.0");
+    ASSERT_TRUE(std::holds_alternative<RelaunchTask>(result)) << problem(result);
+    auto task = std::get<RelaunchTask>(result);
+    task.arguments.insert(task.arguments.begin(), row.options.begin(), row.options.end());
+
+    appEnds();
+    ASSERT_TRUE(startDetached(task));
+    ASSERT_TRUE(spinUntil([&] { return fs::exists(apps / "old-started"); }, 60));
+    EXPECT_EQ(readText(apps / "old-started"), "old|");
+    EXPECT_EQ(snapshot(running), before) << "the old bundle is back, byte for byte";
+
+    // The old version's start finds why, and cleans up.
+    const auto undone = cleanUpStaging(running, {});
+    ASSERT_EQ(undone.size(), 1u);
+    EXPECT_EQ(undone[0], row.record);
+    EXPECT_EQ(undoneMessage(undone[0]), row.message);
+    EXPECT_TRUE(stagingFolders(apps).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RelaunchUndone,
+    ::testing::Values(
+        UndoneCase{"ExitsAtOnce", "#!/bin/sh\nexit 3\n", {}, {{"exit", 3}},
+                   "The new version didn’t start, so Orvane went back to this one (it ended with status 3)."},
+        UndoneCase{"Crashes", "#!/bin/sh\nkill -SEGV $$\n", {}, {{"signal", 11}},
+                   "The new version didn’t start, so Orvane went back to this one (it was stopped by signal 11)."},
+        UndoneCase{"NeverShowsItsPage", "#!/bin/sh\nexec sleep 600\n", {"--limit", "1"}, {{"timeout", 1}},
+                   "The new version didn’t start, so Orvane went back to this one (it didn’t show its page within 1 "
+                   "seconds)."}),
+    CaseName());
+
+TEST_F(InstallTest, AStartLeavesAStagingFolderInUseAlone) {
+    ASSERT_TRUE(std::holds_alternative<RelaunchTask>(installItems(signedBundle("Orvane.app/"))));
+    EXPECT_TRUE(cleanUpStaging(running, {}).empty());
+    EXPECT_EQ(stagingFolders(apps).size(), 1u) << "held by the app (or its relaunch step)";
+    appEnds();
+    cleanUpStaging(running, {});
+    EXPECT_TRUE(stagingFolders(apps).empty()) << "left behind: removed";
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ void makeBundle(const fs::path& bundle, const std::string& identifier, const std
     fs::create_directories(bundle / "Contents/Linux");
     fs::create_directories(bundle / "Contents/Resources");
     writeText(bundle / "Contents/Info.plist", infoPlist(identifier, version));
-    writeText(bundle / "Contents/Linux/orvane", executable);
+    fs::copy_file(STAND_IN, bundle / "Contents/Linux/orvane", fs::copy_options::overwrite_existing);
+    writeText(bundle / "Contents/Resources/run.sh", executable);
     fs::permissions(bundle / "Contents/Linux/orvane", fs::perms::owner_all | fs::perms::group_read |
                                                            fs::perms::group_exec | fs::perms::others_read |
                                                            fs::perms::others_exec);

@@ -13,8 +13,9 @@ namespace orvane::testing {
 // The Info.plist of a bundle with this identifier and short version.
 std::string infoPlist(const std::string& identifier, const std::string& version);
 
-// A small bundle: Info.plist, Contents/Linux/orvane (the given script,
-// executable), a resource and a link inside the bundle.
+// A small bundle: Info.plist, Contents/Linux/orvane (a real program that
+// runs the given script, Contents/Resources/run.sh, with $1 the path it was
+// started as), a resource and a link inside the bundle.
 void makeBundle(const std::filesystem::path& bundle, const std::string& identifier, const std::string& version,
                 const std::string& executable = "#!/bin/sh\nexit 0\n");
 

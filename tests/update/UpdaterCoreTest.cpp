@@ -134,11 +134,18 @@ protected:
         };
         parts.readOnlyVolume = [this](const std::filesystem::path&) { return readOnly; };
         parts.writable = [this](const std::filesystem::path& path) { return !unwritable.contains(path.string()); };
-        parts.install = [this](std::string bytes, const std::string& version) -> InstallResult {
-            record.installs.emplace_back(bytes, version);
+        parts.makeStaging = [this]() -> std::variant<std::filesystem::path, Problem> {
+            if (stagingProblem) return *stagingProblem;
+            record.stagingsMade.push_back("/apps/.orvane-update-" + std::to_string(record.stagingsMade.size()));
+            return record.stagingsMade.back();
+        };
+        parts.dropStaging = [this](const std::filesystem::path& staging) { record.stagingsDropped.push_back(staging); };
+        parts.install = [this](const std::filesystem::path& staging, const std::string& version) -> InstallResult {
+            record.installs.emplace_back(staging, version);
             return installResult;
         };
-        parts.background = [](std::function<void()> work) { work(); };
+        parts.background = background;
+        parts.cancelInstall = [this] { ++cancels; };
         parts.startRelaunch = [this](const RelaunchTask& task) {
             record.relaunches.push_back(task);
             return relaunchStarts;
@@ -162,8 +169,9 @@ protected:
                 200, std::nullopt});
     }
     DownloadCallbacks& download() { return downloads->back().callbacks; }
+    // The download ends; `bytes` is what was stored (nothing: it could not be).
     void finish(std::optional<int> status, std::optional<std::string> bytes) {
-        download().finished(status, [bytes] { return bytes; });
+        download().finished(status, bytes ? std::optional(sha256Text(*bytes)) : std::nullopt);
         download().completed(std::nullopt);
         queue.runUntilIdle();
     }
@@ -175,8 +183,12 @@ protected:
         std::make_shared<std::vector<ArchiveSessionFake::Download>>();
     std::optional<bool> readOnly = false;
     std::set<std::string> unwritable;
-    InstallResult installResult = RelaunchTask::make(42, "/apps/.orvane-update-x", "/apps/Orvane.app");
+    InstallResult installResult = RelaunchTask::make("/apps/.orvane-update-x/old.app/Contents/Helpers/relaunch", "/apps/.orvane-update-x", "/apps/Orvane.app");
     bool relaunchStarts = true;
+    std::optional<Problem> stagingProblem;
+    std::function<void(std::function<void()>)> background = [](std::function<void()> work) { work(); };
+    std::function<void()> heldWork;  // work a test's background keeps until it runs it
+    int cancels = 0;
     std::string archive = "PK archive bytes";
     std::unique_ptr<Updater> updater;
 };
@@ -199,11 +211,38 @@ TEST_F(UpdaterTest, FetchesTheManifestNextToThePageAndAnswersLater) {
     EXPECT_FALSE(updater->busy());
 }
 
-TEST_F(UpdaterTest, IgnoresRequestsWhileBusyAndStartsAgainAfterTheEnd) {
+TEST_F(UpdaterTest, RequestWhileBusyStartsNothingAndHearsTheCurrentState) {
+    std::function<void()> held;
+    background = [&held](std::function<void()> work) { held = std::move(work); };
+    make();
+    auto again = [this] {
+        const auto before = record.events.size();
+        updater->start();
+        EXPECT_EQ(record.events.size(), before + 1);
+        return record.events.back();
+    };
     updater->start();
-    updater->start();
-    EXPECT_EQ(record.events.size(), 1u);
+    EXPECT_EQ(again(), (nlohmann::json{{"t", "update"}, {"state", "checking"}}));
     EXPECT_EQ(fetches->size(), 1u);
+
+    offer("2.0");
+    EXPECT_EQ(again(), (nlohmann::json{{"t", "update"}, {"state", "downloading"}, {"progress", 0}}));
+    download().progress(37, 100);
+    download().progress(39, 100);  // below the step: not reported, so not repeated
+    EXPECT_EQ(again(), (nlohmann::json{{"t", "update"}, {"state", "downloading"}, {"progress", 0.37}}));
+    EXPECT_EQ(downloads->size(), 1u);
+
+    finish(200, archive);
+    EXPECT_EQ(again()["state"], "installing");
+    held();
+    queue.runUntilIdle();
+    EXPECT_EQ(again()["state"], "restarting");
+    EXPECT_EQ(record.stagingsMade.size(), 1u);
+    EXPECT_EQ(record.installs.size(), 1u);
+}
+
+TEST_F(UpdaterTest, StartsAgainAfterAnError) {
+    updater->start();
     answer({std::nullopt, 404, std::nullopt});
     EXPECT_EQ(record.states(), (States{"checking", "error"}));
     updater->start();
@@ -219,7 +258,10 @@ TEST_F(UpdaterTest, RunsTheWholeCycleInOrder) {
     download().progress(50, 100);
     finish(200, archive);
     ASSERT_EQ(record.installs.size(), 1u);
-    EXPECT_EQ(record.installs[0], std::make_pair(archive, std::string("2.0.0")));
+    ASSERT_EQ(record.stagingsMade.size(), 1u);
+    EXPECT_EQ(downloads->front().file, record.stagingsMade[0] / "update.zip") << "stored where it is unpacked";
+    EXPECT_EQ(record.installs[0], std::make_pair(record.stagingsMade[0], std::string("2.0.0")));
+    EXPECT_TRUE(record.stagingsDropped.empty()) << "the installation has it now";
     EXPECT_EQ(record.states(), (States{"checking", "downloading", "downloading", "installing", "restarting"}));
     EXPECT_EQ(record.events[1], (nlohmann::json{{"t", "update"}, {"state", "downloading"}, {"progress", 0}}));
     EXPECT_TRUE(record.events[1]["progress"].is_number_integer());
@@ -427,7 +469,7 @@ TEST_F(UpdaterTest, TransferErrorFailsOnceAndLaterCallbacksCountForNothing) {
     auto callbacks = download();
     callbacks.completed(std::string("Connection terminated unexpectedly"));
     callbacks.completed(std::string("again"));
-    callbacks.finished(200, [this] { return std::optional<std::string>(archive); });
+    callbacks.finished(200, sha256Text(archive));
     callbacks.progress(1, 1);
     queue.runUntilIdle();
     EXPECT_EQ(record.states(), (States{"checking", "downloading", "error"}));
@@ -453,6 +495,110 @@ TEST_F(UpdaterTest, UpperCaseDigestInTheManifestMatches) {
     EXPECT_EQ(record.installs.size(), 1u);
 }
 
+// ---- the staging folder and the rate floor ----
+
+TEST_F(UpdaterTest, DownloadThatFailsDropsItsStagingFolder) {
+    const std::vector<std::function<void()>> endings = {
+        [this] { finish(404, std::nullopt); },
+        [this] { finish(200, archive + "x"); },
+        [this] { download().completed(std::string("Connection reset")); },
+        [this] { finish(200, std::nullopt); },
+    };
+    for (std::size_t i = 0; i < endings.size(); ++i) {
+        SCOPED_TRACE(i);
+        updater->start();
+        offer("2.0");
+        ASSERT_EQ(record.stagingsMade.size(), i + 1);
+        endings[i]();
+        EXPECT_EQ(record.states().back(), "error");
+        EXPECT_EQ(record.stagingsDropped, record.stagingsMade);
+    }
+    EXPECT_TRUE(record.installs.empty());
+}
+
+TEST_F(UpdaterTest, StagingFolderThatCannotBeMadeFailsBeforeAnyDownload) {
+    stagingProblem = Problem("A folder for the update can’t be made in /apps (Permission denied).");
+    make();
+    updater->start();
+    offer("2.0");
+    EXPECT_EQ(record.states(), (States{"checking", "error"}));
+    EXPECT_EQ(record.lastError(), stagingProblem->description());
+    EXPECT_TRUE(downloads->empty());
+}
+
+struct RateCase {
+    const char* name;
+    std::vector<std::pair<std::int64_t, int>> phases;  // bytes per second, for so many seconds
+    std::optional<int> slowFrom;                       // when the rate fell below the floor for good
+};
+
+class UpdaterRate : public UpdaterTest, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(UpdaterRate, GivesUpOnlyAfterAWholeMinuteBelowTheFloor) {
+    updater->start();
+    offer("2.0");
+    std::int64_t written = 0;
+    int second = 0;
+    std::optional<int> failedAt;
+    for (auto [rate, seconds] : GetParam().phases) {
+        for (int i = 0; i < seconds && !failedAt; ++i, ++second) {
+            written += rate;
+            if (rate > 0) download().progress(written, 0);
+            queue.advance(1);
+            if (record.states().back() == "error") failedAt = second + 1;
+        }
+    }
+    if (!GetParam().slowFrom) {
+        EXPECT_FALSE(failedAt) << "failed at " << *failedAt << " s";
+        EXPECT_TRUE(updater->busy());
+        return;
+    }
+    ASSERT_TRUE(failedAt);
+    EXPECT_GE(*failedAt, *GetParam().slowFrom + Updater::kSlowWindowSeconds);
+    EXPECT_LE(*failedAt, *GetParam().slowFrom + Updater::kSlowWindowSeconds + Updater::kSlowCheckSeconds);
+    EXPECT_EQ(record.lastError(), "The download failed (too slow).");
+    EXPECT_EQ(record.log.back(), "Orvane: update failed: The download failed (too slow).");
+    EXPECT_TRUE(downloads->back().cancelled) << "the transfer itself is stopped";
+    EXPECT_EQ(record.stagingsDropped, record.stagingsMade);
+    EXPECT_FALSE(updater->busy());
+}
+
+constexpr std::int64_t kFloor = Updater::kSlowestBytesPerSecond;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdaterRate,
+    ::testing::Values(RateCase{"SilentServer", {{0, 200}}, 0},
+                      RateCase{"Trickle", {{2048, 200}}, 0},
+                      RateCase{"JustUnderTheFloor", {{kFloor - 1, 200}}, 0},
+                      RateCase{"AtTheFloor", {{kFloor, 600}}, std::nullopt},
+                      RateCase{"FastThenStalled", {{1 << 20, 30}, {0, 200}}, 30},
+                      RateCase{"SlowStartThenFast", {{0, 50}, {1 << 20, 300}}, std::nullopt},
+                      RateCase{"PausesShorterThanAMinute", {{1 << 20, 5}, {0, 50}, {1 << 20, 5}, {0, 50}, {1 << 20, 5}},
+                               std::nullopt}),
+    CaseName());
+
+TEST_F(UpdaterTest, RateWatchEndsWithTheDownload) {
+    updater->start();
+    offer("2.0");
+    finish(404, std::nullopt);
+    queue.advance(600);
+    EXPECT_EQ(record.states(), (States{"checking", "downloading", "error"})) << "one outcome per download";
+
+    // After a finished download, the installation may take as long as it needs.
+    std::function<void()> held;
+    background = [&held](std::function<void()> work) { held = std::move(work); };
+    make();
+    updater->start();
+    offer("2.0");
+    finish(200, archive);
+    queue.advance(600);
+    EXPECT_EQ(record.states().back(), "installing");
+    // Late callbacks of a finished download count for nothing either.
+    download().progress(1, 1);
+    download().completed(std::string("late"));
+    EXPECT_EQ(record.states().back(), "installing");
+}
+
 TEST_F(UpdaterTest, MakesOneSessionOnFirstUseAndKeepsIt) {
     EXPECT_EQ(record.sessionsMade, 0);
     for (int i = 0; i < 2; ++i) {
@@ -476,7 +622,6 @@ TEST_F(UpdaterTest, InstallationErrorReachesThePageAfterInstalling) {
 }
 
 TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
-    std::function<void()> held;
     // A background that holds the work: nothing may happen until it runs.
     UpdaterParts parts;
     auto source = std::make_unique<ManifestSourceFake>();
@@ -484,18 +629,19 @@ TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
     parts.manifest = std::move(source);
     parts.makeSession = [this] { return std::make_unique<ArchiveSessionFake>(downloads); };
     parts.writable = [](const std::filesystem::path&) { return true; };
-    parts.install = [](std::string, const std::string&) -> InstallResult { return Problem("x"); };
-    parts.background = [&held](std::function<void()> work) { held = std::move(work); };
+    parts.makeStaging = [] { return std::filesystem::path("/a/.orvane-update-x"); };
+    parts.install = [](const std::filesystem::path&, const std::string&) -> InstallResult { return Problem("x"); };
+    parts.background = [this](std::function<void()> work) { heldWork = std::move(work); };
     updater = std::make_unique<Updater>(queue, UpdaterSettings{*Url::parse(kPage), "1.0", "/a/O.app"}, std::move(parts));
     updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };
     updater->start();
     offer("2.0");
     finish(200, archive);
-    ASSERT_TRUE(held);
+    ASSERT_TRUE(heldWork);
     EXPECT_EQ(record.states().back(), "installing");
     updater->start();
     EXPECT_EQ(record.states().back(), "installing") << "busy while installing";
-    held();
+    heldWork();
     EXPECT_EQ(record.states().back(), "installing") << "the result waits for the main loop";
     queue.runUntilIdle();
     EXPECT_EQ(record.states().back(), "error");
@@ -505,7 +651,7 @@ TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
     offer("2.0");
     finish(200, archive);
     updater.reset();
-    held();
+    heldWork();
     queue.runUntilIdle();
 }
 
@@ -535,19 +681,66 @@ TEST_F(UpdaterTest, ExtraFieldsNeverReplaceTypeOrState) {
     EXPECT_EQ(record.lastError(), "\"t\": \"x\" %s %n");
 }
 
-// What the script does is checked by running it (the install tests); here,
-// that every value travels as an argument and none inside the script text.
-TEST(RelaunchTaskShape, ValuesTravelAsArgumentsNeverInTheScript) {
-    const auto task = RelaunchTask::make(1234, "/a/.orvane-update-x", "/a/O'r $(x).app");
-    EXPECT_EQ(task.executable, "/bin/sh");
-    ASSERT_EQ(task.arguments.size(), 6u);
-    EXPECT_EQ(task.arguments[0], "-c");
-    for (const char* value : {"1234", ".orvane-update-x", "O'r", "$(x)"})
-        EXPECT_EQ(task.arguments[1].find(value), std::string::npos) << value;
-    EXPECT_EQ(task.arguments[2], "sh");
-    EXPECT_EQ(task.arguments[3], "1234");
-    EXPECT_EQ(task.arguments[4], "/a/.orvane-update-x");
-    EXPECT_EQ(task.arguments[5], "/a/O'r $(x).app");
+TEST_F(UpdaterTest, AQuitDuringAnInstallWaitsForItsEnd) {
+    struct Case {
+        const char* name;
+        InstallResult result;
+        States states;
+        int relaunches;
+    };
+    const Case cases[] = {
+        // Stopped at a safe point: the page hears why, then the app quits.
+        {"stopped", Problem("The update was stopped because Orvane quit."),
+         States{"checking", "downloading", "installing", "error"}, 0},
+        // Already swapped: the relaunch starts, then the app quits.
+        {"swapped", installResult, States{"checking", "downloading", "installing", "restarting"}, 1},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        record = {};
+        cancels = 0;
+        background = [this](std::function<void()> work) { heldWork = std::move(work); };
+        installResult = row.result;
+        make();
+        int quits = 0;
+        EXPECT_FALSE(updater->quitWhenSafe([&quits] { ++quits; })) << "nothing holds a quit before an install";
+        updater->start();
+        offer("2.0");
+        finish(200, archive);
+        ASSERT_TRUE(heldWork);
+        EXPECT_TRUE(updater->quitWhenSafe([&quits] { ++quits; }));
+        EXPECT_EQ(cancels, 1) << "the install is asked to stop";
+        EXPECT_EQ(quits, 0) << "held while the install runs";
+        heldWork();
+        queue.runUntilIdle();
+        queue.advance(1);
+        EXPECT_EQ(record.states(), row.states);
+        EXPECT_EQ(quits, 1);
+        EXPECT_EQ(record.quits, 0) << "the quit asked for, not the updater's own";
+        EXPECT_EQ(static_cast<int>(record.relaunches.size()), row.relaunches);
+    }
+}
+
+TEST_F(UpdaterTest, AVersionPutBackTellsThePageOnceItHasLoaded) {
+    updater->undone("The new version didn’t start, so Orvane went back to this one (it ended with status 1).");
+    EXPECT_TRUE(record.events.empty()) << "no page to tell yet";
+    EXPECT_EQ(record.log, std::vector<std::string>{"Orvane: update failed: The new version didn’t start, so Orvane "
+                                                   "went back to this one (it ended with status 1)."});
+    updater->pageLoaded();
+    updater->pageLoaded();
+    ASSERT_EQ(record.events.size(), 1u) << "told once";
+    EXPECT_EQ(record.events[0], (nlohmann::json{{"t", "update"},
+                                                {"state", "error"},
+                                                {"error", "The new version didn’t start, so Orvane went back to this "
+                                                          "one (it ended with status 1)."}}));
+    EXPECT_FALSE(updater->busy());
+}
+
+TEST(RelaunchTaskShape, IsTheHelperWithTheStagingFolderAndTheBundleAsTheyAre) {
+    const auto task = RelaunchTask::make("/a/.orvane-update-x/old.app/Contents/Helpers/relaunch", "/a/.orvane-update-x",
+                                         "/a/O'r $(x).app");
+    EXPECT_EQ(task.executable, "/a/.orvane-update-x/old.app/Contents/Helpers/relaunch");
+    EXPECT_EQ(task.arguments, (std::vector<std::string>{"/a/.orvane-update-x", "/a/O'r $(x).app"}));
 }
 
 }  // namespace

@@ -31,10 +31,17 @@ class ArchiveSessionFake final : public ArchiveSession {
 public:
     struct Download {
         Url url;
+        std::filesystem::path file;
         DownloadCallbacks callbacks;
+        bool cancelled = false;
     };
     explicit ArchiveSessionFake(std::shared_ptr<std::vector<Download>> record) : downloads(std::move(record)) {}
-    void download(const Url& url, DownloadCallbacks callbacks) override { downloads->push_back({url, std::move(callbacks)}); }
+    void download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) override {
+        downloads->push_back({url, file, std::move(callbacks)});
+    }
+    void cancel() override {
+        for (auto& download : *downloads) download.cancelled = true;
+    }
     std::shared_ptr<std::vector<Download>> downloads;
 };
 
@@ -42,7 +49,8 @@ public:
 struct UpdaterRecord {
     std::vector<nlohmann::json> events;
     std::vector<std::string> log;
-    std::vector<std::pair<std::string, std::string>> installs;  // bytes, version
+    std::vector<std::pair<std::filesystem::path, std::string>> installs;  // staging folder, version
+    std::vector<std::filesystem::path> stagingsMade, stagingsDropped;
     std::vector<RelaunchTask> relaunches;
     int sessionsMade = 0;
     int quits = 0;

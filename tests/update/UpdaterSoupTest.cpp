@@ -7,11 +7,13 @@
 #include "MainQueueVirtual.h"
 #include "Spin.h"
 #include "UpdateServer.h"
+#include "ToolTesting.h"
 #include "UpdaterFakes.h"
 #include "MainQueueGlib.h"
 #include "Sha256.h"
 #include "ManifestSourceSoup.h"
 #include "UpdaterLinux.h"
+#include "Install.h"
 
 namespace orvane::testing {
 namespace {
@@ -27,18 +29,20 @@ std::string bytes(std::size_t size) {
 
 class UpdaterSoupTest : public ::testing::Test {
 public:
-    // An updater on `queue` that talks to `server` for real, installs nothing
-    // and relaunches nothing.
+    // An updater on `queue` that talks to `server` for real and stores the
+    // download in a real staging folder, but installs nothing and relaunches
+    // nothing.
     void make(MainQueue& queue, const std::string& pagePath = "/app/index.html") {
         UpdaterParts parts = linuxUpdaterParts(queue, Bundle());
         parts.quit = [this] { ++record.quits; };
         parts.readOnlyVolume = [](const std::filesystem::path&) { return false; };
         parts.writable = [](const std::filesystem::path&) { return true; };
-        parts.install = [this](std::string archive, const std::string& version) -> InstallResult {
+        parts.makeStaging = [this] { return makeStaging(apps / "Orvane.app"); };
+        parts.install = [this](const std::filesystem::path& staging, const std::string& version) -> InstallResult {
             // On the worker: only its own copies, handed back through the main loop.
-            installed = std::move(archive);
+            installed = readText(staging / "update.zip");
             installedVersion = version;
-            return RelaunchTask::make(1, "/nowhere/staging", "/nowhere/Orvane.app");
+            return RelaunchTask::make("/nowhere/relaunch", "/nowhere/staging", "/nowhere/Orvane.app");
         };
         parts.startRelaunch = [this](const RelaunchTask& task) {
             record.relaunches.push_back(task);
@@ -77,7 +81,16 @@ public:
         return out;
     }
 
+    // What the download left beside the bundle.
+    std::vector<std::string> beside() const {
+        std::vector<std::string> out;
+        for (const auto& entry : std::filesystem::directory_iterator(apps)) out.push_back(entry.path().filename());
+        return out;
+    }
+
     MainQueueGlib glib;
+    TempDir dir;
+    std::filesystem::path apps = dir.path();
     UpdateServer server;
     UpdaterRecord record;
     std::string installed, installedVersion;
@@ -149,6 +162,7 @@ TEST_P(UpdaterSoupFailure, EndsWithOneError) {
     }
     EXPECT_TRUE(installed.empty());
     EXPECT_FALSE(updater->busy());
+    EXPECT_TRUE(beside().empty()) << "no staging folder left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -256,6 +270,22 @@ TEST_F(UpdaterSoupTest, ManifestFromAClosedPortDidNotLoad) {
     updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };
     runCycle();
     EXPECT_TRUE(record.lastError().starts_with("The update information didn’t load (")) << record.lastError();
+}
+
+TEST_F(UpdaterSoupTest, ArchiveThatNeverComesIsTooSlowAfterAMinuteAndIsStopped) {
+    offer("zip");
+    server.serve("/app/downloads/Orvane-1.1.0.zip", {200, "", Mode::Silent});
+    MainQueueVirtual virtualTime;
+    make(virtualTime);
+    updater->start();
+    ASSERT_TRUE(spinUntil([&] {
+        virtualTime.runUntilIdle();
+        return server.requests().size() == 2;
+    }));
+    virtualTime.advance(Updater::kSlowWindowSeconds + Updater::kSlowCheckSeconds);
+    EXPECT_EQ(record.states(), (States{"checking", "downloading", "error"}));
+    EXPECT_EQ(record.lastError(), "The download failed (too slow).");
+    EXPECT_TRUE(beside().empty()) << "no staging folder left behind";
 }
 
 TEST_F(UpdaterSoupTest, DestroyingTheUpdaterMidDownloadStopsQuietly) {

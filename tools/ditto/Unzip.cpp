@@ -6,9 +6,11 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -23,6 +25,8 @@ namespace {
 constexpr std::size_t MAX_PATH = 4096;
 constexpr std::size_t MAX_NAME = 255;
 constexpr std::size_t READ_BLOCK = 1 << 20;
+// Folder descriptors kept open at most, well below the usual limit of 1024.
+constexpr std::size_t MAX_OPEN_FOLDERS = 128;
 
 struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -144,39 +148,81 @@ private:
         return out;
     }
 
-    static UniqueFd openFolder(int parent, const std::string& name, const std::string& path) {
+    static UniqueFd openFolder(int parent, const std::string& name, const std::vector<std::string>& parts,
+                               std::size_t count) {
         UniqueFd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (fd.get() < 0) {
+            const std::string path = join(parts, count);
             if (errno == ELOOP || errno == ENOTDIR) refuse(path + ": passes through a link or a file");
             refuseErrno(path, "cannot be opened");
         }
         return fd;
     }
 
-    // The parent folder of an entry, made as needed; entries of one folder
-    // usually come together, so the last parent is kept open.
+    // The parent folder of an entry, made as needed. The folders on the way
+    // to the last entry's parent stay open, so an entry costs only the steps
+    // where its path differs from the last one's, however deep both lie.
+    // Every folder is one that this extraction made or opened without
+    // following a link, and no later entry can replace it (nothing existing is
+    // ever overwritten), so a kept descriptor stays valid.
     int parentOf(const std::vector<std::string>& parts) {
-        if (parts.size() == 1) return root_;
-        std::string parentPath = join(parts, parts.size() - 1);
-        if (parentFd_.get() >= 0 && parentPath == parentPath_) return parentFd_.get();
-        UniqueFd current;
-        int at = root_;
-        for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-            std::string sofar = join(parts, i + 1);
-            if (::mkdirat(at, parts[i].c_str(), 0755) != 0 && errno != EEXIST)
-                refuseErrno(sofar, "cannot be made");
-            current = openFolder(at, parts[i], sofar);
-            at = current.get();
+        const std::size_t depth = parts.size() - 1;
+        std::size_t common = 0;
+        while (common < open_.size() && common < depth && open_[common].name == parts[common]) ++common;
+        while (open_.size() > common) {
+            if (open_.back().fd.valid()) --descriptors_;
+            open_.pop_back();
         }
-        parentFd_ = std::move(current);
-        parentPath_ = std::move(parentPath);
-        return parentFd_.get();
+        for (std::size_t i = common; i < depth; ++i) {
+            const int at = folderAt(i, parts);
+            if (::mkdirat(at, parts[i].c_str(), 0755) != 0 && errno != EEXIST)
+                refuseErrno(join(parts, i + 1), "cannot be made");
+            open_.push_back({parts[i], openFolder(at, parts[i], parts, i + 1)});
+            ++descriptors_;
+            keepWithinBudget();
+        }
+        return folderAt(depth, parts);
+    }
+
+    // The descriptor of the folder `levels` steps below the root along the
+    // kept path, opened again from its nearest open ancestor if it had to be
+    // closed.
+    int folderAt(std::size_t levels, const std::vector<std::string>& parts) {
+        if (levels == 0) return root_;
+        if (open_[levels - 1].fd.valid()) return open_[levels - 1].fd.get();
+        std::size_t from = levels - 1;
+        while (from > 0 && !open_[from - 1].fd.valid()) --from;
+        for (std::size_t i = from; i < levels; ++i) {
+            const int at = i == 0 ? root_ : open_[i - 1].fd.get();
+            open_[i].fd = openFolder(at, open_[i].name, parts, i + 1);
+            ++descriptors_;
+        }
+        const int fd = open_[levels - 1].fd.get();
+        keepWithinBudget();
+        return fd;
+    }
+
+    // Deep archives would otherwise need a descriptor per level; the
+    // shallowest are given up first, as entries mostly move among the deepest.
+    void keepWithinBudget() {
+        for (auto& level : open_) {
+            if (descriptors_ <= MAX_OPEN_FOLDERS) return;
+            if (level.fd.valid() && &level != &open_.back()) {
+                level.fd = UniqueFd();
+                --descriptors_;
+            }
+        }
     }
 
     void folder(int parent, const std::string& name, const std::string& path) {
         if (::mkdirat(parent, name.c_str(), 0755) != 0) {
             if (errno != EEXIST) refuseErrno(path, "cannot be made");
-            openFolder(parent, name, path);  // an existing real folder only
+            // An existing real folder only.
+            UniqueFd existing(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!existing.valid()) {
+                if (errno == ELOOP || errno == ENOTDIR) refuse(path + ": passes through a link or a file");
+                refuseErrno(path, "cannot be opened");
+            }
         }
     }
 
@@ -229,22 +275,52 @@ private:
     std::uint64_t count_ = 0;
     std::uint64_t written_ = 0;
     std::unordered_set<std::string> seen_;
-    UniqueFd parentFd_;
-    std::string parentPath_;
+    struct Level {
+        std::string name;
+        UniqueFd fd;  // closed when over the budget; opened again when needed
+    };
+    std::vector<Level> open_;  // the folders leading to the last entry's parent
+    std::size_t descriptors_ = 0;
 };
 
 }  // namespace
 
-std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& limits) {
+std::optional<std::uint64_t> freeBytesAt(int folder) {
+    struct statvfs info {};
+    if (::fstatvfs(folder, &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& given) {
     try {
         UniqueFd input(::open(zip.c_str(), O_RDONLY | O_CLOEXEC));
         if (input.get() < 0) refuseErrno(zip, "cannot be opened");
-        auto directory = checkZipDirectory(input.get(), limits.entries);
-        if (!directory.empty()) refuse(zip + ": " + directory);
+        const auto directory = checkZipDirectory(input.get(), given.entries);
+        if (!directory.problem.empty()) refuse(zip + ": " + directory.problem);
 
         if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) refuseErrno(folder, "cannot be made");
         UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (root.get() < 0) refuseErrno(folder, "is not a folder");
+
+        // What may be written at most, by the tightest bound.
+        UnzipLimits limits = given;
+        struct stat info {};
+        if (::fstat(input.get(), &info) != 0) refuseErrno(zip, "cannot be read");
+        const auto zipBytes = static_cast<std::uint64_t>(info.st_size);
+        const std::uint64_t declared = directory.declaredBytes;
+        const auto mb = [](std::uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; };
+        if (declared > limits.totalBytes) refuse(zip + ": unpacks to " + mb(declared) + ", more than any update");
+        if (zipBytes <= limits.totalBytes / limits.expansion) limits.totalBytes = zipBytes * limits.expansion;
+        if (declared > limits.totalBytes)
+            refuse(zip + ": unpacks to " + mb(declared) + ", more than " + std::to_string(given.expansion) +
+                   " times its own size");
+        if (const auto free = limits.freeBytes ? limits.freeBytes(root.get()) : std::nullopt) {
+            const std::uint64_t room = *free > limits.spareBytes ? *free - limits.spareBytes : 0;
+            if (declared > room)
+                refuse(folder + ": not enough free space: " + mb(declared) + " needed with " +
+                       mb(limits.spareBytes) + " to spare, " + mb(*free) + " free");
+            limits.totalBytes = std::min(limits.totalBytes, room);
+        }
 
         std::unique_ptr<archive, ArchiveFree> a(archive_read_new());
         if (!a) refuse("out of memory");

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +19,7 @@ constexpr std::uint32_t CENTRAL_SIGNATURE = 0x02014b50;
 constexpr std::size_t END_SIZE = 22;
 constexpr std::size_t CENTRAL_SIZE = 46;
 constexpr unsigned UNIX_HOST = 3;
+constexpr std::uint64_t ZIP64_EXTRA = 0x0001;
 // The end record sits within the last 22 bytes plus a comment of at most 64 KB.
 constexpr std::size_t MAX_TAIL = END_SIZE + 0xffff;
 
@@ -38,9 +41,21 @@ bool readAt(int fd, void* into, std::size_t size, std::uint64_t offset) {
     return true;
 }
 
-}  // namespace
+// The declared unpacked size of an entry whose 32-bit field says it is in
+// the zip64 extra field; nothing when that field is missing or short.
+std::optional<std::uint64_t> zip64Size(const std::vector<unsigned char>& extra) {
+    std::size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const auto id = little(&extra[at], 2);
+        const auto length = little(&extra[at + 2], 2);
+        if (at + 4 + length > extra.size()) return std::nullopt;
+        if (id == ZIP64_EXTRA && length >= 8) return little(&extra[at + 4], 8);
+        at += 4 + length;
+    }
+    return std::nullopt;
+}
 
-std::string checkZipDirectory(int zip, std::uint64_t maxEntries) {
+std::string readDirectory(int zip, std::uint64_t maxEntries, std::uint64_t& declared) {
     struct stat info {};
     if (::fstat(zip, &info) != 0 || !S_ISREG(info.st_mode)) return "not a file";
     auto size = static_cast<std::uint64_t>(info.st_size);
@@ -90,9 +105,28 @@ std::string checkZipDirectory(int zip, std::uint64_t maxEntries) {
             if (!readAt(zip, name.data(), nameLength, offset + CENTRAL_SIZE)) return "damaged central directory";
             return name + ": neither a file, a folder nor a link";
         }
+        std::uint64_t unpacked = little(&header[24], 4);
+        if (unpacked == 0xffffffff) {
+            std::vector<unsigned char> extra(extraLength);
+            if (!readAt(zip, extra.data(), extraLength, offset + CENTRAL_SIZE + nameLength))
+                return "damaged central directory";
+            const auto wide = zip64Size(extra);
+            if (!wide) return "damaged zip64 size";
+            unpacked = *wide;
+        }
+        // Saturates rather than wraps: an absurd sum is refused as too large.
+        declared = unpacked > UINT64_MAX - declared ? UINT64_MAX : declared + unpacked;
         offset += CENTRAL_SIZE + nameLength + extraLength + commentLength;
     }
     return {};
+}
+
+}  // namespace
+
+ZipDirectory checkZipDirectory(int zip, std::uint64_t maxEntries) {
+    ZipDirectory out;
+    out.problem = readDirectory(zip, maxEntries, out.declaredBytes);
+    return out;
 }
 
 }  // namespace orvane

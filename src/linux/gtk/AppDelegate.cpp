@@ -4,6 +4,8 @@
 #include "CentralBluez.h"
 #include "KeyFile.h"
 #include "Log.h"
+#include "Staging.h"
+#include "UpdateTexts.h"
 #include "UpdaterLinux.h"
 
 namespace orvane {
@@ -16,7 +18,8 @@ PageBackends linuxPageBackends(MainQueue& queue, const Bundle& updateBundle) {
     return backends;
 }
 
-AppDelegate::AppDelegate(GtkApplication* app) : app_(app) {}
+AppDelegate::AppDelegate(GtkApplication* app, ReadySignal ready)
+    : app_(app), ready_(std::make_shared<ReadySignal>(std::move(ready))) {}
 
 void AppDelegate::activated() {
     if (main_) {
@@ -67,7 +70,12 @@ void AppDelegate::launch() {
     settings.updateRoot = runningBundle().root();
     settings.windowState = userStateDir() / "window.ini";
     settings.backends = linuxPageBackends(queue_, runningBundle());
+    settings.firstLoad = [ready = ready_] { ready->send(); };
+    // What earlier updates left beside the bundle goes now; a swap that a
+    // kill broke off is finished first.
+    const auto undone = cleanUpStaging(settings.updateRoot, [](const std::string& line) { logLine(line); });
     main_ = MainWindow::create(queue_, std::move(settings));
+    for (const auto& record : undone) main_->session().updater().undone(undoneMessage(record));
     gtk_application_add_window(app_, main_->window());
     GApplication* app = G_APPLICATION(app_);
     main_->closed = [app] { g_application_quit(app); };

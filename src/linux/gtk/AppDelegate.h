@@ -9,6 +9,7 @@
 #include "MainWindow.h"
 #include "GRef.h"
 #include "MainQueueGlib.h"
+#include "Relaunched.h"
 
 namespace orvane {
 
@@ -19,7 +20,9 @@ PageBackends linuxPageBackends(MainQueue& queue, const Bundle& updateBundle);
 
 class AppDelegate {
 public:
-    explicit AppDelegate(GtkApplication* app);
+    // `ready` tells the relaunch step that started this process, if one did,
+    // that the page has loaded.
+    AppDelegate(GtkApplication* app, ReadySignal ready);
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
@@ -36,6 +39,7 @@ private:
     void installActions();
 
     GtkApplication* app_;  // the process entry owns it and outlives this object
+    std::shared_ptr<ReadySignal> ready_;
     MainQueueGlib& queue_ = processMainQueue();
     std::shared_ptr<MainWindow> main_;
 };

@@ -168,7 +168,11 @@ void MainWindow::build() {
                               G_CALLBACK(+[](GtkWindow*, WeakWindow* self) -> gboolean {
                                   if (auto window = self->lock()) {
                                       window->saveFrame();
-                                      if (window->closed) window->closed();
+                                      // An install under way holds the app
+                                      // (the window only hides) until it has
+                                      // stopped and cleaned up, or swapped.
+                                      if (window->closed && !window->session_->updater().quitWhenSafe(window->closed))
+                                          window->closed();
                                   }
                                   return FALSE;
                               }),
@@ -265,6 +269,12 @@ void MainWindow::loadPage() {
 
 void MainWindow::loadChanged(WebKitLoadEvent event) {
     if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) loadDeadline_.cancel();
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    if (!loadedOnce_) {
+        loadedOnce_ = true;
+        if (settings_.firstLoad) settings_.firstLoad();
+    }
+    if (session_->onPage()) session_->updater().pageLoaded();
 }
 
 void MainWindow::zoom(int step) {

@@ -36,6 +36,9 @@ struct MainWindowSettings {
     // The bundle an update replaces: the running one in the app. Empty, the
     // updater refuses to install (tests never replace the build's bundle).
     std::filesystem::path updateRoot;
+    // Called once, when the web view has finished its first load (the page,
+    // or its failure): the app is up.
+    std::function<void()> firstLoad;
 };
 
 class MainWindow final : public PageHost {
@@ -98,6 +101,7 @@ private:
     GPtr<WebKitUserContentManager> content_;
     std::unique_ptr<PageSession> session_;
     bool triedCache_ = false;
+    bool loadedOnce_ = false;
     Task loadDeadline_;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
     // Last: gone first, so no callback reaches a half-destroyed window.

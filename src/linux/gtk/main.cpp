@@ -73,6 +73,8 @@ void quitOnSignals(GApplication* app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything can start a thread or a process.
+    auto ready = orvane::ReadySignal::take();
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine line = orvane::parseCommandLine(arguments);
     // Named as a person types it, not by the bundle path it was started from.
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    orvane::AppDelegate delegate(app.get());
+    orvane::AppDelegate delegate(app.get(), std::move(ready));
     g_signal_connect(app.get(), "activate", G_CALLBACK(+[](GApplication*, gpointer self) {
                          static_cast<orvane::AppDelegate*>(self)->activated();
                      }),

@@ -1,21 +1,20 @@
 #include "Install.h"
 
 #include <dirent.h>
+#include <elf.h>
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
+#include <sstream>
 #include <system_error>
 
 #include "Bundle.h"
-#include "Processes.h"
 #include "UniqueFd.h"
 #include "UpdateTextsLinux.h"
-#include "WriteAll.h"
 
 namespace orvane {
 namespace {
@@ -23,6 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 
 namespace text = installSentences;
+
+// Where every bundle keeps the executable the relaunch step starts.
+const char* const kExecutable[] = {"Contents", "Linux", "orvane"};
 
 std::string reason(int error) { return std::generic_category().message(error); }
 
@@ -53,7 +55,200 @@ bool sameFile(int fd, const fs::path& path) {
            opened.st_ino == named.st_ino;
 }
 
-bool exchangeUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+// The identifying part of an ELF header: magic, class, byte order, and
+// (read in that byte order, which is this machine's when it matches) type
+// and machine.
+struct ElfKind {
+    unsigned char ident[EI_NIDENT] = {};
+    std::uint16_t type = 0, machine = 0;
+};
+
+std::optional<ElfKind> elfKind(int fd) {
+    ElfKind kind;
+    unsigned char header[EI_NIDENT + 4];
+    ssize_t got;
+    do got = ::pread(fd, header, sizeof header, 0);
+    while (got < 0 && errno == EINTR);
+    if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, ELFMAG, SELFMAG) != 0) return std::nullopt;
+    std::memcpy(kind.ident, header, EI_NIDENT);
+    std::memcpy(&kind.type, header + EI_NIDENT, 2);
+    std::memcpy(&kind.machine, header + EI_NIDENT + 2, 2);
+    return kind;
+}
+
+// Why the bundle's executable cannot run here, or nothing: it must be a
+// regular file this user may execute, an ELF program or shared object of
+// the same class, byte order and machine as this very process.
+std::optional<std::string> whyNotRunnable(int bundle) {
+    UniqueFd at(::dup(bundle));
+    for (std::size_t i = 0; i + 1 < std::size(kExecutable) && at.valid(); ++i)
+        at = UniqueFd(::openat(at.get(), kExecutable[i], O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd file(at.valid() ? ::openat(at.get(), kExecutable[2], O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                             : -1);
+    struct stat info {};
+    if (!file.valid() || ::fstat(file.get(), &info) != 0) return "it has no Contents/Linux/orvane";
+    if (!S_ISREG(info.st_mode)) return "Contents/Linux/orvane is not a regular file";
+    if ((info.st_mode & S_IXUSR) == 0 || ::faccessat(at.get(), kExecutable[2], X_OK, AT_EACCESS) != 0)
+        return "Contents/Linux/orvane is not executable";
+    UniqueFd self(::open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+    const auto ours = self.valid() ? elfKind(self.get()) : std::nullopt;
+    const auto theirs = elfKind(file.get());
+    if (!theirs) return "Contents/Linux/orvane is not an ELF program";
+    if (theirs->type != ET_EXEC && theirs->type != ET_DYN) return "Contents/Linux/orvane is not an ELF program";
+    if (ours && (theirs->ident[EI_CLASS] != ours->ident[EI_CLASS] || theirs->ident[EI_DATA] != ours->ident[EI_DATA] ||
+                 theirs->machine != ours->machine))
+        return "Contents/Linux/orvane is built for another kind of machine";
+    return std::nullopt;
+}
+
+// The relaunch helper of the running version. In a bundle that is replaced,
+// its helpers leave with it, into the staging folder as old.app.
+fs::path relaunchHelper(const InstallSettings& settings, const fs::path& staging) {
+    const auto inside = settings.helpers.lexically_relative(settings.bundle);
+    if (!inside.empty() && *inside.begin() != "..") return staging / "old.app" / inside / "relaunch";
+    return settings.helpers / "relaunch";
+}
+
+class Installing {
+public:
+    Installing(const InstallSettings& settings, Staging& staging) : settings_(settings), staging_(staging) {}
+
+    InstallResult run(const std::string& version);
+    // The swap could not be undone: the old bundle lies in the staging folder.
+    bool keepStaging = false;
+
+private:
+    void log(const std::string& line) const {
+        if (settings_.log) settings_.log("Orvane: " + line);
+    }
+    bool cancelled() const { return settings_.cancel && settings_.cancel->load(); }
+    // Runs a helper; its error output goes to the log line by line.
+    int tool(const std::string& name, const std::vector<std::string>& arguments) const {
+        const auto path = (settings_.helpers / name).string();
+        const ToolRun done = settings_.run ? settings_.run(path, arguments) : runTool(path, arguments, settings_.cancel.get());
+        std::istringstream lines(done.errors);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty()) log(line);
+        if (done.status != 0 && done.errors.empty()) log(name + " ended with status " + std::to_string(done.status));
+        return done.status;
+    }
+
+    const InstallSettings& settings_;
+    Staging& staging_;
+};
+
+InstallResult Installing::run(const std::string& version) {
+    const fs::path bundle = settings_.bundle;
+    const fs::path folder = bundle.parent_path();
+    const std::string bundleName = bundle.filename().string();
+    const fs::path staging = staging_.path();
+    const int stage = staging_.dir();
+    const Problem stopped{std::string(updateSentences::cancelled)};
+
+    // The running bundle's own tools unpack, check and relaunch; a bundle
+    // without them would only make every download look broken.
+    for (const char* helper : {"ditto", "codesign", "relaunch"})
+        if (::access((settings_.helpers / helper).c_str(), X_OK) != 0)
+            return Problem(installSentences::missingHelper(helper));
+
+    UniqueFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid()) return platformError(text::folderCantOpen(folder.string()), errno);
+
+    // Unpacked by the running bundle's own ditto.
+    if (cancelled()) return stopped;
+    const int unpacked = tool("ditto", {"-x", "-k", (staging / kArchiveName).string(), (staging / "new").string()});
+    if (cancelled()) return stopped;
+    if (unpacked != 0) return Problem(std::string(text::unpackFailed));
+
+    // Exactly one bundle at the top, named as the running one: whatever the
+    // archive calls its bundle is installed under the running one's name, so
+    // the name must already be that.
+    const auto names = list(stage, "new");
+    if (!names) return Problem(std::string(text::unpackFailed));
+    std::vector<std::string> bundles;
+    for (const auto& name : *names)
+        if (fs::path(name).extension() == ".app") bundles.push_back(name);
+    if (bundles.size() != 1 || bundles.front() != bundleName) {
+        std::string found;
+        for (const auto& name : bundles) found += (found.empty() ? "" : ", ") + name;
+        log("the download must hold exactly one bundle at its top, " + bundleName + "; it holds " +
+            (found.empty() ? "none" : found));
+        return Problem(std::string(text::unpackFailed));
+    }
+    const std::string& found = bundles.front();
+    const fs::path newBundle = staging / "new" / found;
+
+    // Signed with the key this application trusts. Checked before anything in
+    // the download is parsed: until then its Info.plist is a stranger's file,
+    // and a hostile property list can crash the parser.
+    if (cancelled()) return stopped;
+    const int signature = tool("codesign", {"--verify", "--deep", "--strict", newBundle.string()});
+    if (cancelled()) return stopped;
+    if (signature != 0) return Problem(std::string(text::signatureBroken));
+
+    // This application, in the announced version.
+    const auto info = readPropertyList(newBundle / "Contents" / "Info.plist");
+    const Problem notOurs(text::notOurs(version));
+    const auto identifier = info.find("CFBundleIdentifier");
+    if (identifier == info.end() || !identifier->is_string() || identifier->get<std::string>() != settings_.identifier)
+        return notOurs;
+    const auto shortVersion = info.find("CFBundleShortVersionString");
+    if (shortVersion == info.end() || !shortVersion->is_string() || shortVersion->get<std::string>() != version)
+        return notOurs;
+
+    // What was checked must be what is moved: the staging folder is still the
+    // one made above, and the new bundle is a folder, not a link put there since.
+    UniqueFd unpackedDir(::openat(stage, "new", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fresh(unpackedDir.valid()
+                       ? ::openat(unpackedDir.get(), found.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                       : -1);
+    if (!sameFile(stage, staging) || !fresh.valid()) return Problem(std::string(text::signatureBroken));
+
+    // A signed bundle can still be one that cannot start here; the old
+    // bundle would then be replaced by nothing that runs.
+    if (auto why = whyNotRunnable(fresh.get())) {
+        log("the downloaded app can’t run: " + *why);
+        return Problem(std::string(text::notRunnable));
+    }
+    // The new bundle takes the old one's permissions, not those it was unpacked with.
+    struct stat old {};
+    if (::fstatat(parent.get(), bundleName.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0)
+        ::fchmod(fresh.get(), old.st_mode & 07777);
+
+    // The last point at which a quit stops the install; the swap below is
+    // quick and is never left half-done on purpose.
+    if (cancelled()) return stopped;
+    SwapPlaces places;
+    places.parent = parent.get();
+    places.bundle = bundleName;
+    places.incomingDir = unpackedDir.get();
+    places.incoming = found;
+    places.staging = stage;
+    places.aside = "old.app";
+    places.restore = "old.app";
+    if (auto failure = swapBundles(settings_.rename, places)) {
+        using Step = SwapFailure::Step;
+        switch (failure->step) {
+        case Step::Exchange:
+            return platformError(text::cantMove(bundle.string()), failure->error);
+        case Step::Journal:
+            return platformError(text::cantRecord(staging.string()), failure->error);
+        case Step::MoveAside:
+            return platformError(text::cantMoveAside(bundle.string()), failure->error);
+        case Step::MoveIn:
+            if (failure->movedBack)
+                return platformError(text::cantMove(bundle.string()), failure->error);
+            // Say where the application is now, or nobody will find it; the
+            // journal left with it puts it back at the next start.
+            keepStaging = true;
+            return platformError(text::cantMoveOldLeftAt(bundle.string(), (staging / "old.app").string()),
+                                 failure->error);
+        }
+    }
+
+    // Started later, on the main thread.
+    return RelaunchTask::make(relaunchHelper(settings_, staging).string(), staging.string(), bundle.string());
+}
 
 }  // namespace
 
@@ -62,117 +257,46 @@ InstallSettings InstallSettings::forBundle(const fs::path& bundle, const std::st
     settings.bundle = bundle;
     settings.identifier = identifier;
     settings.helpers = bundle / "Contents" / "Helpers";
-    settings.pid = ::getpid();
-    settings.run = [](const std::string& path, const std::vector<std::string>& arguments) {
-        return orvane::run(path, arguments);
-    };
-    settings.rename = [](int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-        return ::renameat2(fromDir, from, toDir, to, flags);
+    auto cancel = settings.cancel;
+    settings.run = [cancel](const std::string& path, const std::vector<std::string>& arguments) {
+        return runTool(path, arguments, cancel.get());
     };
     return settings;
 }
 
-InstallResult install(const InstallSettings& settings, std::string bytes, const std::string& version) {
-    const fs::path bundle = settings.bundle;
-    const fs::path folder = bundle.parent_path();
-    const std::string bundleName = bundle.filename().string();
+std::variant<fs::path, Problem> makeStaging(const fs::path& bundle) {
+    auto staging = Staging::create(bundle);
+    if (!staging)
+        return platformError(text::stagingCantBeMade(bundle.parent_path().string()), errno);
+    fs::path path = staging->path();
+    holdStaging(std::move(*staging));
+    return path;
+}
 
-    // 0. The running bundle's own tools do the unpacking and the checking; a
-    // bundle without them would only make every download look broken.
-    for (const char* tool : {"ditto", "codesign"})
-        if (::access((settings.helpers / tool).c_str(), X_OK) != 0)
-            return Problem(installSentences::missingHelper(tool));
-
-    // 1-2. The staging folder, beside the bundle so that every move is a
-    // rename within one file system.
-    UniqueFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.valid()) return platformError(text::folderCantOpen(folder.string()), errno);
-    std::string pattern = (folder / (std::string(kStagingPrefix) + "XXXXXX")).string();
-    if (!::mkdtemp(pattern.data()))
-        return platformError(text::stagingCantBeMade(folder.string()), errno);
-    const fs::path staging = pattern;
-    UniqueFd stage(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!stage.valid()) return platformError(text::folderCantOpen(staging.string()), errno);
-
-    // 3. The archive as downloaded. Its memory goes as soon as it is written.
-    {
-        UniqueFd zip(::openat(stage.get(), "update.zip", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!zip.valid() || !writeAll(zip.get(), bytes))
-            return platformError(text::cantSave(staging.string()), errno);
-        std::string().swap(bytes);
+void dropStaging(const fs::path& staging) {
+    if (auto held = claimStaging(staging)) {
+        held->remove();
+        return;
     }
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+}
 
-    // 4. Unpacked by the running bundle's own ditto.
-    const std::function<int(const std::string&, const std::vector<std::string>&)> run =
-        settings.run ? settings.run : orvane::run;
-    if (run((settings.helpers / "ditto").string(),
-            {"-x", "-k", (staging / "update.zip").string(), (staging / "new").string()}) != 0)
-        return Problem(std::string(text::unpackFailed));
-
-    // 5-6. The first entry named *.app at the top.
-    const auto names = list(stage.get(), "new");
-    if (!names) return Problem(std::string(text::unpackFailed));
-    std::optional<std::string> found;
-    for (const auto& name : *names) {
-        if (fs::path(name).extension() == ".app") {
-            found = name;
-            break;
-        }
-    }
-    if (!found) return Problem(std::string(text::unpackFailed));
-    const fs::path newBundle = staging / "new" / *found;
-
-    // Signed with the key this application trusts. Checked before anything in
-    // the download is parsed: until then its Info.plist is a stranger's file,
-    // and a hostile property list can crash the parser.
-    if (run((settings.helpers / "codesign").string(), {"--verify", "--deep", "--strict", newBundle.string()}) != 0)
-        return Problem(std::string(text::signatureBroken));
-
-    // This application, in the announced version.
-    const auto info = readPropertyList(newBundle / "Contents" / "Info.plist");
-    const Problem notOurs(text::notOurs(version));
-    const auto identifier = info.find("CFBundleIdentifier");
-    if (identifier == info.end() || !identifier->is_string() || identifier->get<std::string>() != settings.identifier)
-        return notOurs;
-    const auto shortVersion = info.find("CFBundleShortVersionString");
-    if (shortVersion == info.end() || !shortVersion->is_string() || shortVersion->get<std::string>() != version)
-        return notOurs;
-
-    // What was checked must be what is moved: the staging folder is still the
-    // one made above, and the new bundle is a folder, not a link put there since.
-    UniqueFd unpacked(::openat(stage.get(), "new", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    UniqueFd fresh(unpacked.valid() ? ::openat(unpacked.get(), found->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                                    : -1);
-    if (!sameFile(stage.get(), staging) || !fresh.valid()) return Problem(std::string(text::signatureBroken));
-    // The new bundle takes the old one's permissions, not those it was unpacked with.
-    struct stat old {};
-    if (::fstatat(parent.get(), bundleName.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0)
-        ::fchmod(fresh.get(), old.st_mode & 07777);
-
-    // 11-12. The swap. One atomic exchange where the file system has it, so
-    // that the location never lacks an application; the old bundle then
-    // leaves as "old.app" in the staging folder, as after two moves.
-    const std::function<int(int, const char*, int, const char*, unsigned)> rename =
-        settings.rename ? settings.rename : ::renameat2;
-    if (rename(unpacked.get(), found->c_str(), parent.get(), bundleName.c_str(), RENAME_EXCHANGE) == 0) {
-        rename(unpacked.get(), found->c_str(), stage.get(), "old.app", 0);
+InstallResult install(const InstallSettings& settings, const fs::path& path, const std::string& version) {
+    // The folder made by makeStaging, still held by this process; failing
+    // that, one nobody else holds.
+    auto staging = claimStaging(path);
+    if (!staging) staging = Staging::take(path);
+    if (!staging) return platformError(text::folderCantOpen(path.string()), EBUSY);
+    Installing installing(settings, *staging);
+    InstallResult result = installing.run(version);
+    if (std::holds_alternative<RelaunchTask>(result) || installing.keepStaging) {
+        if (settings.keep) settings.keep(std::move(*staging));
+        else staging->holdUntilExit();
     } else {
-        const int exchangeError = errno;
-        if (!exchangeUnsupported(exchangeError))
-            return platformError(text::cantMove(bundle.string()), exchangeError);
-        if (rename(parent.get(), bundleName.c_str(), stage.get(), "old.app", 0) != 0)
-            return platformError(text::cantMoveAside(bundle.string()), errno);
-        if (rename(unpacked.get(), found->c_str(), parent.get(), bundleName.c_str(), 0) != 0) {
-            const int moveError = errno;
-            if (rename(stage.get(), "old.app", parent.get(), bundleName.c_str(), 0) != 0)
-                return platformError(text::cantMoveOldLeftAt(bundle.string(), (staging / "old.app").string()),
-                                     moveError);
-            return platformError(text::cantMove(bundle.string()), moveError);
-        }
+        staging->remove();
     }
-
-    // 13. Started later, on the main thread.
-    return RelaunchTask::make(settings.pid, staging.string(), bundle.string());
+    return result;
 }
 
 }  // namespace orvane

@@ -11,11 +11,16 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "Processes.h"
+#include "Staging.h"
+#include "Swap.h"
 #include "UpdaterParts.h"
 
 namespace orvane {
@@ -23,22 +28,42 @@ namespace orvane {
 struct InstallSettings {
     std::filesystem::path bundle;   // the running bundle, the location to replace
     std::string identifier;         // its CFBundleIdentifier
-    std::filesystem::path helpers;  // the folder holding ditto and codesign
-    pid_t pid = 0;                  // the process the relaunch waits for
-    // Starts a tool and returns its exit status (-1: could not start).
-    std::function<int(const std::string& path, const std::vector<std::string>& arguments)> run;
-    // renameat2(2). Tests put failures in here; the product uses the system call.
-    std::function<int(int fromDir, const char* from, int toDir, const char* to, unsigned flags)> rename;
+    std::filesystem::path helpers;  // the folder holding ditto, codesign and relaunch
+    // Runs a tool to its end (or until `cancel`).
+    std::function<ToolRun(const std::string& path, const std::vector<std::string>& arguments)> run;
+    Rename rename = systemRename;
+    // Set from the main thread when the app quits: the install stops at its
+    // next safe point (a running tool is killed) and cleans up. Once the
+    // swap has begun it runs to its end.
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
+    // Keeps the staging folder of a successful install, locked, for the
+    // relaunch step; by default until this process ends. (Tests let go of it
+    // to play the app's exit.)
+    std::function<void(Staging&& staging)> keep = [](Staging&& staging) { staging.holdUntilExit(); };
+    // The tools' own error output and the reasons behind the page's short
+    // texts go here (the app's log).
+    std::function<void(const std::string& line)> log;
 
     // The running bundle's settings with the system's tools and calls.
     static InstallSettings forBundle(const std::filesystem::path& bundle, const std::string& identifier);
 };
 
-inline constexpr const char* kStagingPrefix = ".orvane-update-";
+// A fresh staging folder beside `bundle` (see Staging.h), held by this
+// process from here on. The download is stored in it before the installation
+// starts.
+std::variant<std::filesystem::path, Problem> makeStaging(const std::filesystem::path& bundle);
+// Removes a staging folder that the installation never got, and lets go of it.
+void dropStaging(const std::filesystem::path& staging);
 
-// Steps in this order: staging folder, update.zip, unpack, find the bundle,
-// identifier, version, signature, then the swap. Nothing outside the staging
-// folder is written before the swap. The staging folder stays on failure.
-InstallResult install(const InstallSettings& settings, std::string bytes, const std::string& version);
+// Installs the verified archive `staging`/update.zip. Steps in this order:
+// unpack, find the bundle (exactly one, named as the running one),
+// signature, identifier, version, an executable for this machine, then the
+// swap. Nothing outside the staging folder is written before the swap. A
+// failed install removes its staging folder (unless a swap that could not be
+// undone left the old bundle in it); a successful one keeps it, locked until
+// this process ends, for the relaunch step, which removes it once the new
+// version runs.
+InstallResult install(const InstallSettings& settings, const std::filesystem::path& staging,
+                      const std::string& version);
 
 }  // namespace orvane

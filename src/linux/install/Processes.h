@@ -1,6 +1,7 @@
 #pragma once
-// Starting the tools an update needs, and the relaunch script.
+// Starting the tools an update needs, and the relaunch step.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -8,9 +9,20 @@
 
 namespace orvane {
 
-// Runs `path` with `arguments` (argv[0] is the path), standard output and
-// error discarded, and waits for it. Its exit status; -1 when it could not
-// start or did not exit normally.
+struct ToolRun {
+    int status = -1;     // the exit status; -1 when it could not start, was cancelled or did not exit normally
+    std::string errors;  // what it wrote to standard error (its last 16 KB), for the log
+};
+
+// Runs `path` with `arguments` (argv[0] is the path) and waits for it. Its
+// standard output is discarded and its standard error kept for the log. The
+// tool dies with the thread that started it (a parent-death signal), so a
+// killed app leaves no unpacking running; when `cancel` turns true it is
+// killed at once.
+ToolRun runTool(const std::string& path, const std::vector<std::string>& arguments,
+                const std::atomic<bool>* cancel = nullptr);
+
+// The exit status alone.
 int run(const std::string& path, const std::vector<std::string>& arguments);
 
 // Starts the task in a session of its own so that it outlives this process

@@ -12,11 +12,15 @@ namespace orvane::installSentences {
 
 inline constexpr std::string_view unpackFailed = updateSentences::unpackFailed;
 inline constexpr std::string_view signatureBroken = "The downloaded app’s signature is broken.";
+// The new bundle's executable is missing, not executable, or built for
+// another kind of machine.
+inline constexpr std::string_view notRunnable = "The downloaded app can’t run on this computer.";
 
 inline std::string folderCantOpen(const std::string& folder) { return "The folder " + folder + " can’t be opened"; }
 inline std::string stagingCantBeMade(const std::string& folder) {
     return "A folder for the update can’t be made in " + folder;
 }
+inline std::string cantRecord(const std::string& folder) { return "The update can’t be recorded in " + folder; }
 inline std::string cantSave(const std::string& folder) { return "The download can’t be saved in " + folder; }
 inline std::string notOurs(const std::string& version) { return "The download isn’t Orvane " + version + "."; }
 inline std::string cantMove(const std::string& bundle) { return "The new version can’t be moved to " + bundle; }

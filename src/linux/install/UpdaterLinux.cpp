@@ -30,14 +30,20 @@ UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle) {
     if (!bundle.empty()) {
         const auto info = bundle.info();
         const auto identifier = info.find("CFBundleIdentifier");
-        const InstallSettings settings = InstallSettings::forBundle(
+        InstallSettings settings = InstallSettings::forBundle(
             bundle.root(), identifier != info.end() && identifier->is_string() ? identifier->get<std::string>() : "");
-        parts.install = [settings](std::string bytes, const std::string& version) {
-            return install(settings, std::move(bytes), version);
+        settings.log = [](const std::string& line) { logLine(line); };
+        parts.cancelInstall = [cancel = settings.cancel] { cancel->store(true); };
+        const auto root = bundle.root();
+        parts.makeStaging = [root] { return makeStaging(root); };
+        parts.install = [settings](const std::filesystem::path& staging, const std::string& version) {
+            return install(settings, staging, version);
         };
     }
     // The worker owns everything it touches; its result comes back through
     // the main loop, and it may outlive the window without harm.
+    // Before the installation has it, the folder holds only the download.
+    parts.dropStaging = dropStaging;
     parts.background = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
     parts.startRelaunch = startDetached;
     parts.log = [](const std::string& line) { logLine(line); };

@@ -1,8 +1,6 @@
 #include "ArchiveSessionSoup.h"
 
 #include <fcntl.h>
-#include <glib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,58 +9,41 @@
 #include "HttpGet.h"
 #include "UniqueFd.h"
 #include "WriteAll.h"
+#include "Hex.h"
+#include "Sha256.h"
 
 namespace orvane {
 namespace {
 
-// A file without a name in the temporary folder: nothing is left behind,
-// whatever happens to the process.
-UniqueFd anonymousFile() {
-    const char* folder = g_get_tmp_dir();
-    UniqueFd fd(::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (fd.valid()) return fd;
-    std::string pattern = std::string(folder) + "/orvane-download-XXXXXX";
-    fd = UniqueFd(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (fd.valid()) ::unlink(pattern.c_str());
-    return fd;
-}
+std::string cantStore() { return std::string("the download can’t be stored: ") + std::strerror(errno); }
 
 }  // namespace
 
-std::optional<std::string> readWhole(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size < 0) return std::nullopt;
-    std::string bytes;
-    // One allocation of the final size: the archive is held exactly once.
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return std::nullopt;
-        done += static_cast<std::size_t>(got);
-    }
-    return bytes;
-}
-
 ArchiveSessionSoup::ArchiveSessionSoup() : session_(adopt(soup_session_new())) {}
 
-ArchiveSessionSoup::~ArchiveSessionSoup() {
+ArchiveSessionSoup::~ArchiveSessionSoup() { cancel(); }
+
+void ArchiveSessionSoup::cancel() {
     for (auto& weak : downloads_) {
         if (auto get = weak.lock()) get->abandon();
     }
+    downloads_.clear();
 }
 
-void ArchiveSessionSoup::download(const Url& url, DownloadCallbacks callbacks) {
+void ArchiveSessionSoup::download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) {
     struct State {
         DownloadCallbacks callbacks;
+        std::filesystem::path path;
         UniqueFd file;
+        Sha256 sha;
         std::optional<int> status;
         std::int64_t expected = 0;
         std::int64_t written = 0;
+        std::optional<std::string> storeError;
     };
     auto state = std::make_shared<State>();
     state->callbacks = std::move(callbacks);
+    state->path = file;
 
     HttpGet::Handlers handlers;
     handlers.response = [state](SoupMessage* message) {
@@ -70,36 +51,32 @@ void ArchiveSessionSoup::download(const Url& url, DownloadCallbacks callbacks) {
         // Another status has no archive in its body; its outcome is the status.
         if (state->status != 200) return false;
         state->expected = soup_message_headers_get_content_length(soup_message_get_response_headers(message));
-        return true;
+        // A new file only: whatever is at that name already is neither
+        // followed nor replaced.
+        state->file = UniqueFd(
+            ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!state->file.valid()) state->storeError = cantStore();
+        return state->file.valid();
     };
     handlers.chunk = [state](std::span<const char> bytes) -> std::optional<std::string> {
-        if (!state->file.valid()) state->file = anonymousFile();
-        if (!state->file.valid()) return std::string("the download can’t be stored: ") + std::strerror(errno);
         if (state->written + static_cast<std::int64_t>(bytes.size()) > kMaxBytes)
             return std::string("the download is too large");
-        if (!writeAll(state->file.get(), std::string_view(bytes.data(), bytes.size())))
-            return std::string("the download can’t be stored: ") + std::strerror(errno);
+        if (!writeAll(state->file.get(), std::string_view(bytes.data(), bytes.size()))) return cantStore();
+        state->sha.update({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
         state->written += static_cast<std::int64_t>(bytes.size());
         if (state->callbacks.progress) state->callbacks.progress(state->written, state->expected);
         return std::nullopt;
     };
     handlers.done = [state](const std::optional<std::string>& error) {
         auto outcome = std::move(state->callbacks);
-        if (error) {
-            if (outcome.completed) outcome.completed(error);
+        if (error || state->storeError) {
+            if (outcome.completed) outcome.completed(error ? error : state->storeError);
             return;
         }
-        if (outcome.finished) {
-            const int fd = state->file.get();
-            const bool ok = state->status == 200;
-            outcome.finished(state->status, [fd, ok]() -> std::optional<std::string> {
-                if (!ok) return std::nullopt;
-                // An empty body never made a file.
-                if (fd < 0) return std::string();
-                return readWhole(fd);
-            });
-        }
-        state->file = UniqueFd();
+        std::optional<std::string> digest;
+        // The file is whole on disk once it is closed without an error.
+        if (state->file.valid() && state->file.close() == 0) digest = hex(state->sha.finish());
+        if (outcome.finished) outcome.finished(state->status, digest);
         if (outcome.completed) outcome.completed(std::nullopt);
     };
     auto get = HttpGet::start(session_.get(), url, std::move(handlers));

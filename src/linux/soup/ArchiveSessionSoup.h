@@ -1,8 +1,8 @@
 #pragma once
 // The archive download over its own libsoup session: no cache, no cookie jar,
-// nothing kept between runs. The body goes to an unnamed temporary file (it
-// never shows in the file system and goes away with its descriptor), which is
-// readable only while `finished` runs.
+// nothing kept between runs. The body goes chunk by chunk to the file it is
+// given and through SHA-256 on the way, so nothing of it stays in memory and
+// the digest is ready when the last byte is.
 
 #include <libsoup/soup.h>
 
@@ -25,14 +25,12 @@ public:
     ArchiveSessionSoup();
     ~ArchiveSessionSoup() override;
 
-    void download(const Url& url, DownloadCallbacks callbacks) override;
+    void download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) override;
+    void cancel() override;
 
 private:
     GPtr<SoupSession> session_;
     std::vector<std::weak_ptr<HttpGet>> downloads_;
 };
-
-// The whole of an open file, read from its start; nothing on a read error.
-std::optional<std::string> readWhole(int fd);
 
 }  // namespace orvane

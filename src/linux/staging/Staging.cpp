@@ -1,0 +1,161 @@
+#include "Staging.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <mutex>
+
+#include "Swap.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kRandomPart = 6;  // mkdtemp's XXXXXX
+constexpr std::size_t kUndoneMax = 4096;
+
+UniqueFd lockFolder(int dir, bool wait) {
+    UniqueFd lock(::openat(dir, kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!lock.valid()) return lock;
+    int result;
+    do result = ::flock(lock.get(), LOCK_EX | (wait ? 0 : LOCK_NB));
+    while (result != 0 && errno == EINTR);
+    if (result != 0) return UniqueFd();
+    return lock;
+}
+
+std::optional<nlohmann::json> readUndone(int dir) {
+    UniqueFd fd(::openat(dir, kUndoneName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    std::string text(kUndoneMax, '\0');
+    ssize_t got;
+    do got = ::read(fd.get(), text.data(), text.size());
+    while (got < 0 && errno == EINTR);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    auto record = nlohmann::json::parse(text, nullptr, false);
+    return record.is_object() ? record : nlohmann::json::object();
+}
+
+void recoverIn(Staging& staging, const std::function<void(const std::string&)>& log) {
+    UniqueFd parent(::open(staging.path().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid()) return;
+    if (auto done = recoverSwap(staging.dir(), parent.get()); done && log)
+        log("Orvane: " + staging.path().string() + ": " + *done);
+}
+
+}  // namespace
+
+bool isStagingFolderOf(const std::string& folderName, const std::string& bundleName) {
+    const std::string prefix = std::string(kStagingPrefix) + bundleName + "-";
+    if (!folderName.starts_with(prefix) || folderName.size() != prefix.size() + kRandomPart) return false;
+    for (std::size_t i = prefix.size(); i < folderName.size(); ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(folderName[i]))) return false;
+    }
+    return true;
+}
+
+std::optional<Staging> Staging::create(const fs::path& bundle) {
+    std::string pattern =
+        (bundle.parent_path() / (std::string(kStagingPrefix) + bundle.filename().string() + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data())) return std::nullopt;
+    const fs::path path = pattern;
+    UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd lock = dir.valid() ? lockFolder(dir.get(), false) : UniqueFd();
+    if (!lock.valid()) {
+        const int error = errno;
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+        errno = error;
+        return std::nullopt;
+    }
+    return Staging(path, std::move(dir), std::move(lock));
+}
+
+std::optional<Staging> Staging::take(const fs::path& folder, bool wait) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir.valid()) return std::nullopt;
+    // A folder without its lock file is one whose maker died before making it.
+    UniqueFd lock = lockFolder(dir.get(), wait);
+    if (!lock.valid()) return std::nullopt;
+    return Staging(folder, std::move(dir), std::move(lock));
+}
+
+void Staging::remove() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+    release();
+}
+
+void Staging::holdUntilExit() {
+    static std::mutex guard;
+    static auto* held = new std::vector<UniqueFd>();  // never destroyed: exit lets go
+    std::lock_guard<std::mutex> hold(guard);
+    held->push_back(std::move(lock_));
+}
+
+namespace {
+
+struct Held {
+    std::mutex guard;
+    std::vector<Staging> folders;
+};
+
+Held& held() {
+    static auto* all = new Held();  // never destroyed: exit lets go of what it holds
+    return *all;
+}
+
+}  // namespace
+
+void holdStaging(Staging&& staging) {
+    auto& all = held();
+    std::lock_guard<std::mutex> hold(all.guard);
+    all.folders.push_back(std::move(staging));
+}
+
+std::optional<Staging> claimStaging(const fs::path& path) {
+    auto& all = held();
+    std::lock_guard<std::mutex> hold(all.guard);
+    for (auto it = all.folders.begin(); it != all.folders.end(); ++it) {
+        if (it->path() != path) continue;
+        Staging found = std::move(*it);
+        all.folders.erase(it);
+        return found;
+    }
+    return std::nullopt;
+}
+
+std::vector<nlohmann::json> cleanUpStaging(const fs::path& bundle, const std::function<void(const std::string&)>& log) {
+    std::vector<nlohmann::json> undone;
+    if (bundle.empty()) return undone;
+    // Started from inside a staging folder (the old bundle kept aside, or the
+    // new one unpacked): a swap of that folder that broke off is finished
+    // first, so that the place holds a bundle again.
+    for (const fs::path& around : {bundle.parent_path(), bundle.parent_path().parent_path()}) {
+        if (!around.filename().string().starts_with(kStagingPrefix)) continue;
+        if (auto staging = Staging::take(around)) recoverIn(*staging, log);
+    }
+
+    std::error_code error;
+    const std::string name = bundle.filename().string();
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(bundle.parent_path(), error)) {
+        if (isStagingFolderOf(entry.path().filename().string(), name)) found.push_back(entry.path());
+    }
+    for (const auto& folder : found) {
+        auto staging = Staging::take(folder);
+        if (!staging) continue;  // in use: a download, an install or a relaunch step
+        recoverIn(*staging, log);
+        if (auto record = readUndone(staging->dir())) undone.push_back(*record);
+        staging->remove();
+        if (log) log("Orvane: removed the update folder left at " + folder.string());
+    }
+    return undone;
+}
+
+}  // namespace orvane

@@ -1,0 +1,133 @@
+#include "Swap.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <nlohmann/json.hpp>
+
+#include "UniqueFd.h"
+
+namespace orvane {
+namespace {
+
+constexpr const char* kJournalDraft = "journal.new";
+constexpr std::size_t kJournalMax = 4096;
+
+bool exchangeUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
+bool exists(int dir, const std::string& name) {
+    struct stat info {};
+    return ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+// Written whole and on disk before the first move, or not at all.
+int writeJournal(int staging, const SwapPlaces& places) {
+    const std::string text = nlohmann::json{{"bundle", places.bundle}, {"restore", places.restore}}.dump() + "\n";
+    UniqueFd fd(::openat(staging, kJournalDraft, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) return errno;
+    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0) return errno ? errno : EIO;
+    if (::renameat(staging, kJournalDraft, staging, kJournalName) != 0) return errno;
+    if (::fsync(staging) != 0) return errno;
+    return 0;
+}
+
+void dropJournal(int staging) {
+    ::unlinkat(staging, kJournalName, 0);
+    ::fsync(staging);
+}
+
+std::optional<nlohmann::json> readJournal(int staging) {
+    UniqueFd fd(::openat(staging, kJournalName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    std::string text(kJournalMax, '\0');
+    ssize_t got;
+    do got = ::read(fd.get(), text.data(), text.size());
+    while (got < 0 && errno == EINTR);
+    if (got <= 0) return nlohmann::json::object();
+    text.resize(static_cast<std::size_t>(got));
+    auto journal = nlohmann::json::parse(text, nullptr, false);
+    return journal.is_object() ? journal : nlohmann::json::object();
+}
+
+// A name inside one folder, nothing that leads elsewhere.
+bool plainName(const nlohmann::json& value) {
+    if (!value.is_string()) return false;
+    const auto& name = value.get_ref<const std::string&>();
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+int systemRename(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+    return ::renameat2(fromDir, from, toDir, to, flags);
+}
+
+std::optional<SwapFailure> swapBundles(const Rename& rename, const SwapPlaces& p) {
+    using Step = SwapFailure::Step;
+    if (rename(p.incomingDir, p.incoming.c_str(), p.parent, p.bundle.c_str(), RENAME_EXCHANGE) == 0) {
+        // The place was never empty; the old bundle now lies where the new
+        // one was, and takes its name in the staging folder.
+        rename(p.incomingDir, p.incoming.c_str(), p.staging, p.aside.c_str(), 0);
+        ::fsync(p.parent);
+        return std::nullopt;
+    }
+    const int exchangeError = errno;
+    if (!exchangeUnsupported(exchangeError)) return SwapFailure{Step::Exchange, exchangeError};
+
+    if (const int error = writeJournal(p.staging, p); error != 0) return SwapFailure{Step::Journal, error};
+    if (rename(p.parent, p.bundle.c_str(), p.staging, p.aside.c_str(), 0) != 0) {
+        const int error = errno;
+        dropJournal(p.staging);
+        return SwapFailure{Step::MoveAside, error};
+    }
+    if (rename(p.incomingDir, p.incoming.c_str(), p.parent, p.bundle.c_str(), 0) != 0) {
+        const int error = errno;
+        const bool movedBack = rename(p.staging, p.aside.c_str(), p.parent, p.bundle.c_str(), 0) == 0;
+        // A journal stays while the place is empty, for whoever comes next.
+        if (movedBack) dropJournal(p.staging);
+        return SwapFailure{Step::MoveIn, error, movedBack};
+    }
+    ::fsync(p.parent);
+    dropJournal(p.staging);
+    return std::nullopt;
+}
+
+std::optional<std::string> recoverSwap(int staging, int parent, const Rename& rename) {
+    const auto journal = readJournal(staging);
+    if (!journal) return std::nullopt;
+    const auto bundle = journal->value("bundle", nlohmann::json());
+    const auto restore = journal->value("restore", nlohmann::json());
+    if (!plainName(bundle) || !plainName(restore)) {
+        dropJournal(staging);
+        return "an unreadable swap journal was dropped";
+    }
+    const std::string place = bundle.get<std::string>(), from = restore.get<std::string>();
+    if (exists(parent, place)) {
+        dropJournal(staging);
+        return std::nullopt;
+    }
+    if (!exists(staging, from)) return "the swap of " + place + " broke off and " + from + " is gone";
+    if (rename(staging, from.c_str(), parent, place.c_str(), 0) != 0)
+        return "the swap of " + place + " broke off and " + from + " can’t be put back (" +
+               std::generic_category().message(errno) + ")";
+    ::fsync(parent);
+    dropJournal(staging);
+    return "the swap of " + place + " broke off; " + from + " was put back";
+}
+
+}  // namespace orvane

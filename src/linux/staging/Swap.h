@@ -1,0 +1,49 @@
+#pragma once
+// Putting one bundle in the place of another so that the place never stays
+// empty: one atomic exchange where the file system has it (RENAME_EXCHANGE);
+// elsewhere (NFS, FUSE) two moves, with a journal written before the first so
+// that whoever comes next after a kill between them puts the right bundle
+// back (`recoverSwap`).
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace orvane {
+
+// renameat2(2). Tests put failures in here; the product uses the system call.
+using Rename = std::function<int(int fromDir, const char* from, int toDir, const char* to, unsigned flags)>;
+int systemRename(int fromDir, const char* from, int toDir, const char* to, unsigned flags);
+
+inline constexpr const char* kJournalName = "journal";
+
+struct SwapPlaces {
+    int parent = -1;         // the folder holding the place
+    std::string bundle;      // the place: the bundle's name in `parent`
+    int incomingDir = -1;    // where the bundle that goes in lies
+    std::string incoming;    // its name there
+    int staging = -1;        // the staging folder, the journal's home
+    std::string aside;       // the name the place's present bundle takes in the staging folder
+    // The name, in the staging folder, of the bundle that belongs in the
+    // place should the two moves break off between them: the known good one.
+    std::string restore;
+};
+
+struct SwapFailure {
+    enum class Step { Exchange, Journal, MoveAside, MoveIn } step;
+    int error = 0;
+    bool movedBack = true;  // after a failed MoveIn: whether the place holds its bundle again
+};
+
+// The place ends with the incoming bundle and its former bundle lies in the
+// staging folder as `aside`; or nothing has changed and the failure says
+// where it stopped.
+std::optional<SwapFailure> swapBundles(const Rename& rename, const SwapPlaces& places);
+
+// After a kill: if the staging folder holds a journal and the place it names
+// (beside the staging folder) is empty, the bundle it names goes back there.
+// The journal is removed once the place holds a bundle. A line for the log
+// when something was done or could not be; nothing otherwise.
+std::optional<std::string> recoverSwap(int staging, int parent, const Rename& rename = systemRename);
+
+}  // namespace orvane
