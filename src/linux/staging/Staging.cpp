@@ -17,7 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kRandomPart = 6;  // mkdtemp's XXXXXX
-constexpr std::size_t kUndoneMax = 4096;
 
 UniqueFd lockFolder(int dir, bool wait) {
     UniqueFd lock(::openat(dir, kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -29,17 +28,6 @@ UniqueFd lockFolder(int dir, bool wait) {
     return lock;
 }
 
-std::optional<nlohmann::json> readUndone(int dir) {
-    UniqueFd fd(::openat(dir, kUndoneName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) return std::nullopt;
-    std::string text(kUndoneMax, '\0');
-    ssize_t got;
-    do got = ::read(fd.get(), text.data(), text.size());
-    while (got < 0 && errno == EINTR);
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    auto record = nlohmann::json::parse(text, nullptr, false);
-    return record.is_object() ? record : nlohmann::json::object();
-}
 
 void recoverIn(Staging& staging, const std::function<void(const std::string&)>& log) {
     UniqueFd parent(::open(staging.path().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -151,7 +139,7 @@ std::vector<nlohmann::json> cleanUpStaging(const fs::path& bundle, const std::fu
         auto staging = Staging::take(folder);
         if (!staging) continue;  // in use: a download, an install or a relaunch step
         recoverIn(*staging, log);
-        if (auto record = readUndone(staging->dir())) undone.push_back(*record);
+        if (auto record = readRecord(staging->dir(), kUndoneName)) undone.push_back(*record);
         staging->remove();
         if (log) log("Orvane: removed the update folder left at " + folder.string());
     }

@@ -15,7 +15,6 @@ namespace orvane {
 namespace {
 
 constexpr const char* kJournalDraft = "journal.new";
-constexpr std::size_t kJournalMax = 4096;
 
 bool exchangeUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
 
@@ -51,18 +50,6 @@ void dropJournal(int staging) {
     ::fsync(staging);
 }
 
-std::optional<nlohmann::json> readJournal(int staging) {
-    UniqueFd fd(::openat(staging, kJournalName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) return std::nullopt;
-    std::string text(kJournalMax, '\0');
-    ssize_t got;
-    do got = ::read(fd.get(), text.data(), text.size());
-    while (got < 0 && errno == EINTR);
-    if (got <= 0) return nlohmann::json::object();
-    text.resize(static_cast<std::size_t>(got));
-    auto journal = nlohmann::json::parse(text, nullptr, false);
-    return journal.is_object() ? journal : nlohmann::json::object();
-}
 
 // A name inside one folder, nothing that leads elsewhere.
 bool plainName(const nlohmann::json& value) {
@@ -72,6 +59,19 @@ bool plainName(const nlohmann::json& value) {
 }
 
 }  // namespace
+
+std::optional<nlohmann::json> readRecord(int dir, const char* name) {
+    constexpr std::size_t kRecordMax = 4096;
+    UniqueFd fd(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    std::string text(kRecordMax, '\0');
+    ssize_t got;
+    do got = ::read(fd.get(), text.data(), text.size());
+    while (got < 0 && errno == EINTR);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    auto record = nlohmann::json::parse(text, nullptr, false);
+    return record.is_object() ? record : nlohmann::json::object();
+}
 
 int systemRename(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
     return ::renameat2(fromDir, from, toDir, to, flags);
@@ -108,7 +108,7 @@ std::optional<SwapFailure> swapBundles(const Rename& rename, const SwapPlaces& p
 }
 
 std::optional<std::string> recoverSwap(int staging, int parent, const Rename& rename) {
-    const auto journal = readJournal(staging);
+    const auto journal = readRecord(staging, kJournalName);
     if (!journal) return std::nullopt;
     const auto bundle = journal->value("bundle", nlohmann::json());
     const auto restore = journal->value("restore", nlohmann::json());

@@ -9,7 +9,14 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace orvane {
+
+// A small JSON record in a staging folder (the journal, the reason a version
+// was put back): nothing when there is none; an empty object when it is
+// damaged, too long or not an object.
+std::optional<nlohmann::json> readRecord(int dir, const char* name);
 
 // renameat2(2). Tests put failures in here; the product uses the system call.
 using Rename = std::function<int(int fromDir, const char* from, int toDir, const char* to, unsigned flags)>;
