@@ -536,10 +536,11 @@ TEST(InstallRun, KeepsErrorOutputAndReportsStatusOrMinusOne) {
     const auto done = runTool("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"});
     EXPECT_EQ(done.status, 3);
     EXPECT_EQ(done.errors, "err\n");
-    EXPECT_EQ(orvane::run("/bin/sh", {"-c", "kill -9 $$"}), -1);
-    EXPECT_EQ(orvane::run((dir / "missing").string(), {}), -1);
+    EXPECT_EQ(runTool("/bin/sh", {"-c", "kill -9 $$"}).status, -1);
+    EXPECT_EQ(runTool((dir / "missing").string(), {}).status, -1);
     // Arguments arrive as they are, never through a shell.
-    EXPECT_EQ(orvane::run("/bin/sh", {"-c", "[ \"$1\" = \"\\$(touch x) 'a' \\\"b\\\"\" ]", "sh", "$(touch x) 'a' \"b\""}), 0);
+    EXPECT_EQ(runTool("/bin/sh", {"-c", "[ \"$1\" = \"\\$(touch x) 'a' \\\"b\\\"\" ]", "sh", "$(touch x) 'a' \"b\""}).status,
+              0);
 }
 
 TEST(InstallRun, ACancelledToolIsKilled) {

@@ -100,8 +100,6 @@ ToolRun runTool(const std::string& path, const std::vector<std::string>& argumen
     return result;
 }
 
-int run(const std::string& path, const std::vector<std::string>& arguments) { return runTool(path, arguments).status; }
-
 bool startDetached(const RelaunchTask& task) {
     SpawnOptions options;
     options.input = "/dev/null";

@@ -22,9 +22,6 @@ struct ToolRun {
 ToolRun runTool(const std::string& path, const std::vector<std::string>& arguments,
                 const std::atomic<bool>* cancel = nullptr);
 
-// The exit status alone.
-int run(const std::string& path, const std::vector<std::string>& arguments);
-
 // Starts the task in a session of its own so that it outlives this process
 // and its terminal; it keeps this process's standard output and error. Does
 // not wait. False when it could not start.

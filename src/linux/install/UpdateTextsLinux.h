@@ -21,7 +21,6 @@ inline std::string stagingCantBeMade(const std::string& folder) {
     return "A folder for the update can’t be made in " + folder;
 }
 inline std::string cantRecord(const std::string& folder) { return "The update can’t be recorded in " + folder; }
-inline std::string cantSave(const std::string& folder) { return "The download can’t be saved in " + folder; }
 inline std::string notOurs(const std::string& version) { return "The download isn’t Orvane " + version + "."; }
 inline std::string cantMove(const std::string& bundle) { return "The new version can’t be moved to " + bundle; }
 inline std::string cantMoveAside(const std::string& bundle) { return bundle + " can’t be moved aside"; }
