@@ -1,0 +1,43 @@
+#pragma once
+// The floor: a bare WebKitGTK web view in a window of its own whose native
+// side answers each script message at once, with nothing of Orvane's between.
+// Three ways of answering, so that each delivery path has its own floor:
+//   evaluate  a new script text per answer (webkit_web_view_evaluate_javascript)
+//   call      one constant function called with the answer as its argument
+//   reply     the answer as the reply of a handler registered with reply
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <string>
+
+#include "GRef.h"
+
+namespace orvane::bench {
+
+class EchoView {
+public:
+    EchoView();
+    ~EchoView();
+    EchoView(const EchoView&) = delete;
+    EchoView& operator=(const EchoView&) = delete;
+
+    WebKitWebView* view() const { return view_.get(); }
+    // The page it must show (served by the caller): runs `run(kind, n)`.
+    static const char* page();
+    // Set when the page has posted "done".
+    bool done = false;
+
+private:
+    void echo(JSCValue* value);
+    void call(JSCValue* value);
+
+    GPtr<WebKitUserContentManager> content_;
+    GPtr<GtkWindow> window_;
+    GPtr<WebKitWebView> view_;
+};
+
+// Switches off WebKit's throttling of hidden pages, as the app's window does.
+void switchOffThrottling(WebKitSettings* settings);
+
+}  // namespace orvane::bench
