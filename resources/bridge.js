@@ -13,6 +13,9 @@
   // The native side listens in its own script world for this event; the
   // message travels as JSON text because only text crosses worlds intact.
   const POST_EVENT = "orvane-post";
+  // ... and hands the page its messages with this one, as the JSON text of
+  // a batch (an array of messages, in order).
+  const RECEIVE_EVENT = "orvane-receive";
 
   // Types the app never answers with a "res": a request for one would wait forever.
   const UNANSWERED = new Set(["scan", "disconnect", "hello", "log", "update", "open"]);
@@ -90,6 +93,17 @@
       }
     }
   }
+
+  window.addEventListener(RECEIVE_EVENT, (event) => {
+    if (typeof event.detail !== "string") return;
+    let batch;
+    try {
+      batch = JSON.parse(event.detail);
+    } catch {
+      return;
+    }
+    if (Array.isArray(batch)) for (let i = 0; i < batch.length; i++) receive(batch[i]);
+  });
 
   Object.defineProperty(window, "__orvane", {
     value: Object.freeze({ info, post, request, on, receive }),

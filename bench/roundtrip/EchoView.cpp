@@ -74,8 +74,8 @@ EchoView::EchoView() {
 
     GPtr<WebKitSettings> settings = adopt(webkit_settings_new());
     switchOffThrottling(settings.get());
-    view_ = adopt(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings.get(),
-                                               "user-content-manager", content_.get(), nullptr)));
+    view_ = adopt(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings.get(), "user-content-manager",
+                                               content_.get(), nullptr)));
     window_ = retain(GTK_WINDOW(gtk_window_new()));
     gtk_window_set_default_size(window_.get(), 800, 600);
     gtk_window_set_child(window_.get(), GTK_WIDGET(view_.get()));

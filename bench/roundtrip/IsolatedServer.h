@@ -36,8 +36,8 @@ private:
         soup_message_headers_append(headers, "Cache-Control", "no-store");
         soup_message_headers_append(headers, "Cross-Origin-Opener-Policy", "same-origin");
         soup_message_headers_append(headers, "Cross-Origin-Embedder-Policy", "require-corp");
-        soup_server_message_set_response(message, "text/html; charset=utf-8", SOUP_MEMORY_COPY,
-                                         page->second.data(), page->second.size());
+        soup_server_message_set_response(message, "text/html; charset=utf-8", SOUP_MEMORY_COPY, page->second.data(),
+                                         page->second.size());
     }
 
     GPtr<SoupServer> server_;

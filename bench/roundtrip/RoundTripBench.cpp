@@ -26,9 +26,9 @@
 #include "Bytes.h"
 #include "CentralBluez.h"
 #include "EchoView.h"
+#include "IsolatedServer.h"
 #include "MainQueueGlib.h"
 #include "MainWindow.h"
-#include "IsolatedServer.h"
 #include "PrivateBus.h"
 #include "RoundTripPage.h"
 #include "Samples.h"
@@ -139,9 +139,9 @@ int main(int argc, char** argv) {
 
     IsolatedServer server;
     server.serve("/", replaced(kRoundTripPage, {{"__LIGHT__", Sim::LIGHT_NAME},
-                                                 {"__SVC__", Sim::LIGHT_SERVICE},
-                                                 {"__CHR__", Sim::LIGHT_CONTROL},
-                                                 {"__FRAME__", frame}}));
+                                                {"__SVC__", Sim::LIGHT_SERVICE},
+                                                {"__CHR__", Sim::LIGHT_CONTROL},
+                                                {"__FRAME__", frame}}));
     server.serve("/echo", EchoView::page());
 
     EchoView echo;
@@ -169,9 +169,11 @@ int main(int argc, char** argv) {
     }
     WebKitWebView* page = window->webView();
     const auto resolution = [](WebKitWebView* view) {
-        return evaluate(view, "(() => { let best = 1e9, last = performance.now(); for (let i = 0; i < 1e5; i++) { "
-                              "const now = performance.now(); if (now > last) { best = Math.min(best, now - last); last = now; } } "
-                              "return [crossOriginIsolated, best]; })()")
+        return evaluate(view,
+                        "(() => { let best = 1e9, last = performance.now(); for (let i = 0; i < 1e5; i++) { "
+                        "const now = performance.now(); if (now > last) { best = Math.min(best, now - last); last = "
+                        "now; } } "
+                        "return [crossOriginIsolated, best]; })()")
             .value_or("?");
     };
     std::fprintf(stderr, "page clock (isolated, finest step in ms): %s, echo page: %s\n", resolution(page).c_str(),

@@ -55,25 +55,41 @@ bool Outbox::add(nlohmann::json message) {
 }
 
 std::optional<std::string> Outbox::take(bool onSite) {
+    const auto array = takeBatch(onSite);
+    if (!array) return std::nullopt;
+    return deliveryScript(*array);
+}
+
+std::optional<std::string> Outbox::takeBatch(bool onSite) {
     flushQueued_ = false;
+    return takeArray(onSite);
+}
+
+std::optional<std::string> Outbox::takeArray(bool onSite) {
     std::vector<nlohmann::json> batch;
     batch.swap(queued_);
     if (batch.empty() || !onSite) return std::nullopt;
-    return deliveryScript(batch);
+    return batchArray(batch);
 }
 
-std::string deliveryScript(const std::vector<nlohmann::json>& batch) {
-    std::string script = "window.__orvane && [";
+std::string batchArray(const std::vector<nlohmann::json>& batch) {
+    std::string array = "[";
     bool first = true;
     for (const auto& message : batch) {
-        if (!first) script += ',';
+        if (!first) array += ',';
         first = false;
         // Compact, slashes as they are; text that is not UTF-8 (a device
         // name, say) is repaired rather than losing the whole batch.
-        script += message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        array += message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
-    script += "].forEach(m => __orvane.receive(m))";
-    return script;
+    array += ']';
+    return array;
+}
+
+std::string deliveryScript(const std::vector<nlohmann::json>& batch) { return deliveryScript(batchArray(batch)); }
+
+std::string deliveryScript(const std::string& array) {
+    return "window.__orvane && " + array + ".forEach(m => __orvane.receive(m))";
 }
 
 }  // namespace orvane

@@ -48,6 +48,13 @@ public:
     // Takes the whole batch. It becomes the script to evaluate in the page
     // when the page is on the site; otherwise it is discarded.
     std::optional<std::string> take(bool onSite);
+    // The same, as the JSON array text of the batch.
+    std::optional<std::string> takeBatch(bool onSite);
+    // Takes the whole batch as a JSON array text, for a host that hands it
+    // over itself (with the answer to a page message, say); nothing when it
+    // is empty or the page is not on the site, and then it is discarded. A
+    // flush already scheduled stays scheduled and finds what came since.
+    std::optional<std::string> takeArray(bool onSite);
     std::size_t size() const { return queued_.size(); }
 
 private:
@@ -55,7 +62,11 @@ private:
     bool flushQueued_ = false;
 };
 
+// "[...]": the batch, compact, slashes as they are.
+std::string batchArray(const std::vector<nlohmann::json>& batch);
+
 // "window.__orvane && [...].forEach(m => __orvane.receive(m))"
 std::string deliveryScript(const std::vector<nlohmann::json>& batch);
+std::string deliveryScript(const std::string& array);
 
 }  // namespace orvane

@@ -73,6 +73,12 @@ void PageSession::received(const ScriptMessage& message) {
         (this->*row->handle)(*accepted);
 }
 
+std::optional<std::string> PageSession::receivedWithReply(const ScriptMessage& message) {
+    received(message);
+    if (outbox_.size() == 0) return std::nullopt;
+    return outbox_.takeArray(onPage());
+}
+
 void PageSession::openOutside(const json& message) {
     const auto url = Url::parse(stringMember(message, "url"));
     if (url && openableOutside(*url)) host_.openExternally(*url);
@@ -100,7 +106,7 @@ void PageSession::deliver(json message) {
 }
 
 void PageSession::flush() {
-    if (const auto script = outbox_.take(onPage())) host_.evaluateScript(*script);
+    if (const auto array = outbox_.takeBatch(onPage())) host_.deliverBatch(*array);
 }
 
 }  // namespace orvane

@@ -50,15 +50,24 @@ using WeakWindow = std::weak_ptr<MainWindow>;
 
 // Only this script world has the message handler, so no page script, in any
 // frame, can post to it. The relay passes on what the page's bridge script
-// sends, with the origin of the document it came from.
+// sends, with the origin of the document it came from, and hands the page
+// what comes back: batches in the replies to its messages, and batches the
+// app delivers through orvaneDeliver. Both kinds go out one microtask after
+// they arrive, so that they reach the page in the order the app sent them:
+// a reply settles its promise at once but runs its callback only as a
+// microtask, which a batch handed over at once would overtake.
 constexpr const char* kRelayWorld = "orvane";
 constexpr const char* kHandler = "orvane";
 constexpr const char* kRelayScript = R"((() => {
   "use strict";
   const handler = window.webkit?.messageHandlers?.orvane;
   if (!handler) return;
+  const hand = (batch) => {
+    if (typeof batch === "string") window.dispatchEvent(new CustomEvent("orvane-receive", { detail: batch }));
+  };
+  globalThis.orvaneDeliver = (batch) => { Promise.resolve(batch).then(hand); };
   window.addEventListener("orvane-post", (event) => {
-    if (typeof event.detail === "string") handler.postMessage([self.origin, event.detail]);
+    if (typeof event.detail === "string") handler.postMessage([self.origin, event.detail]).then(hand, () => {});
   });
 })();)";
 
@@ -186,14 +195,19 @@ void MainWindow::installBridge() {
         kRelayWorld, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_.get(), relay);
     webkit_user_script_unref(relay);
-    webkit_user_content_manager_register_script_message_handler(content_.get(), kHandler, kRelayWorld);
+    // With a reply: what a message's handling queues for the page goes back
+    // with it (see PageSession::receivedWithReply).
+    webkit_user_content_manager_register_script_message_handler_with_reply(content_.get(), kHandler, kRelayWorld);
     // The registration holds the window weakly: the web view's configuration
-    // must not keep it alive.
-    messageWatch_ = connectWith(content_.get(), "script-message-received::orvane",
-                                G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WeakWindow* self) {
-                                    if (auto window = self->lock()) window->received(value);
-                                }),
-                                weak_.weak());
+    // must not keep it alive. A reply left unanswered goes back empty.
+    messageWatch_ = connectWith(
+        content_.get(), "script-message-with-reply-received::orvane",
+        G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
+                       WeakWindow* self) -> gboolean {
+            if (auto window = self->lock()) window->received(value, reply);
+            return TRUE;
+        }),
+        weak_.weak());
 }
 
 void MainWindow::shutdown() {
@@ -201,7 +215,7 @@ void MainWindow::shutdown() {
     session_->shutdown();
 }
 
-void MainWindow::received(JSCValue* value) {
+void MainWindow::received(JSCValue* value, WebKitScriptMessageReply* reply) {
     // The relay only ever sends [origin, text]; anything else is not ours.
     if (!jsc_value_is_array(value)) return;
     ScriptMessage message;
@@ -210,7 +224,18 @@ void MainWindow::received(JSCValue* value) {
     message.body = stringAt(value, 1);
     if (!origin) return;
     message.origin = origin;
-    session_->received(message);
+    const auto batch = session_->receivedWithReply(message);
+    if (!batch) return;
+    GPtr<JSCValue> text = adopt(jsc_value_new_string(jsc_value_get_context(value), batch->c_str()));
+    webkit_script_message_reply_return_value(reply, text.get());
+}
+
+void MainWindow::deliverBatch(const std::string& array) {
+    // Through the relay, as one string: the same path as a batch in a reply,
+    // so that it keeps its place behind one.
+    const std::string script = "orvaneDeliver(" + nlohmann::json(array).dump() + ")";
+    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()),
+                                        kRelayWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
 void MainWindow::evaluateScript(const std::string& script) {

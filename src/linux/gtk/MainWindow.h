@@ -72,6 +72,7 @@ public:
 
     // PageHost.
     void evaluateScript(const std::string& script) override;
+    void deliverBatch(const std::string& array) override;
     std::optional<Url> currentAddress() const override;
     void openExternally(const Url& url) override;
     void quit() override;
@@ -92,7 +93,7 @@ private:
     void loadChanged(WebKitLoadEvent event);
     void saveFrame();
     void installBridge();
-    void received(JSCValue* value);
+    void received(JSCValue* value, WebKitScriptMessageReply* reply);
 
     MainQueue& queue_;
     MainWindowSettings settings_;
