@@ -66,17 +66,21 @@ PageSession::PageSession(MainQueue& queue, PageHost& host, PageSessionSettings s
 
 PageSession::~PageSession() = default;
 
-void PageSession::received(const ScriptMessage& message) {
+void PageSession::received(const ScriptMessage& message) { handled(message); }
+
+bool PageSession::handled(const ScriptMessage& message) {
     const auto accepted = acceptedMessage(message, settings_.pageUrl);
-    if (!accepted) return;
+    if (!accepted) return false;
     if (const MessageType* row = find(accepted->at("t").get_ref<const std::string&>()))
         (this->*row->handle)(*accepted);
+    return true;
 }
 
-std::optional<std::string> PageSession::receivedWithReply(const ScriptMessage& message) {
-    received(message);
-    if (outbox_.size() == 0) return std::nullopt;
-    return outbox_.takeArray(onPage());
+PageSession::Reply PageSession::receivedWithReply(const ScriptMessage& message) {
+    Reply reply;
+    reply.accepted = handled(message);
+    if (outbox_.size() > 0) reply.batch = outbox_.takeArray(onPage());
+    return reply;
 }
 
 void PageSession::openOutside(const json& message) {

@@ -55,16 +55,22 @@ public:
     // but the top frame of the page's origin, malformed ones and those of an
     // unknown type are dropped without a trace.
     void received(const ScriptMessage& message);
+    // The same; false when the message was dropped.
+    bool handled(const ScriptMessage& message);
 
     // The same, for a host that can send something back with the message's
     // own reply: once the message is handled, whatever waits for the page
     // (a request's answer, when it was answered at once, and anything queued
     // before it) goes back as one batch (a JSON array text) with that reply
     // instead of in the next flush, which saves the page a script evaluation
-    // and the loop a turn. Nothing when nothing waits, or the host does not
+    // and the loop a turn. No batch when nothing waits, or the host does not
     // show the page's origin (then it is dropped, as a flush would drop it).
     // The host must hand the page this batch before any later one.
-    std::optional<std::string> receivedWithReply(const ScriptMessage& message);
+    struct Reply {
+        bool accepted = false;  // the message came from the page and was handled
+        std::optional<std::string> batch;
+    };
+    Reply receivedWithReply(const ScriptMessage& message);
 
     // Queues one message for the page; batches go out once per loop turn,
     // and only while the host shows the page's origin.

@@ -1,6 +1,7 @@
 // Batches reach the page by two ways: with the reply to one of its messages,
 // and delivered by the app on its own. The page must get them in the order
-// the app sent them, even when a delivery follows a reply at once.
+// the app sent them, even when a delivery follows a reply at once, and a
+// reply kept for a later batch must not outlive its document.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -40,12 +41,14 @@ protected:
 
     void SetUp() override {
         server.serve("/", {kPage});
+        server.serve("/again", {kPage});
         MainWindowSettings settings;
         settings.pageUrl = *Url::parse(server.url("/"));
         settings.version = "1.0.0";
         settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
         settings.windowState = state;
         settings.backends.log = [this](const std::string& line) {
+            logged.push_back(line);
             if (line == "Orvane page: kick") window->deliverBatch(R"([{"t":"ping"}])");
         };
         window = MainWindow::create(queue, std::move(settings));
@@ -60,6 +63,7 @@ protected:
     MainQueueGlib queue;
     PageServer server;
     fs::path state = fs::temp_directory_path() / ("orvane-reply-order-" + std::to_string(::getpid()) + ".ini");
+    std::vector<std::string> logged;
     std::shared_ptr<MainWindow> window;
 };
 
@@ -75,6 +79,17 @@ TEST_F(ReplyOrderTest, ADeliveryRightAfterAReplyArrivesAfterIt) {
         return order.size() >= expected.size();
     })) << order;
     EXPECT_EQ(order, expected);
+}
+
+TEST_F(ReplyOrderTest, ABatchAfterTheDocumentChangedReachesTheNewOne) {
+    // The log message gets no answer: its reply is kept for the next batch,
+    // and must not take that batch with it when its document goes.
+    evaluate(window->webView(), R"(__orvane.post({t: "log", text: "waiting"}))");
+    ASSERT_TRUE(spinUntil([&] { return !logged.empty(); }));
+    webkit_web_view_load_uri(window->webView(), server.url("/again").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/again")));
+    window->deliver({{"t", "ping"}});
+    EXPECT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.order") == R"(["ping"])"; }));
 }
 
 }  // namespace

@@ -26,7 +26,9 @@ struct ReplySession {
         session = std::make_unique<PageSession>(queue, host, PageSessionSettings{*Url::parse(kPage), "1.0.0", {}},
                                                 std::move(backends));
     }
-    std::optional<std::string> send(const char* body) { return session->receivedWithReply({true, kOrigin, body}); }
+    std::optional<std::string> send(const char* body) {
+        return session->receivedWithReply({true, kOrigin, body}).batch;
+    }
 
     MainQueueVirtual queue;
     PageHostFake host;
@@ -53,7 +55,10 @@ TEST(ReplyBatch, NothingWaitingOrThePageNotShownSendsNothingBackAndNothingLater)
     s.queue.runUntilIdle();
     EXPECT_TRUE(s.host.scripts.empty());
     // A message from elsewhere is not handled at all.
-    EXPECT_EQ(s.session->receivedWithReply({true, "https://other.example", kConnect}), std::nullopt);
+    const auto foreign = s.session->receivedWithReply({true, "https://other.example", kConnect});
+    EXPECT_FALSE(foreign.accepted);
+    EXPECT_EQ(foreign.batch, std::nullopt);
+    EXPECT_TRUE(s.session->receivedWithReply({true, kOrigin, R"({"t":"log"})"}).accepted);
 }
 
 }  // namespace

@@ -112,6 +112,8 @@ MainWindow::~MainWindow() {
     loadWatch_.disconnect();
     closeWatch_.disconnect();
     messageWatch_.disconnect();
+    navigationWatch_.disconnect();
+    heldReply_.release();
     // The session goes while the window it evaluates in is still whole.
     session_.reset();
     if (content_) webkit_user_content_manager_unregister_script_message_handler(content_.get(), kHandler, kRelayWorld);
@@ -208,6 +210,13 @@ void MainWindow::installBridge() {
             return TRUE;
         }),
         weak_.weak());
+    // A reply kept for the next batch belongs to the document that sent its
+    // message; the next document gets its batches by script until it posts.
+    navigationWatch_ = connectWith(webView_.get(), "load-changed",
+                                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, WeakWindow* self) {
+                                       if (auto window = self->lock()) window->heldReply_.release();
+                                   }),
+                                   weak_.weak());
 }
 
 void MainWindow::shutdown() {
@@ -224,13 +233,14 @@ void MainWindow::received(JSCValue* value, WebKitScriptMessageReply* reply) {
     message.body = stringAt(value, 1);
     if (!origin) return;
     message.origin = origin;
-    const auto batch = session_->receivedWithReply(message);
-    if (!batch) return;
-    GPtr<JSCValue> text = adopt(jsc_value_new_string(jsc_value_get_context(value), batch->c_str()));
-    webkit_script_message_reply_return_value(reply, text.get());
+    const auto outcome = session_->receivedWithReply(message);
+    if (outcome.batch) return answer(reply, jsc_value_get_context(value), *outcome.batch);
+    // Nothing for the page yet: its next batch goes back in this reply.
+    if (outcome.accepted) heldReply_.hold(reply, jsc_value_get_context(value));
 }
 
 void MainWindow::deliverBatch(const std::string& array) {
+    if (heldReply_.send(array)) return;
     // Through the relay, as one string: the same path as a batch in a reply,
     // so that it keeps its place behind one.
     const std::string script = "orvaneDeliver(" + nlohmann::json(array).dump() + ")";

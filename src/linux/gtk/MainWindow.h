@@ -13,6 +13,7 @@
 
 #include "Bundle.h"
 #include "GRef.h"
+#include "HeldReply.h"
 #include "MainQueue.h"
 #include "PageHost.h"
 #include "PageSession.h"
@@ -105,6 +106,9 @@ private:
     bool loadedOnce_ = false;
     Task loadDeadline_;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
+    // The page bridge's: a reply kept for the next batch, let go on navigation.
+    HeldReply heldReply_;
+    SignalConnection navigationWatch_;
     // Last: gone first, so no callback reaches a half-destroyed window.
     WeakPtrFactory<MainWindow> weak_{this};
 };
