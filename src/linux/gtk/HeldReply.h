@@ -1,12 +1,13 @@
 #pragma once
-// One reply to a page message, kept back until there is something to send
-// with it: the page's next batch (a write's answer, say, which comes from
-// Bluetooth a moment later) then travels in that reply instead of in a
+// Replies to page messages, kept back until there is something to send with
+// them: the page's next batch (a write's answer, say, which comes from
+// Bluetooth a moment later) then travels in the oldest one instead of in a
 // script evaluation of its own, and the page is not woken for an empty reply
 // in between. A reply let go unanswered goes back empty.
 
 #include <webkit/webkit.h>
 
+#include <deque>
 #include <string>
 
 #include "GRef.h"
@@ -21,35 +22,43 @@ inline void answer(WebKitScriptMessageReply* reply, JSCContext* context, const s
 
 class HeldReply {
 public:
+    // A page sending a long burst of messages without answers gets the
+    // rest of their replies back empty at once.
+    static constexpr std::size_t kMostKept = 256;
+
     HeldReply() = default;
     ~HeldReply() { release(); }
     HeldReply(const HeldReply&) = delete;
     HeldReply& operator=(const HeldReply&) = delete;
 
-    // Keeps `reply` unless one is kept already; then this one goes back
-    // empty, and the older one carries the next batch.
+    // Keeps `reply`, after those kept already.
     void hold(WebKitScriptMessageReply* reply, JSCContext* context) {
-        if (reply_) return;
-        reply_ = webkit_script_message_reply_ref(reply);
-        context_ = retain(context);
+        if (kept_.size() >= kMostKept) return;
+        kept_.push_back({webkit_script_message_reply_ref(reply), retain(context)});
     }
-    // Sends `batch` with the kept reply; false when none is kept.
+    // Sends `batch` with the oldest kept reply; false when none is kept.
+    // Replies reach the page in the order they are sent, whichever message
+    // each one answers.
     bool send(const std::string& batch) {
-        if (!reply_) return false;
-        answer(reply_, context_.get(), batch);
-        release();
+        if (kept_.empty()) return false;
+        Kept oldest = std::move(kept_.front());
+        kept_.pop_front();
+        answer(oldest.reply, oldest.context.get(), batch);
+        webkit_script_message_reply_unref(oldest.reply);
         return true;
     }
-    // Lets the kept reply go back empty (its document is going).
+    // Lets every kept reply go back empty (their document is going).
     void release() {
-        if (reply_) webkit_script_message_reply_unref(reply_);
-        reply_ = nullptr;
-        context_.reset();
+        for (auto& kept : kept_) webkit_script_message_reply_unref(kept.reply);
+        kept_.clear();
     }
 
 private:
-    WebKitScriptMessageReply* reply_ = nullptr;
-    GPtr<JSCContext> context_;
+    struct Kept {
+        WebKitScriptMessageReply* reply;
+        GPtr<JSCContext> context;
+    };
+    std::deque<Kept> kept_;
 };
 
 }  // namespace orvane
