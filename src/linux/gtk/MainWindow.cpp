@@ -202,21 +202,20 @@ void MainWindow::installBridge() {
     webkit_user_content_manager_register_script_message_handler_with_reply(content_.get(), kHandler, kRelayWorld);
     // The registration holds the window weakly: the web view's configuration
     // must not keep it alive. A reply left unanswered goes back empty.
-    messageWatch_ = connectWith(
-        content_.get(), "script-message-with-reply-received::orvane",
-        G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
-                       WeakWindow* self) -> gboolean {
-            if (auto window = self->lock()) window->received(value, reply);
-            return TRUE;
-        }),
-        weak_.weak());
+    messageWatch_ = connectWith(content_.get(), "script-message-with-reply-received::orvane",
+                                G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value,
+                                               WebKitScriptMessageReply* reply, WeakWindow* self) -> gboolean {
+                                    if (auto window = self->lock()) window->received(value, reply);
+                                    return TRUE;
+                                }),
+                                weak_.weak());
     // A reply kept for the next batch belongs to the document that sent its
     // message; the next document gets its batches by script until it posts.
-    navigationWatch_ = connectWith(webView_.get(), "load-changed",
-                                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, WeakWindow* self) {
-                                       if (auto window = self->lock()) window->heldReply_.release();
-                                   }),
-                                   weak_.weak());
+    navigationWatch_ =
+        connectWith(webView_.get(), "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, WeakWindow* self) {
+                        if (auto window = self->lock()) window->heldReply_.release();
+                    }),
+                    weak_.weak());
 }
 
 void MainWindow::shutdown() {
@@ -244,8 +243,8 @@ void MainWindow::deliverBatch(const std::string& array) {
     // Through the relay, as one string: the same path as a batch in a reply,
     // so that it keeps its place behind one.
     const std::string script = "orvaneDeliver(" + nlohmann::json(array).dump() + ")";
-    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()),
-                                        kRelayWorld, nullptr, nullptr, nullptr, nullptr);
+    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), kRelayWorld,
+                                        nullptr, nullptr, nullptr, nullptr);
 }
 
 void MainWindow::evaluateScript(const std::string& script) {
