@@ -1,0 +1,31 @@
+#pragma once
+// The application's commands as actions on the GtkApplication ("app.reload",
+// ...), with their keys. The menu, the keys and the shortcuts window all go
+// through these actions, so each command works whatever has the focus.
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <span>
+
+#include "MainWindow.h"
+
+namespace orvane {
+
+struct AppCommandKeys {
+    const char* action;  // the action's name on the application
+    // Its accelerators, in gtk_accelerator_parse's notation; the first is the
+    // one menus show.
+    std::span<const char* const> keys;
+};
+
+// Every command with its keys; those without keys are listed too.
+std::span<const AppCommandKeys> appCommandKeys();
+
+// Adds the commands to `app` and sets their keys. They act on `window` while
+// it exists: reload, zoom, full screen, the shortcuts and About windows, the
+// website in the desktop's browser, and quit (through the window's close, so
+// that its frame is saved and an install under way can hold the quit).
+void installAppCommands(GtkApplication* app, const std::shared_ptr<MainWindow>& window);
+
+}  // namespace orvane
