@@ -21,12 +21,16 @@ struct Group {
     std::vector<Entry> entries;
 };
 
-// The keys the commands are set to, so that the window never lists others.
+// The keys the commands are set to, so that the window never lists others;
+// the keypad's, which look the same as the main keys' here, are left out.
 std::string keysOf(std::string_view action) {
     std::string keys;
     for (const AppCommandKeys& command : appCommandKeys()) {
         if (action != command.action) continue;
-        for (const char* key : command.keys) keys += (keys.empty() ? "" : " ") + std::string(key);
+        for (const std::string_view key : command.keys) {
+            if (key.find("KP_") != std::string_view::npos) continue;
+            keys += (keys.empty() ? "" : " ") + std::string(key);
+        }
     }
     return keys;
 }
