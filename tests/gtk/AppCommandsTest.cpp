@@ -112,7 +112,7 @@ protected:
 };
 
 TEST_F(AppCommandsTest, EveryKeyBelongsToItsCommandAndTheEditingKeysToThePage) {
-    for (const AppCommandKeys& command : appCommandKeys()) {
+    for (const AppCommand& command : appCommands()) {
         const std::string name = std::string("app.") + command.action;
         EXPECT_TRUE(g_action_group_has_action(G_ACTION_GROUP(app), command.action)) << name;
         for (const char* key : command.keys) {
@@ -168,7 +168,7 @@ TEST_F(AppCommandsTest, EachCommandWorksFromItsActionAndFromEachOfItsKeys) {
         row.before();
         g_action_group_activate_action(G_ACTION_GROUP(app), row.action, nullptr);
         EXPECT_TRUE(spinUntil(row.done)) << "from the action";
-        for (const AppCommandKeys& command : appCommandKeys()) {
+        for (const AppCommand& command : appCommands()) {
             if (std::string_view(command.action) != row.action) continue;
             for (const char* key : command.keys) {
                 closeAll(GTK_TYPE_ABOUT_DIALOG);

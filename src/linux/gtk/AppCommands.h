@@ -12,15 +12,16 @@
 
 namespace orvane {
 
-struct AppCommandKeys {
+struct AppCommand {
     const char* action;  // the action's name on the application
     // Its accelerators, in gtk_accelerator_parse's notation; the first is the
     // one menus show.
     std::span<const char* const> keys;
+    void (*run)(MainWindow& window);  // what it does
 };
 
-// Every command with its keys; those without keys are listed too.
-std::span<const AppCommandKeys> appCommandKeys();
+// Every command, those without keys too.
+std::span<const AppCommand> appCommands();
 
 // Adds the commands to `app` and sets their keys. They act on `window` while
 // it exists: reload, zoom, full screen, the shortcuts and About windows, the

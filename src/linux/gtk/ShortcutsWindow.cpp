@@ -25,7 +25,7 @@ struct Group {
 // the keypad's, which look the same as the main keys' here, are left out.
 std::string keysOf(std::string_view action) {
     std::string keys;
-    for (const AppCommandKeys& command : appCommandKeys()) {
+    for (const AppCommand& command : appCommands()) {
         if (action != command.action) continue;
         for (const std::string_view key : command.keys) {
             if (key.find("KP_") != std::string_view::npos) continue;
