@@ -182,6 +182,20 @@ TEST_F(AppCommandsTest, EachCommandWorksFromItsActionAndFromEachOfItsKeys) {
     }
 }
 
+TEST_F(AppCommandsTest, TheAppsKeysWorkInItsOwnWindowsToo) {
+    if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press keys with";
+    g_action_group_activate_action(G_ACTION_GROUP(app), "about", nullptr);
+    GtkWindow* about = nullptr;
+    ASSERT_TRUE(spinUntil([&] { return (about = shownWindowOf(GTK_TYPE_ABOUT_DIALOG)) != nullptr; }));
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(about)); }));
+    test::pointAt(GTK_WIDGET(about));
+    test::pressKeys("<Control>question");
+    EXPECT_TRUE(spinUntil([&] { return shownWindowOf(GTK_TYPE_SHORTCUTS_WINDOW) != nullptr; }));
+    test::pointAt(GTK_WIDGET(about));
+    test::pressKeys("<Control>q");
+    EXPECT_TRUE(spinUntil([&] { return closed; })) << "Ctrl+Q in the About window quits";
+}
+
 TEST_F(AppCommandsTest, FullScreenTogglesFromItsActionAndF11) {
     if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press keys with";
     // Without a window manager a shown window never becomes full screen: the

@@ -17,6 +17,8 @@ GtkAboutDialog* showAbout(GtkWindow* parent, const AboutContent& content) {
         gtk_about_dialog_set_logo(about, GDK_PAINTABLE(icon.get()));
     }
     gtk_window_set_transient_for(GTK_WINDOW(about), parent);
+    // In the application, so that its keys (Ctrl+Q, Ctrl+?) work here too.
+    if (parent) gtk_window_set_application(GTK_WINDOW(about), gtk_window_get_application(parent));
     gtk_window_set_modal(GTK_WINDOW(about), TRUE);
     gtk_window_set_destroy_with_parent(GTK_WINDOW(about), TRUE);
     // Closed means gone: the next About is built afresh.

@@ -88,6 +88,8 @@ GtkShortcutsWindow* showShortcuts(GtkWindow* parent) {
     GPtr<GtkBuilder> builder = adopt(gtk_builder_new_from_string(interfaceText().c_str(), -1));
     auto* window = GTK_SHORTCUTS_WINDOW(gtk_builder_get_object(builder.get(), "window"));
     gtk_window_set_transient_for(GTK_WINDOW(window), parent);
+    // In the application, so that its keys (Ctrl+Q, Ctrl+?) work here too.
+    if (parent) gtk_window_set_application(GTK_WINDOW(window), gtk_window_get_application(parent));
     gtk_window_set_destroy_with_parent(GTK_WINDOW(window), TRUE);
     gtk_window_set_hide_on_close(GTK_WINDOW(window), FALSE);
     gtk_window_present(GTK_WINDOW(window));
