@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "AppCommands.h"
 #include "AppInfo.h"
 #include "CentralBluez.h"
 #include "KeyFile.h"
@@ -43,28 +44,11 @@ void AppDelegate::shutdown() {
     }
 }
 
-void AppDelegate::installActions() {
-    // Quit goes through the window's normal close, so its frame is saved.
-    GSimpleAction* quit = g_simple_action_new("quit", nullptr);
-    g_signal_connect(quit, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer app) {
-                         if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(app)))
-                             gtk_window_close(window);
-                         else
-                             g_application_quit(G_APPLICATION(app));
-                     }),
-                     app_);
-    g_action_map_add_action(G_ACTION_MAP(app_), G_ACTION(quit));
-    g_object_unref(quit);
-    const char* quitKeys[] = {"<Control>q", nullptr};
-    gtk_application_set_accels_for_action(app_, "app.quit", quitKeys);
-}
-
 void AppDelegate::launch() {
-    installActions();
-
     MainWindowSettings settings;
     settings.pageUrl = PAGE_URL();
     settings.version = VERSION();
+    settings.appName = appNameFrom(info());
     settings.inspectable = UserDefaults::load().boolean("inspectable");
     settings.bundle = runningBundle();
     settings.updateRoot = runningBundle().root();
@@ -77,6 +61,7 @@ void AppDelegate::launch() {
     main_ = MainWindow::create(queue_, std::move(settings));
     for (const auto& record : undone) main_->session().updater().undone(undoneMessage(record));
     gtk_application_add_window(app_, main_->window());
+    installAppCommands(app_, main_);
     GApplication* app = G_APPLICATION(app_);
     main_->closed = [app] { g_application_quit(app); };
     main_->show();

@@ -36,7 +36,6 @@ public:
 
 private:
     void launch();
-    void installActions();
 
     GtkApplication* app_;  // the process entry owns it and outlives this object
     std::shared_ptr<ReadySignal> ready_;

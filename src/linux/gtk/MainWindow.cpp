@@ -3,7 +3,9 @@
 #include <array>
 
 #include "AppValues.h"
+#include "EditingKeys.h"
 #include "KeyFile.h"
+#include "ScrollZoom.h"
 #include "Site.h"
 
 namespace orvane {
@@ -157,6 +159,8 @@ void MainWindow::build() {
     // Hiding on close keeps the window: the app ends through `closed` instead.
     gtk_window_set_hide_on_close(window_.get(), TRUE);
     gtk_window_set_child(window_.get(), GTK_WIDGET(webView_.get()));
+    header_ = std::make_unique<HeaderBar>(window_.get(), webView_.get(), settings_.appName);
+    addEditingKeys(window_.get(), webView_.get());
 
     if (auto frame = loadWindowFrame(kFrameName, settings_.windowState)) {
         gtk_window_set_default_size(window_.get(), std::max(frame->width, kMinWidth),
@@ -165,6 +169,12 @@ void MainWindow::build() {
     }
 
     const WeakWindow weak = weak_.weak();
+    contextMenu_ = std::make_unique<PageContextMenu>(webView_.get(), settings_.inspectable, [weak] {
+        if (auto window = weak.lock()) window->reload();
+    });
+    zoomOnControlScroll(GTK_WIDGET(webView_.get()), [weak](int step) {
+        if (auto window = weak.lock()) window->zoom(step);
+    });
     titleWatch_ = connectWith(webView_.get(), "notify::title",
                               G_CALLBACK(+[](WebKitWebView*, GParamSpec*, WeakWindow* self) {
                                   if (auto window = self->lock()) window->titleChanged();

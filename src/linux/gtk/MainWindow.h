@@ -13,8 +13,10 @@
 
 #include "Bundle.h"
 #include "GRef.h"
+#include "HeaderBar.h"
 #include "HeldReply.h"
 #include "MainQueue.h"
+#include "PageContextMenu.h"
 #include "PageHost.h"
 #include "PageSession.h"
 #include "Url.h"
@@ -25,6 +27,7 @@ namespace orvane {
 struct MainWindowSettings {
     Url pageUrl;
     std::string version;
+    std::string appName = "Orvane";  // in the menu and the About window
     bool inspectable = false;
     Bundle bundle;                      // where bridge.js and offline.html come from
     std::filesystem::path windowState;  // key file the window frame is saved in
@@ -85,6 +88,8 @@ public:
     WebKitWebView* webView() const { return webView_.get(); }
     const MainWindowSettings& settings() const { return settings_; }
     PageSession& session() { return *session_; }
+    // The title bar, with the app's menu; other controls can go at its end.
+    HeaderBar& headerBar() { return *header_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -102,6 +107,8 @@ private:
     GPtr<WebKitWebView> webView_;
     GPtr<WebKitUserContentManager> content_;
     std::unique_ptr<PageSession> session_;
+    std::unique_ptr<HeaderBar> header_;
+    std::unique_ptr<PageContextMenu> contextMenu_;
     bool triedCache_ = false;
     bool loadedOnce_ = false;
     Task loadDeadline_;

@@ -1,0 +1,23 @@
+#pragma once
+// The About window: the app's name, version and icon, and what it is for.
+
+#include <gtk/gtk.h>
+
+#include <filesystem>
+#include <string>
+
+#include "Url.h"
+
+namespace orvane {
+
+struct AboutContent {
+    std::string name;
+    std::string version;
+    Url pageUrl;                 // its host is named in the comments
+    std::filesystem::path icon;  // the bundle's icon; none shown when missing
+};
+
+// Shows a new About window, modal over `parent`; it goes away when closed.
+GtkAboutDialog* showAbout(GtkWindow* parent, const AboutContent& content);
+
+}  // namespace orvane
