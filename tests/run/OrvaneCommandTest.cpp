@@ -129,7 +129,7 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     env["XDG_CONFIG_HOME"] = (folder_ / "config").string();
     env["XDG_STATE_HOME"] = (folder_ / "state").string();
     const fs::path moved = folder_ / "Moved" / "Orvane.app";
-    auto first_run = start(moved, {"--page-url", "about:blank"}, env);
+    auto first_run = start(moved, {"--page-url", "http://127.0.0.1:9/"}, env);
     EXPECT_TRUE(spinUntil([&] {
         const auto names = windowClasses(display.display());
         return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() || (g_usleep(50000), false);

@@ -15,6 +15,7 @@
 #include "GRef.h"
 #include "MainQueue.h"
 #include "PageHost.h"
+#include "PageNavigation.h"
 #include "PageSession.h"
 #include "Url.h"
 #include "WeakPtr.h"
@@ -39,11 +40,15 @@ struct MainWindowSettings {
     // Called once, when the web view has finished its first load (the page,
     // or its failure): the app is up.
     std::function<void()> firstLoad;
+    // Where the page's last good copy is kept for when its server can't be
+    // reached; empty keeps none.
+    std::filesystem::path savedPages;
+    // The offline page's pauses between its own retries.
+    RetryDelays retryDelays;
 };
 
 class MainWindow final : public PageHost {
 public:
-    static constexpr double kLoadTimeoutSeconds = 60;
     static constexpr int kWidth = 1240, kHeight = 860, kMinWidth = 560, kMinHeight = 480;
 
     // Builds the window and its web view; loads nothing until show().
@@ -83,11 +88,12 @@ public:
     WebKitWebView* webView() const { return webView_.get(); }
     const MainWindowSettings& settings() const { return settings_; }
     PageSession& session() { return *session_; }
+    PageNavigation& navigation() { return *navigation_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
     void build();
-    void loadPage();
+    PageNavigationSettings navigationSettings();
     void titleChanged();
     void loadChanged(WebKitLoadEvent event);
     void saveFrame();
@@ -100,9 +106,8 @@ private:
     GPtr<WebKitWebView> webView_;
     GPtr<WebKitUserContentManager> content_;
     std::unique_ptr<PageSession> session_;
-    bool triedCache_ = false;
+    std::unique_ptr<PageNavigation> navigation_;
     bool loadedOnce_ = false;
-    Task loadDeadline_;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
     // Last: gone first, so no callback reaches a half-destroyed window.
     WeakPtrFactory<MainWindow> weak_{this};
