@@ -211,7 +211,8 @@ TEST_F(NavigationTest, AStoppedServerShowsTheSavedCopyWithAWorkingBridge) {
 
 TEST_F(NavigationTest, WithoutACopyTheOfflinePageShowsAndThePageComesBackByItself) {
     const unsigned port = freePort();
-    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/";
+    // The query would read as "<=1" if the offline page took it as markup.
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/?from=app&lt=1";
     auto window = make(page);
     window->show();
     ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));

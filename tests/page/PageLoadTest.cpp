@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "MainQueueVirtual.h"
+#include "OfflinePage.h"
 #include "PageLoad.h"
 
 namespace orvane {
@@ -167,6 +168,14 @@ TEST_F(PageLoadTest, ProcessEndedLogsAndLoadsThePageAfresh) {
     EXPECT_EQ(takeLog(), (Calls{"Orvane: the page's process ended; loading it again"}));
     EXPECT_EQ(view.take(), (Calls{"load"}));
     EXPECT_FALSE(loads.triedCache());
+}
+
+TEST(OfflinePage, NamesThePageAndItsHostAsWritten) {
+    const auto page = *Url::parse("https://lights.example:8443/?from=app&lt=1&x='y'");
+    EXPECT_EQ(offlinePage("<a href=\"__PAGE_URL__\">__HOST__</a> __HOST__", page),
+              "<a href=\"https://lights.example:8443/?from=app&amp;lt=1&amp;x=&#39;y&#39;\">lights.example</a> "
+              "lights.example");
+    EXPECT_EQ(offlinePage("", page), "");
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "AppValues.h"
 #include "NavigationPolicy.h"
+#include "OfflinePage.h"
 #include "Site.h"
 
 namespace orvane {
@@ -41,28 +41,7 @@ bool isPageAddress(const char* uri, const Url& page) {
     return path(*url) == path(page) && url->query == page.query;
 }
 
-std::string escapedForHtml(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
-
-std::string offlinePage(const std::string& offlineTemplate, const Url& page) {
-    // Escaped: the address comes from a settings file and lands in markup.
-    const std::string filled = replaceAll(offlineTemplate, "__PAGE_URL__", escapedForHtml(page.text));
-    return replaceAll(filled, "__HOST__", escapedForHtml(page.host.value_or("")));
-}
 
 PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNavigationSettings settings)
     : view_(view), settings_(std::move(settings)), saved_(settings_.savedPages, settings_.pageUrl),

@@ -71,7 +71,4 @@ private:
     WeakPtrFactory<PageNavigation> weak_{this};
 };
 
-// The offline page: the template with the page address and its host filled in.
-std::string offlinePage(const std::string& offlineTemplate, const Url& page);
-
 }  // namespace orvane
