@@ -121,7 +121,7 @@ TEST_P(LeaveTest, GoesToTheDesktopOrNowhereAndThePageStays) {
     for (const auto& [token, value] : {std::pair<std::string, std::string>{"SITE", server.url("")},
                                        {"OTHER", server.url("", "localhost")},
                                        {"DOWN", down}})
-        if (address.starts_with(token)) address = value + address.substr(token.size());
+        if (address.starts_with(token)) address.replace(0, token.size(), value);
 
     std::string script;
     switch (c.kind) {
@@ -130,9 +130,8 @@ TEST_P(LeaveTest, GoesToTheDesktopOrNowhereAndThePageStays) {
     case LeaveCase::windowOpen: script = "window.open(" + jsString(address) + "), true"; break;
     // A navigation no one clicked: it looks like a frame's own load until its response.
     case LeaveCase::refresh:
-        script =
-            "document.head.insertAdjacentHTML('beforeend', '<meta http-equiv=\"refresh\" content=\"0;url=" + address +
-            "\">'), true";
+        script = R"(document.head.insertAdjacentHTML('beforeend', '<meta http-equiv="refresh" content="0;url=)";
+        script += address + R"(">'), true)";
         break;
     }
     evaluate(window->webView(), script);

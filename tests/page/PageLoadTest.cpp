@@ -17,14 +17,14 @@ constexpr const char* kPage = "https://lights.example/";
 
 class ViewFake final : public PageLoadHost {
 public:
-    void loadPage() override { calls.push_back("load"); }
+    void loadPage() override { calls.emplace_back("load"); }
     bool showSavedCopy() override {
-        calls.push_back("copy");
+        calls.emplace_back("copy");
         return hasCopy;
     }
-    void showOffline() override { calls.push_back("offline"); }
-    void stopLoading() override { calls.push_back("stop"); }
-    void openExternally(const Url& url) override { calls.push_back("open " + url.text); }
+    void showOffline() override { calls.emplace_back("offline"); }
+    void stopLoading() override { calls.emplace_back("stop"); }
+    void openExternally(const Url& url) override { calls.emplace_back("open " + url.text); }
 
     // What was asked since the last look.
     std::vector<std::string> take() { return std::exchange(calls, {}); }

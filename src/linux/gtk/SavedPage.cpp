@@ -7,7 +7,7 @@
 
 namespace orvane {
 
-SavedPage::SavedPage(std::filesystem::path directory, const Url& page) {
+SavedPage::SavedPage(const std::filesystem::path& directory, const Url& page) {
     if (directory.empty()) return;
     const GCharPtr digest(
         g_compute_checksum_for_string(G_CHECKSUM_SHA256, page.text.c_str(), static_cast<gssize>(page.text.size())));

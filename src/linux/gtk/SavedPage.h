@@ -16,7 +16,7 @@ class SavedPage {
 public:
     // One file per page address in `directory`, so that a copy never shows
     // under another address. An empty directory keeps nothing.
-    SavedPage(std::filesystem::path directory, const Url& page);
+    SavedPage(const std::filesystem::path& directory, const Url& page);
 
     std::optional<std::string> read() const;
     // Replaces the copy whole or not at all: a crash mid-way leaves the old one.
