@@ -15,7 +15,14 @@ PageLoad::PageLoad(MainQueue& queue, PageLoadHost& host, Url page, std::function
 void PageLoad::load() {
     triedCache_ = false;
     retrying_ = false;
+    loadPage();
+}
+
+void PageLoad::loadPage() {
     host_.loadPage();
+    // Timed from here, not from the engine's start: a load it refuses to
+    // start at all (a port it never connects to) must still end in a failure.
+    started(page_);
 }
 
 void PageLoad::navigatedInSite() {
@@ -120,7 +127,7 @@ void PageLoad::scheduleRetry() {
 void PageLoad::retry() {
     retrying_ = true;
     triedCache_ = false;
-    host_.loadPage();
+    loadPage();
 }
 
 }  // namespace orvane

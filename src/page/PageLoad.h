@@ -81,6 +81,7 @@ public:
     double nextRetryDelay() const { return delay_; }
 
 private:
+    void loadPage();
     void logFailure(const std::string& why);
     void showOffline();
     void scheduleRetry();

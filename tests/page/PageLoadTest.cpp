@@ -110,6 +110,12 @@ TEST_F(PageLoadTest, ALoadThatShowsNothingWithinTheDeadlineFailsAsTimedOut) {
     loads.committed(false);
     queue.advance(PageLoad::kDeadlineSeconds * 2);
     EXPECT_TRUE(view.take().empty());
+
+    // So is one the engine never starts (it refuses some ports without a word).
+    loads.load();
+    queue.advance(PageLoad::kDeadlineSeconds);
+    EXPECT_EQ(view.take(), (Calls{"load", "stop", "copy"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: The request timed out."}));
 }
 
 TEST_F(PageLoadTest, AFailureOffTheSiteIsNotThePagesAndGoesToTheDesktop) {
