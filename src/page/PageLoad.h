@@ -79,6 +79,8 @@ public:
     bool triedCache() const { return triedCache_; }
     bool offline() const { return offline_; }
     double nextRetryDelay() const { return delay_; }
+    // Where the main frame's load under way goes, if one is.
+    const std::optional<Url>& loading() const { return loading_; }
 
 private:
     void loadPage();

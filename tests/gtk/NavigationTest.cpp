@@ -238,6 +238,17 @@ TEST_F(NavigationTest, WithoutACopyTheOfflinePageShowsAndThePageComesBackByItsel
     EXPECT_EQ(firstLoads, 1);
 }
 
+TEST_F(NavigationTest, APageOnAPortWebKitRefusesEndsOnTheOfflinePage) {
+    // WebKit shows an empty document in its place and reports no failure.
+    auto window = make("http://127.0.0.1:9/");
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    ASSERT_TRUE(spinUntil([&] {
+        return evaluate(window->webView(), "document.getElementById('retry')?.href") == "\"http://127.0.0.1:9/\"";
+    }));
+    EXPECT_EQ(log[0], "Orvane: page didn't load: The address was refused (its port is one that web browsers block).");
+}
+
 TEST_F(NavigationTest, AnEndedContentProcessLoadsThePageAddressAgain) {
     server.serve("/other", {"<title>Other</title>"});
     auto window = shown(server.url("/"));

@@ -3,9 +3,11 @@
 #include <gio/gio.h>
 
 #include <memory>
+#include <utility>
 
 #include "NavigationPolicy.h"
 #include "OfflinePage.h"
+#include "PageTexts.h"
 #include "Site.h"
 
 namespace orvane {
@@ -13,7 +15,8 @@ namespace {
 
 using WeakNavigation = std::weak_ptr<PageNavigation>;
 
-// WebKit loads the offline page from a string with no base address.
+// WebKit loads the offline page from a string with no base address; it also
+// shows this address in place of a load it refuses.
 constexpr const char* kOfflineAddress = "about:blank";
 
 std::string uriOf(WebKitURIRequest* request) {
@@ -44,7 +47,7 @@ bool isPageAddress(const char* uri, const Url& page) {
 }  // namespace
 
 PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNavigationSettings settings)
-    : view_(view), settings_(std::move(settings)), saved_(settings_.savedPages, settings_.pageUrl),
+    : queue_(queue), view_(view), settings_(std::move(settings)), saved_(settings_.savedPages, settings_.pageUrl),
       loads_(queue, *this, settings_.pageUrl, settings_.log, settings_.retryDelays) {
     const WeakNavigation weak = weak_.weak();
     policyWatch_ = connectWith(view, "decide-policy",
@@ -139,10 +142,40 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
     const char* uri = webkit_web_view_get_uri(view_);
     switch (event) {
     case WEBKIT_LOAD_STARTED: loads_.started(addressOf(uri)); break;
-    case WEBKIT_LOAD_COMMITTED: loads_.committed(g_strcmp0(uri, kOfflineAddress) == 0); break;
-    case WEBKIT_LOAD_FINISHED: keepCopy(); break;
+    case WEBKIT_LOAD_COMMITTED: committed(uri); break;
+    case WEBKIT_LOAD_FINISHED:
+        if (std::exchange(refused_, false)) refusedLoadFails();
+        else keepCopy();
+        break;
     case WEBKIT_LOAD_REDIRECTED: break;
     }
+}
+
+void PageNavigation::committed(const char* uri) {
+    if (g_strcmp0(uri, kOfflineAddress) != 0) {
+        loads_.committed(false);
+    } else if (std::exchange(offlineRequested_, false)) {
+        loads_.committed(true);
+    } else if (const auto& loading = loads_.loading(); loading && sameSite(loading, settings_.pageUrl)) {
+        // WebKit shows an empty document, without a word, in place of a load
+        // of the page that it refuses to start (a port browsers block).
+        refused_ = true;
+    } else {
+        loads_.committed(false);
+    }
+}
+
+void PageNavigation::refusedLoadFails() {
+    // On a later turn: WebKit drops a load started while it ends this one.
+    queue_.async([weak = weak_.weak()] {
+        const auto self = weak.lock();
+        if (!self) return;
+        const bool wasOffline = self->loads_.offline();
+        self->loads_.failed(self->settings_.pageUrl, {false, std::string(pageSentences::refused)});
+        // A quiet retry of the offline page has had its empty document put in
+        // the offline page's place.
+        if (wasOffline && self->loads_.offline()) self->showOffline();
+    });
 }
 
 void PageNavigation::loadFailed(WebKitLoadEvent event, const char* uri, GError* error) {
@@ -196,6 +229,7 @@ bool PageNavigation::showSavedCopy() {
 }
 
 void PageNavigation::showOffline() {
+    offlineRequested_ = true;
     webkit_web_view_load_html(view_, offlinePage(settings_.offlineTemplate, settings_.pageUrl).c_str(), nullptr);
 }
 

@@ -59,13 +59,20 @@ private:
     bool decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     void windowRequested(WebKitNavigationAction* action);
     void loadChanged(WebKitLoadEvent event);
+    void committed(const char* uri);
+    void refusedLoadFails();
     void loadFailed(WebKitLoadEvent event, const char* uri, GError* error);
     void keepCopy();
 
+    MainQueue& queue_;
     WebKitWebView* view_;
     PageNavigationSettings settings_;
     SavedPage saved_;
     PageLoad loads_;
+    // The offline page has been asked for and has not shown yet.
+    bool offlineRequested_ = false;
+    // The page's load under way was refused and replaced by an empty document.
+    bool refused_ = false;
     SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_;
     // Last: gone first, so no callback reaches a half-destroyed object.
     WeakPtrFactory<PageNavigation> weak_{this};
