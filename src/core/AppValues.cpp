@@ -20,13 +20,25 @@ std::string appNameFrom(const nlohmann::json& info) {
     return "Orvane";
 }
 
+std::optional<Url> pageAddressIn(std::string_view text) {
+    auto url = Url::parse(text);
+    if (!url || (url->scheme != "http" && url->scheme != "https") || !url->host || url->host->empty())
+        return std::nullopt;
+    return url;
+}
+
+std::string rejectedPageAddressLine(const PageAddress& address) {
+    return "Orvane: the page address \"" + address.rejected.value_or("") +
+           "\" is not an http or https address; loading " + address.url.text + " instead";
+}
+
 PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
                             const std::optional<std::string>& userDefault, const nlohmann::json& info,
                             std::string_view builtIn) {
     if (commandLine) {
-        if (auto parsed = Url::parse(*commandLine)) return {*parsed, PageUrlSource::commandLine};
+        if (auto parsed = pageAddressIn(*commandLine)) return {*parsed, PageUrlSource::commandLine};
     }
-    std::string text;
+    std::optional<std::string> text;
     PageUrlSource source = PageUrlSource::bundle;
     if (userDefault) {
         text = *userDefault;
@@ -35,12 +47,14 @@ PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
         auto it = info.find("OVPageURL");
         if (it != info.end() && it->is_string()) text = it->get<std::string>();
     }
-    if (auto parsed = Url::parse(text)) return {*parsed, source};
-    auto fallback = Url::parse(builtIn);
+    if (text) {
+        if (auto parsed = pageAddressIn(*text)) return {*parsed, source};
+    }
+    auto fallback = pageAddressIn(builtIn);
     // The built-in address is a build setting checked by CMake; a broken one
     // is a build fault, not something to limp along with.
     if (!fallback) std::abort();
-    return {*fallback, PageUrlSource::builtIn};
+    return {*fallback, PageUrlSource::builtIn, text};
 }
 
 Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,

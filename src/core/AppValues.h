@@ -22,12 +22,24 @@ enum class PageUrlSource { commandLine, userDefault, bundle, builtIn };
 struct PageAddress {
     Url url;
     PageUrlSource source;
+    // The configured value that was not a page address, when the built-in
+    // address stands in for it.
+    std::optional<std::string> rejected = std::nullopt;
 };
 
-// The command line's address for this run first (the caller has checked that
-// it parses), then the user default, then the bundle's "OVPageURL", then the
-// built-in address. A user default that is present but does not parse falls
-// back to the built-in address, not to the bundle's entry.
+// A page address is absolute, "http" or "https" (as WebKit writes them, in
+// lower case: the site's messages are matched against it) and has a host.
+// Anything else ("127.0.0.1:8137", a bare word, "file:") cannot be loaded as
+// the page, and counts as malformed.
+std::optional<Url> pageAddressIn(std::string_view text);
+
+// The one log line that says a configured address was not used.
+std::string rejectedPageAddressLine(const PageAddress& address);
+
+// The command line's address for this run first (the caller has checked it),
+// then the user default, then the bundle's "OVPageURL", then the built-in
+// address. A user default that is present but malformed falls back to the
+// built-in address, not to the bundle's entry.
 PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
                             const std::optional<std::string>& userDefault, const nlohmann::json& info,
                             std::string_view builtIn);

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "AppValues.h"
 #include "Url.h"
 
 namespace orvane {
@@ -44,7 +45,8 @@ CommandLine parseCommandLine(const std::vector<std::string_view>& arguments) {
             if (line.pageUrl) return failed("--page-url is given twice");
             // Checked here, not silently replaced as a configured one is: the
             // person who typed it is there to read why it was refused.
-            if (!Url::parse(value)) return failed("--page-url: not an address: " + std::string(value));
+            if (!pageAddressIn(value))
+                return failed("--page-url: not an http or https address: " + std::string(value));
             line.pageUrl = std::string(value);
             continue;
         }

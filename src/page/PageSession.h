@@ -87,6 +87,8 @@ public:
     const PageSessionSettings& settings() const { return settings_; }
     Bluetooth* bluetooth() { return bluetooth_.get(); }
     Updater& updater() { return *updater_; }
+    // Writes one whole line to the app's log (nothing when it has none).
+    const std::function<void(const std::string&)>& logger() const { return log_; }
 
 private:
     struct MessageType;

@@ -45,7 +45,18 @@ INSTANTIATE_TEST_SUITE_P(
         PageUrlCase{"BundleEntryANumber", std::nullopt, {{"OVPageURL", 42}}, kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"NothingConfigured", std::nullopt, json::object(), kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"NoInfoAtAll", std::nullopt, json(), kBuiltIn, PageUrlSource::builtIn},
-        PageUrlCase{"RelativeReferenceKeptUnchanged", "control", json::object(), "control", PageUrlSource::userDefault},
+        PageUrlCase{"RelativeReferenceIsMalformed", "control", json::object(), kBuiltIn, PageUrlSource::builtIn},
+        PageUrlCase{"HostAndPortWithoutSchemeIsMalformed", "127.0.0.1:8137", json::object(), kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"FileAddressIsMalformed", "file:///srv/page.html", json::object(), kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"AddressWithoutHostIsMalformed", "http:/page", json::object(), kBuiltIn, PageUrlSource::builtIn},
+        PageUrlCase{"UpperCaseSchemeIsMalformed", "HTTPS://x.example/", json::object(), kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"MalformedBundleEntryFallsToBuiltIn", std::nullopt, {{"OVPageURL", "bundle.example"}}, kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"MalformedCommandLineIsPassedOver", "http://127.0.0.1:9000/x", json::object(),
+                    "http://127.0.0.1:9000/x", PageUrlSource::userDefault, "127.0.0.1:4000"},
         PageUrlCase{"BadPercentEscapeDoesNotParse", "https://x.example/%zz", json::object(),
                     kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"CommandLineWinsOverUserDefaultAndBundle", "http://127.0.0.1:9000/x",
@@ -54,6 +65,17 @@ INSTANTIATE_TEST_SUITE_P(
         PageUrlCase{"CommandLineWithNothingConfigured", std::nullopt, json(), "http://127.0.0.1:4000/",
                     PageUrlSource::commandLine, "http://127.0.0.1:4000/"}),
     CaseName());
+
+TEST(PageUrlFallback, NamesTheValueItPassedOverInOneLine) {
+    const auto address = pageAddressFrom(std::nullopt, "127.0.0.1:8137", json::object(), kBuiltIn);
+    ASSERT_EQ(address.rejected, "127.0.0.1:8137");
+    EXPECT_EQ(rejectedPageAddressLine(address),
+              "Orvane: the page address \"127.0.0.1:8137\" is not an http or https address; loading "
+              "https://orvane.app/ instead");
+    // Nothing configured is no fault, and nothing is said.
+    EXPECT_FALSE(pageAddressFrom(std::nullopt, std::nullopt, json::object(), kBuiltIn).rejected);
+    EXPECT_FALSE(pageAddressFrom(std::nullopt, "https://x.example/", json::object(), kBuiltIn).rejected);
+}
 
 TEST(Version, ComesFromTheShortVersionStringOrIsDev) {
     EXPECT_EQ(versionFrom({{"CFBundleShortVersionString", "1.4.2"}}), "1.4.2");

@@ -96,9 +96,7 @@ TEST_F(MainWindowTest, ShowAgainDoesNotReloadAndReloadOffSiteLoadsThePageAfresh)
 
     // Another port is another site: reload() goes back to the page address.
     PageServer elsewhere;
-    elsewhere.serve("/", {"<title>Elsewhere</title>"});
-    webkit_web_view_load_uri(window->webView(), elsewhere.url("/").c_str());
-    ASSERT_TRUE(waitForLoad(window->webView(), elsewhere.url("/")));
+    ASSERT_TRUE(showAt(window->webView(), "<title>Elsewhere</title>", elsewhere.url("/")));
     window->reload();
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
     EXPECT_EQ(server.count("/"), 2u);

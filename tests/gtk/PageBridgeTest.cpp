@@ -137,12 +137,10 @@ TEST_F(PageBridgeTest, OnlyTheTopFrameOfThePageReachesTheNativeSide) {
 TEST_F(PageBridgeTest, HostAndPortAreBothCompared) {
     StderrCapture captured;
     // Same page, reached as "localhost" instead of 127.0.0.1: another host.
-    webkit_web_view_load_uri(window->webView(), server.url("/", "localhost").c_str());
-    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/", "localhost")));
+    ASSERT_TRUE(showAt(window->webView(), "<title>Elsewhere</title>", server.url("/", "localhost")));
     post(R"({t: "log", text: "from localhost"})");
     // Same host on another port: another origin, which would hear nothing back.
-    webkit_web_view_load_uri(window->webView(), other.url("/").c_str());
-    ASSERT_TRUE(waitForLoad(window->webView(), other.url("/")));
+    ASSERT_TRUE(showAt(window->webView(), "<title>Other</title>", other.url("/")));
     post(R"({t: "log", text: "from other port"})");
     webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
@@ -178,8 +176,8 @@ TEST_F(PageBridgeTest, BluetoothRequestsReachTheBridgeAndItsEventsReachThePage) 
 }
 
 TEST_F(PageBridgeTest, BatchesForAnotherSiteAreDropped) {
-    webkit_web_view_load_uri(window->webView(), server.url("/", "localhost").c_str());
-    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/", "localhost")));
+    // The page's own document, tracking what it receives, on another host.
+    ASSERT_TRUE(showAt(window->webView(), kTop, server.url("/", "localhost")));
     window->deliver({{"t", "ping"}, {"n", 1}});
     // The batch goes out on a later turn of the loop. Once a turn queued after
     // it has run, a script sent to the page then would arrive before got()'s.

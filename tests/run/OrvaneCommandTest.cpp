@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -90,6 +91,23 @@ TEST(OrvaneCommand, PrintsHelpAndVersionWithoutADisplayAndRefusesWhatItDoesNotKn
     EXPECT_EQ(unknown.output, "orvane: unknown option --page\nTry 'orvane --help'.\n");
 }
 
+TEST(OrvaneCommand, AConfiguredAddressThatIsNotAWebAddressIsNamedAndPassedOver) {
+    char* made = g_dir_make_tmp("orvane-command-config-XXXXXX", nullptr);
+    ASSERT_TRUE(made);
+    const fs::path config = made;
+    g_free(made);
+    fs::create_directories(config / "orvane");
+    std::ofstream(config / "orvane" / "defaults.ini") << "[defaults]\npageURL=127.0.0.1:8137\n";
+    const Ran page = run(kBundle, {"--print-page-url"}, {{"XDG_CONFIG_HOME", config.string()}});
+    fs::remove_all(config);
+    EXPECT_EQ(page.status, 0);
+    EXPECT_TRUE(page.output.starts_with("Orvane: the page address \"127.0.0.1:8137\" is not an http or https "
+                                        "address; loading https://"))
+        << page.output;
+    EXPECT_TRUE(page.output.ends_with(" (built in)\n")) << page.output;
+    EXPECT_EQ(std::count(page.output.begin(), page.output.end(), '\n'), 2) << page.output;
+}
+
 class MovedBundle : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -129,7 +147,7 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     env["XDG_CONFIG_HOME"] = (folder_ / "config").string();
     env["XDG_STATE_HOME"] = (folder_ / "state").string();
     const fs::path moved = folder_ / "Moved" / "Orvane.app";
-    auto first_run = start(moved, {"--page-url", "about:blank"}, env);
+    auto first_run = start(moved, {"--page-url", "http://127.0.0.1:9/"}, env);
     EXPECT_TRUE(spinUntil([&] {
         const auto names = windowClasses(display.display());
         return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() || (g_usleep(50000), false);

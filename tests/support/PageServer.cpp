@@ -4,8 +4,10 @@
 
 namespace orvane {
 
-PageServer::PageServer() {
-    ListeningServer listening = listenOnLoopback(&PageServer::handle, this);
+PageServer::PageServer() : PageServer(0) {}
+
+PageServer::PageServer(unsigned port) {
+    ListeningServer listening = listenOnLoopback(&PageServer::handle, this, port);
     server_ = std::move(listening.server);
     port_ = listening.port;
 }

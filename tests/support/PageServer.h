@@ -21,14 +21,14 @@ struct ListeningServer {
 };
 
 // A SoupServer that sends every request to `handler` and listens on a free
-// port of 127.0.0.1. Inline so that test libraries without the page server
-// can share it; a test cannot go on without it, so failing aborts.
-inline ListeningServer listenOnLoopback(SoupServerCallback handler, gpointer data) {
+// port of 127.0.0.1 (or on `port`). Inline so that test libraries without the
+// page server can share it; a test cannot go on without it, so failing aborts.
+inline ListeningServer listenOnLoopback(SoupServerCallback handler, gpointer data, unsigned port = 0) {
     ListeningServer made{adopt(soup_server_new(nullptr, nullptr))};
     soup_server_add_handler(made.server.get(), nullptr, handler, data, nullptr);
     GErrorPtr error;
     GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
-    GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), 0));
+    GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), static_cast<guint16>(port)));
     if (!soup_server_listen(made.server.get(), address.get(), SoupServerListenOptions(0), ErrorOut(error))) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1: %s\n", error->message);
         std::abort();
@@ -52,6 +52,8 @@ public:
     };
 
     PageServer();  // listens on a free port
+    // Listens on `port`: a server that comes back where an earlier one was.
+    explicit PageServer(unsigned port);
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;
 

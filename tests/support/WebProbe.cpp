@@ -36,4 +36,9 @@ bool waitForLoad(WebKitWebView* view, const std::string& uri) {
     });
 }
 
+bool showAt(WebKitWebView* view, const std::string& html, const std::string& address) {
+    webkit_web_view_load_alternate_html(view, html.c_str(), address.c_str(), address.c_str());
+    return waitForLoad(view, address);
+}
+
 }  // namespace orvane

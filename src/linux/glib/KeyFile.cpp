@@ -40,6 +40,7 @@ constexpr const char* kDefaultsGroup = "defaults";
 
 std::filesystem::path userConfigDir() { return xdgDir("XDG_CONFIG_HOME", ".config"); }
 std::filesystem::path userStateDir() { return xdgDir("XDG_STATE_HOME", ".local/state"); }
+std::filesystem::path userCacheDir() { return xdgDir("XDG_CACHE_HOME", ".cache"); }
 
 UserDefaults UserDefaults::load(const std::filesystem::path& file) {
     UserDefaults defaults;

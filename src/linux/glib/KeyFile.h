@@ -10,6 +10,7 @@ namespace orvane {
 
 std::filesystem::path userConfigDir();  // $XDG_CONFIG_HOME/orvane
 std::filesystem::path userStateDir();   // $XDG_STATE_HOME/orvane
+std::filesystem::path userCacheDir();   // $XDG_CACHE_HOME/orvane
 
 // The user's settings, group [defaults] of defaults.ini, read once.
 class UserDefaults {

@@ -53,6 +53,7 @@ void AppDelegate::launch() {
     settings.bundle = runningBundle();
     settings.updateRoot = runningBundle().root();
     settings.windowState = userStateDir() / "window.ini";
+    settings.savedPages = userCacheDir();
     settings.backends = linuxPageBackends(queue_, runningBundle());
     settings.firstLoad = [ready = ready_] { ready->send(); };
     // What earlier updates left beside the bundle goes now; a swap that a

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "KeyFile.h"
+#include "Log.h"
 
 #ifndef ORVANE_DEFAULT_PAGE_URL
 #error "the build sets ORVANE_DEFAULT_PAGE_URL"
@@ -52,8 +53,12 @@ const std::string& applicationId() {
 void usePageUrlForThisRun(std::string address) { commandLinePageUrl() = std::move(address); }
 
 const PageAddress& pageAddress() {
-    static const PageAddress address =
-        pageAddressFrom(commandLinePageUrl(), UserDefaults::load().string("pageURL"), info(), builtInPageUrl());
+    static const PageAddress address = [] {
+        auto found =
+            pageAddressFrom(commandLinePageUrl(), UserDefaults::load().string("pageURL"), info(), builtInPageUrl());
+        if (found.rejected) logLine(rejectedPageAddressLine(found));
+        return found;
+    }();
     return address;
 }
 

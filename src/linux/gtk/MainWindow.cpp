@@ -5,6 +5,7 @@
 #include "AppValues.h"
 #include "EditingKeys.h"
 #include "KeyFile.h"
+#include "OpenOutside.h"
 #include "ScrollZoom.h"
 #include "Site.h"
 
@@ -86,10 +87,6 @@ std::optional<std::string> stringAt(JSCValue* array, guint index) {
     return data ? std::string(data, size) : std::string();
 }
 
-void openWithDesktop(GtkWindow* parent, const Url& url) {
-    gtk_show_uri(parent, url.text.c_str(), GDK_CURRENT_TIME);
-}
-
 }  // namespace
 
 std::string pageInfo(const std::string& version) { return pageInfoJson(kPlatform, version); }
@@ -108,7 +105,7 @@ MainWindow::MainWindow(MainQueue& queue, MainWindowSettings settings)
 }
 
 MainWindow::~MainWindow() {
-    loadDeadline_.cancel();
+    navigation_.reset();
     // Signals first: their handlers must never see a half-destroyed window.
     titleWatch_.disconnect();
     loadWatch_.disconnect();
@@ -149,6 +146,7 @@ void MainWindow::build() {
     webkit_web_view_set_background_color(webView_.get(), &transparent);
     gtk_widget_set_hexpand(GTK_WIDGET(webView_.get()), TRUE);
     gtk_widget_set_vexpand(GTK_WIDGET(webView_.get()), TRUE);
+    navigation_ = std::make_unique<PageNavigation>(queue_, webView_.get(), navigationSettings());
 
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
     window_ = retain(GTK_WINDOW(gtk_window_new()));
@@ -201,6 +199,19 @@ void MainWindow::build() {
     installBridge();
 }
 
+PageNavigationSettings MainWindow::navigationSettings() {
+    PageNavigationSettings navigation;
+    navigation.pageUrl = settings_.pageUrl;
+    navigation.offlineTemplate = settings_.bundle.resource("offline", "html");
+    navigation.savedPages = settings_.savedPages;
+    navigation.retryDelays = settings_.retryDelays;
+    navigation.openOutside = [this](const Url& url) { openExternally(url); };
+    navigation.log = [log = session_->logger()](const std::string& line) {
+        if (log) log(line);
+    };
+    return navigation;
+}
+
 void MainWindow::installBridge() {
     WebKitUserScript* relay = webkit_user_script_new_for_world(
         kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
@@ -229,7 +240,7 @@ void MainWindow::installBridge() {
 }
 
 void MainWindow::shutdown() {
-    loadDeadline_.cancel();
+    navigation_->stop();
     session_->shutdown();
 }
 
@@ -284,10 +295,7 @@ void MainWindow::show() {
     gtk_widget_grab_focus(GTK_WIDGET(webView_.get()));
 }
 
-void MainWindow::load() {
-    triedCache_ = false;
-    loadPage();
-}
+void MainWindow::load() { navigation_->load(); }
 
 void MainWindow::reload() {
     if (session_->onPage()) {
@@ -297,22 +305,7 @@ void MainWindow::reload() {
     load();
 }
 
-void MainWindow::loadPage() {
-    // WebKit follows the protocol's cache rules by default; it has no
-    // per-request time-out, so the load is stopped if it has not started
-    // showing the page within the minute.
-    loadDeadline_.cancel();
-    WebKitURIRequest* request = webkit_uri_request_new(settings_.pageUrl.text.c_str());
-    webkit_web_view_load_request(webView_.get(), request);
-    g_object_unref(request);
-    const WeakWindow weak = weak_.weak();
-    loadDeadline_ = queue_.after(kLoadTimeoutSeconds, [weak] {
-        if (auto window = weak.lock()) webkit_web_view_stop_loading(window->webView_.get());
-    });
-}
-
 void MainWindow::loadChanged(WebKitLoadEvent event) {
-    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) loadDeadline_.cancel();
     if (event != WEBKIT_LOAD_FINISHED) return;
     if (!loadedOnce_) {
         loadedOnce_ = true;

@@ -18,6 +18,7 @@
 #include "MainQueue.h"
 #include "PageContextMenu.h"
 #include "PageHost.h"
+#include "PageNavigation.h"
 #include "PageSession.h"
 #include "Url.h"
 #include "WeakPtr.h"
@@ -43,11 +44,15 @@ struct MainWindowSettings {
     // Called once, when the web view has finished its first load (the page,
     // or its failure): the app is up.
     std::function<void()> firstLoad;
+    // Where the page's last good copy is kept for when its server can't be
+    // reached; empty keeps none.
+    std::filesystem::path savedPages;
+    // The offline page's pauses between its own retries.
+    RetryDelays retryDelays;
 };
 
 class MainWindow final : public PageHost {
 public:
-    static constexpr double kLoadTimeoutSeconds = 60;
     static constexpr int kWidth = 1240, kHeight = 860, kMinWidth = 560, kMinHeight = 480;
 
     // Builds the window and its web view; loads nothing until show().
@@ -90,11 +95,12 @@ public:
     PageSession& session() { return *session_; }
     // The title bar, with the app's menu; other controls can go at its end.
     HeaderBar& headerBar() { return *header_; }
+    PageNavigation& navigation() { return *navigation_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
     void build();
-    void loadPage();
+    PageNavigationSettings navigationSettings();
     void titleChanged();
     void loadChanged(WebKitLoadEvent event);
     void saveFrame();
@@ -109,9 +115,8 @@ private:
     std::unique_ptr<PageSession> session_;
     std::unique_ptr<HeaderBar> header_;
     std::unique_ptr<PageContextMenu> contextMenu_;
-    bool triedCache_ = false;
+    std::unique_ptr<PageNavigation> navigation_;
     bool loadedOnce_ = false;
-    Task loadDeadline_;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
     // The page bridge's: a reply kept for the next batch, let go on navigation.
     HeldReply heldReply_;

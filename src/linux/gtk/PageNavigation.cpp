@@ -1,0 +1,242 @@
+#include "PageNavigation.h"
+
+#include <gio/gio.h>
+
+#include <memory>
+#include <utility>
+
+#include "NavigationPolicy.h"
+#include "OfflinePage.h"
+#include "PageTexts.h"
+#include "Site.h"
+
+namespace orvane {
+namespace {
+
+using WeakNavigation = std::weak_ptr<PageNavigation>;
+
+// WebKit loads the offline page from a string with no base address; it also
+// shows this address in place of a load it refuses.
+constexpr const char* kOfflineAddress = "about:blank";
+
+std::string uriOf(WebKitURIRequest* request) {
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    return uri ? uri : "";
+}
+
+// An address as WebKit writes it, even one the strict parser refuses (a data
+// address with spaces): its scheme still tells that it is not the site.
+std::optional<Url> addressOf(const char* uri) {
+    if (!uri || !*uri) return std::nullopt;
+    if (auto url = Url::parse(uri)) return url;
+    Url unparsed;
+    unparsed.text = uri;
+    unparsed.scheme = schemeOf(uri);
+    return unparsed;
+}
+
+// The page address itself, as WebKit writes it back ("http://h:80" comes
+// back as "http://h/").
+bool isPageAddress(const char* uri, const Url& page) {
+    const auto url = uri ? Url::parse(uri) : std::nullopt;
+    if (!url || !sameSite(url, page)) return false;
+    const auto path = [](const Url& u) { return u.path.empty() ? std::string("/") : u.path; };
+    return path(*url) == path(page) && url->query == page.query;
+}
+
+}  // namespace
+
+PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNavigationSettings settings)
+    : queue_(queue), view_(view), settings_(std::move(settings)), saved_(settings_.savedPages, settings_.pageUrl),
+      loads_(queue, *this, settings_.pageUrl, settings_.log, settings_.retryDelays) {
+    const WeakNavigation weak = weak_.weak();
+    policyWatch_ = connectWith(view, "decide-policy",
+                               G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                                              WebKitPolicyDecisionType type, WeakNavigation* self) -> gboolean {
+                                   const auto navigation = self->lock();
+                                   return navigation && navigation->decide(decision, type);
+                               }),
+                               weak);
+    // A script's window.open comes here rather than through the policy
+    // decision that a link aimed at a new window takes.
+    createWatch_ =
+        connectWith(view, "create",
+                    G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, WeakNavigation* self) -> GtkWidget* {
+                        if (const auto navigation = self->lock()) navigation->windowRequested(action);
+                        return nullptr;
+                    }),
+                    weak);
+    loadWatch_ =
+        connectWith(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, WeakNavigation* self) {
+                        if (const auto navigation = self->lock()) navigation->loadChanged(event);
+                    }),
+                    weak);
+    failWatch_ = connectWith(view, "load-failed",
+                             G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, const char* uri, GError* error,
+                                            WeakNavigation* self) -> gboolean {
+                                 if (const auto navigation = self->lock()) navigation->loadFailed(event, uri, error);
+                                 // WebKit's own error page would only cover what shows.
+                                 return TRUE;
+                             }),
+                             weak);
+    processWatch_ =
+        connectWith(view, "web-process-terminated",
+                    G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, WeakNavigation* self) {
+                        if (const auto navigation = self->lock()) navigation->loads_.processEnded();
+                    }),
+                    weak);
+    networkWatch_ = connectWith(g_network_monitor_get_default(), "network-changed",
+                                G_CALLBACK(+[](GNetworkMonitor*, gboolean, WeakNavigation* self) {
+                                    if (const auto navigation = self->lock()) navigation->loads_.networkChanged();
+                                }),
+                                weak);
+}
+
+PageNavigation::~PageNavigation() { loads_.stop(); }
+
+bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
+    NavigationRequest request;
+    switch (type) {
+    case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+    case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        request.stage = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION ? NavigationStage::newWindow
+                                                                              : NavigationStage::action;
+        request.address = uriOf(webkit_navigation_action_get_request(action));
+        request.typeOther = webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_OTHER;
+        request.userGesture = webkit_navigation_action_is_user_gesture(action);
+        break;
+    }
+    case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
+        auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        request.stage = NavigationStage::response;
+        request.address = uriOf(webkit_response_policy_decision_get_request(response));
+        request.mainFrame = webkit_response_policy_decision_is_main_frame_main_resource(response);
+        request.canShow = webkit_response_policy_decision_is_mime_type_supported(response);
+        break;
+    }
+    default: return false;
+    }
+    const auto decided = decideNavigation(request, settings_.pageUrl);
+    if (decided.clearTriedCache) loads_.navigatedInSite();
+    switch (decided.verdict) {
+    case NavigationDecision::Verdict::allow: webkit_policy_decision_use(decision); break;
+    case NavigationDecision::Verdict::cancel: webkit_policy_decision_ignore(decision); break;
+    case NavigationDecision::Verdict::download: webkit_policy_decision_download(decision); break;
+    }
+    if (decided.openOutside) openExternally(*decided.openOutside);
+    return true;
+}
+
+void PageNavigation::windowRequested(WebKitNavigationAction* action) {
+    NavigationRequest request;
+    request.stage = NavigationStage::newWindow;
+    request.address = uriOf(webkit_navigation_action_get_request(action));
+    // Never a second view: the answer is always no view, at most the desktop.
+    if (const auto decided = decideNavigation(request, settings_.pageUrl); decided.openOutside)
+        openExternally(*decided.openOutside);
+}
+
+void PageNavigation::loadChanged(WebKitLoadEvent event) {
+    const char* uri = webkit_web_view_get_uri(view_);
+    switch (event) {
+    case WEBKIT_LOAD_STARTED: loads_.started(addressOf(uri)); break;
+    case WEBKIT_LOAD_COMMITTED: committed(uri); break;
+    case WEBKIT_LOAD_FINISHED:
+        if (std::exchange(refused_, false)) refusedLoadFails();
+        else keepCopy();
+        break;
+    case WEBKIT_LOAD_REDIRECTED: break;
+    }
+}
+
+void PageNavigation::committed(const char* uri) {
+    if (g_strcmp0(uri, kOfflineAddress) != 0) {
+        loads_.committed(false);
+    } else if (std::exchange(offlineRequested_, false)) {
+        loads_.committed(true);
+    } else if (const auto& loading = loads_.loading(); loading && sameSite(loading, settings_.pageUrl)) {
+        // WebKit shows an empty document, without a word, in place of a load
+        // of the page that it refuses to start (a port browsers block).
+        refused_ = true;
+    } else {
+        loads_.committed(false);
+    }
+}
+
+void PageNavigation::refusedLoadFails() {
+    // On a later turn: WebKit drops a load started while it ends this one.
+    queue_.async([weak = weak_.weak()] {
+        const auto self = weak.lock();
+        if (!self) return;
+        const bool wasOffline = self->loads_.offline();
+        self->loads_.failed(self->settings_.pageUrl, {false, std::string(pageSentences::refused)});
+        // A quiet retry of the offline page has had its empty document put in
+        // the offline page's place.
+        if (wasOffline && self->loads_.offline()) self->showOffline();
+    });
+}
+
+void PageNavigation::loadFailed(WebKitLoadEvent event, const char* uri, GError* error) {
+    // Once the page has started to show, it stays as far as it came.
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) return;
+    LoadError failure;
+    // Called off by a new load or by the app; or by the policy, which had
+    // its reasons (another site, a download).
+    failure.cancelled =
+        g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+        g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+    failure.description = error ? error->message : "";
+    loads_.failed(addressOf(uri), failure);
+}
+
+void PageNavigation::keepCopy() {
+    // Only the page itself, straight from its server with a good status: not
+    // the saved copy shown again, not an error page, not another page of the site.
+    WebKitWebResource* resource = webkit_web_view_get_main_resource(view_);
+    if (!resource || saved_.file().empty() || !isPageAddress(webkit_web_resource_get_uri(resource), settings_.pageUrl))
+        return;
+    WebKitURIResponse* response = webkit_web_resource_get_response(resource);
+    const guint status = response ? webkit_uri_response_get_status_code(response) : 0;
+    if (status < 200 || status > 299) return;
+    webkit_web_resource_get_data(
+        resource, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            const std::unique_ptr<WeakNavigation> self(static_cast<WeakNavigation*>(data));
+            gsize length = 0;
+            const GCharPtr bytes(reinterpret_cast<char*>(
+                webkit_web_resource_get_data_finish(WEBKIT_WEB_RESOURCE(source), result, &length, nullptr)));
+            const auto navigation = self->lock();
+            if (bytes && navigation) navigation->saved_.write(std::string_view(bytes.get(), length));
+        },
+        new WeakNavigation(weak_.weak()));
+}
+
+void PageNavigation::loadPage() {
+    // By the protocol's cache rules: WebKit's default for a plain request.
+    webkit_web_view_load_uri(view_, settings_.pageUrl.text.c_str());
+}
+
+bool PageNavigation::showSavedCopy() {
+    const auto copy = saved_.read();
+    if (!copy) return false;
+    // Under the page address, so that its origin, the bridge and its relative
+    // addresses are those of the page.
+    const char* page = settings_.pageUrl.text.c_str();
+    webkit_web_view_load_alternate_html(view_, copy->c_str(), page, page);
+    return true;
+}
+
+void PageNavigation::showOffline() {
+    offlineRequested_ = true;
+    webkit_web_view_load_html(view_, offlinePage(settings_.offlineTemplate, settings_.pageUrl).c_str(), nullptr);
+}
+
+void PageNavigation::stopLoading() { webkit_web_view_stop_loading(view_); }
+
+void PageNavigation::openExternally(const Url& url) {
+    if (settings_.openOutside) settings_.openOutside(url);
+}
+
+}  // namespace orvane

@@ -1,0 +1,81 @@
+#pragma once
+// The web view's side of where the page goes and what happens when it does
+// not load: it translates WebKit's policy decisions, load events and the end
+// of the content process for the navigation policy and the failure handling
+// (both portable), and does the loads they ask for: the page, its saved
+// copy, the offline page.
+//
+// Main thread only. The window owns it and outlives it.
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "GRef.h"
+#include "MainQueue.h"
+#include "PageLoad.h"
+#include "SavedPage.h"
+#include "Url.h"
+#include "WeakPtr.h"
+
+namespace orvane {
+
+struct PageNavigationSettings {
+    Url pageUrl;
+    // The offline page's template (the bundle's offline.html); "" shows an empty document.
+    std::string offlineTemplate;
+    // Where the page's last good copy is kept; empty keeps none.
+    std::filesystem::path savedPages;
+    RetryDelays retryDelays;
+    std::function<void(const Url&)> openOutside;
+    std::function<void(const std::string& line)> log;
+};
+
+class PageNavigation final : public PageLoadHost {
+public:
+    PageNavigation(MainQueue& queue, WebKitWebView* view, PageNavigationSettings settings);
+    ~PageNavigation() override;
+    PageNavigation(const PageNavigation&) = delete;
+    PageNavigation& operator=(const PageNavigation&) = delete;
+
+    // A fresh load of the page address.
+    void load() { loads_.load(); }
+    // The app is ending: no more retries.
+    void stop() { loads_.stop(); }
+    PageLoad& loads() { return loads_; }
+    const SavedPage& savedPage() const { return saved_; }
+
+    // PageLoadHost.
+    void loadPage() override;
+    bool showSavedCopy() override;
+    void showOffline() override;
+    void stopLoading() override;
+    void openExternally(const Url& url) override;
+
+private:
+    bool decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+    void windowRequested(WebKitNavigationAction* action);
+    void loadChanged(WebKitLoadEvent event);
+    void committed(const char* uri);
+    void refusedLoadFails();
+    void loadFailed(WebKitLoadEvent event, const char* uri, GError* error);
+    void keepCopy();
+
+    MainQueue& queue_;
+    WebKitWebView* view_;
+    PageNavigationSettings settings_;
+    SavedPage saved_;
+    PageLoad loads_;
+    // The offline page has been asked for and has not shown yet.
+    bool offlineRequested_ = false;
+    // The page's load under way was refused and replaced by an empty document.
+    bool refused_ = false;
+    SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_;
+    // Last: gone first, so no callback reaches a half-destroyed object.
+    WeakPtrFactory<PageNavigation> weak_{this};
+};
+
+}  // namespace orvane

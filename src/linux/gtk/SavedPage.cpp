@@ -1,0 +1,30 @@
+#include "SavedPage.h"
+
+#include <glib.h>
+
+#include "Bundle.h"
+#include "GRef.h"
+
+namespace orvane {
+
+SavedPage::SavedPage(const std::filesystem::path& directory, const Url& page) {
+    if (directory.empty()) return;
+    const GCharPtr digest(
+        g_compute_checksum_for_string(G_CHECKSUM_SHA256, page.text.c_str(), static_cast<gssize>(page.text.size())));
+    file_ = directory / ("page-" + std::string(digest.get(), 16) + ".html");
+}
+
+std::optional<std::string> SavedPage::read() const {
+    if (file_.empty()) return std::nullopt;
+    return readFile(file_);
+}
+
+void SavedPage::write(std::string_view document) const {
+    if (file_.empty()) return;
+    if (g_mkdir_with_parents(file_.parent_path().c_str(), 0700) != 0) return;
+    // A copy that cannot be written only means an older (or no) copy later.
+    g_file_set_contents_full(file_.c_str(), document.data(), static_cast<gssize>(document.size()),
+                             G_FILE_SET_CONTENTS_CONSISTENT, 0600, nullptr);
+}
+
+}  // namespace orvane

@@ -1,0 +1,50 @@
+#pragma once
+// Where the page may go: its own site and a few local schemes stay in the
+// view, other web and mail addresses leave for the desktop, nothing ever
+// opens a second view, and responses the view cannot show become downloads.
+// Pure: the host describes the request, this answers.
+
+#include <optional>
+#include <string>
+
+#include "Url.h"
+
+namespace orvane {
+
+enum class NavigationStage {
+    action,     // a frame is about to go somewhere
+    newWindow,  // a link aimed at a new window, or a script opening one
+    response,   // a response has arrived and the view asks whether to show it
+};
+
+struct NavigationRequest {
+    NavigationStage stage = NavigationStage::action;
+    // The request's address as the engine writes it; empty when it has none.
+    std::string address;
+    // The navigation type is "other": a load the app or a script started,
+    // a redirect of one, or a sub-frame's own load.
+    bool typeOther = true;
+    bool userGesture = false;
+    // Response stage: the response is the main frame's document (the engine
+    // only knows the frame here).
+    bool mainFrame = false;
+    // Response stage: the view can show the response's MIME type.
+    bool canShow = true;
+};
+
+struct NavigationDecision {
+    enum class Verdict { allow, cancel, download };
+    Verdict verdict = Verdict::cancel;
+    // Hand this address to the desktop (the view stays where it was).
+    std::optional<Url> openOutside;
+    // An allowed navigation inside the site that is not of type "other": the
+    // page's load starts afresh, so a later failure retries the saved copy again.
+    bool clearTriedCache = false;
+};
+
+// The scheme as written (case kept), or "" when the address has none.
+std::string schemeOf(const std::string& address);
+
+NavigationDecision decideNavigation(const NavigationRequest& request, const Url& page);
+
+}  // namespace orvane

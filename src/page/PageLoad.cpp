@@ -1,0 +1,133 @@
+#include "PageLoad.h"
+
+#include <algorithm>
+
+#include "PageBridge.h"
+#include "PageTexts.h"
+#include "Site.h"
+
+namespace orvane {
+
+PageLoad::PageLoad(MainQueue& queue, PageLoadHost& host, Url page, std::function<void(const std::string&)> log,
+                   RetryDelays delays)
+    : queue_(queue), host_(host), page_(std::move(page)), log_(std::move(log)), delays_(delays), delay_(delays.first) {}
+
+void PageLoad::load() {
+    triedCache_ = false;
+    retrying_ = false;
+    loadPage();
+}
+
+void PageLoad::loadPage() {
+    host_.loadPage();
+    // Timed from here, not from the engine's start: a load it refuses to
+    // start at all (a port it never connects to) must still end in a failure.
+    started(page_);
+}
+
+void PageLoad::navigatedInSite() {
+    triedCache_ = false;
+    retrying_ = false;
+}
+
+void PageLoad::processEnded() {
+    if (log_) log_(std::string(pageSentences::processEnded));
+    retryTask_.cancel();
+    load();
+}
+
+void PageLoad::networkChanged() {
+    // A retry under way will tell; otherwise try now instead of waiting out the pause.
+    if (!offline_ || retrying_) return;
+    retryTask_.cancel();
+    retry();
+}
+
+void PageLoad::stop() {
+    deadline_.cancel();
+    retryTask_.cancel();
+    offline_ = false;
+}
+
+void PageLoad::started(std::optional<Url> address) {
+    loading_ = std::move(address);
+    deadline_.cancel();
+    deadline_ = queue_.after(kDeadlineSeconds, [weak = weak_.weak()] {
+        if (const auto self = weak.lock()) self->deadlinePassed();
+    });
+}
+
+void PageLoad::committed(bool offlinePage) {
+    deadline_.cancel();
+    loading_.reset();
+    if (offlinePage) return;
+    // Something real shows: the offline page's retries are over.
+    offline_ = false;
+    retrying_ = false;
+    retryTask_.cancel();
+    delay_ = delays_.first;
+}
+
+void PageLoad::deadlinePassed() {
+    const auto address = loading_;
+    // Stopping may report the load as cancelled, which is not the failure:
+    // the deadline is.
+    host_.stopLoading();
+    failed(address, {false, std::string(pageSentences::timedOut)});
+}
+
+void PageLoad::failed(const std::optional<Url>& address, const LoadError& error) {
+    deadline_.cancel();
+    loading_.reset();
+    if (error.cancelled) return;
+    if (address && !sameSite(address, page_)) {
+        // A main-frame load off the site that looked like a sub-frame's to the
+        // navigation policy: it belongs to the desktop like any other, and the
+        // page, still shown, did not fail.
+        if (const auto url = Url::parse(address->text); url && openableOutside(*url)) host_.openExternally(*url);
+        return;
+    }
+    if (retrying_) {
+        // The offline page stays; only a new kind of failure is worth a line.
+        retrying_ = false;
+        triedCache_ = true;
+        if (error.description != lastFailure_) logFailure(error.description);
+        lastFailure_ = error.description;
+        delay_ = std::min(delay_ * 2, delays_.longest);
+        scheduleRetry();
+        return;
+    }
+    logFailure(error.description);
+    lastFailure_ = error.description;
+    if (!triedCache_) {
+        triedCache_ = true;
+        if (host_.showSavedCopy()) return;
+        logFailure(std::string(pageSentences::noSavedCopy));
+    }
+    showOffline();
+}
+
+void PageLoad::logFailure(const std::string& why) {
+    if (log_) log_(std::string(pageSentences::didNotLoad) + why);
+}
+
+void PageLoad::showOffline() {
+    offline_ = true;
+    host_.showOffline();
+    scheduleRetry();
+}
+
+void PageLoad::scheduleRetry() {
+    retryTask_.cancel();
+    retryTask_ = queue_.after(delay_, [weak = weak_.weak()] {
+        if (const auto self = weak.lock()) self->retry();
+    });
+}
+
+void PageLoad::retry() {
+    retrying_ = true;
+    triedCache_ = false;
+    loadPage();
+}
+
+}  // namespace orvane

@@ -1,0 +1,112 @@
+#pragma once
+// What happens when the page does not load: the first failure of a load of
+// the page retries from the saved copy, the next shows the offline page, and
+// while the offline page shows the page is tried again by itself (when the
+// network changes, else after a growing pause). Each failure writes one log
+// line; a load that shows nothing within the deadline counts as failed.
+// Toolkit-free: the host tells it the main frame's load events and does the
+// loading it asks for.
+//
+// Main thread only. The host outlives it.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "MainQueue.h"
+#include "Url.h"
+#include "WeakPtr.h"
+
+namespace orvane {
+
+// The loads the failure handling asks of the view showing the page.
+class PageLoadHost {
+public:
+    virtual ~PageLoadHost() = default;
+    // Loads the page address from the network, by the protocol's cache rules.
+    virtual void loadPage() = 0;
+    // Shows the last good copy of the page under the page address, so that
+    // its origin and bridge work; false when there is no copy.
+    virtual bool showSavedCopy() = 0;
+    // Shows the offline page in place of the page.
+    virtual void showOffline() = 0;
+    // Stops the load under way.
+    virtual void stopLoading() = 0;
+    // Hands an https, http or mailto address to the desktop.
+    virtual void openExternally(const Url& url) = 0;
+};
+
+// Why a main-frame load ended before it showed anything.
+struct LoadError {
+    // Called off: by a new load, by the app itself, or by the navigation
+    // policy. Not a failure.
+    bool cancelled = false;
+    std::string description;
+};
+
+// The pauses between the offline page's own retries: `first`, doubling up to `longest`.
+struct RetryDelays {
+    double first = 10;
+    double longest = 5 * 60;
+};
+
+class PageLoad {
+public:
+    static constexpr double kDeadlineSeconds = 60;
+
+    PageLoad(MainQueue& queue, PageLoadHost& host, Url page, std::function<void(const std::string&)> log,
+             RetryDelays delays = {});
+    PageLoad(const PageLoad&) = delete;
+    PageLoad& operator=(const PageLoad&) = delete;
+
+    // A fresh load of the page address that the app starts (first show,
+    // reload off the site, Try Again).
+    void load();
+    // An allowed navigation inside the site that the user or the page set off.
+    void navigatedInSite();
+    // The page's content process ended: the page address loads again.
+    void processEnded();
+    // The desktop's network came or went.
+    void networkChanged();
+    // The app is ending: no more retries or deadlines.
+    void stop();
+
+    // The main frame's load events. `address` is where the load goes.
+    void started(std::optional<Url> address);
+    void committed(bool offlinePage);
+    void failed(const std::optional<Url>& address, const LoadError& error);
+
+    bool triedCache() const { return triedCache_; }
+    bool offline() const { return offline_; }
+    double nextRetryDelay() const { return delay_; }
+    // Where the main frame's load under way goes, if one is.
+    const std::optional<Url>& loading() const { return loading_; }
+
+private:
+    void loadPage();
+    void logFailure(const std::string& why);
+    void showOffline();
+    void scheduleRetry();
+    void retry();
+    void deadlinePassed();
+
+    MainQueue& queue_;
+    PageLoadHost& host_;
+    Url page_;
+    std::function<void(const std::string&)> log_;
+    RetryDelays delays_;
+    // The current attempt to load the page has been retried from the saved copy.
+    bool triedCache_ = false;
+    bool offline_ = false;
+    // The load under way is one of the offline page's own retries: it fails quietly.
+    bool retrying_ = false;
+    double delay_;
+    // Why the page last failed to load, to tell a new kind of failure.
+    std::string lastFailure_;
+    std::optional<Url> loading_;
+    Task deadline_, retryTask_;
+    // Last: gone first, so no timer reaches a half-destroyed object.
+    WeakPtrFactory<PageLoad> weak_{this};
+};
+
+}  // namespace orvane

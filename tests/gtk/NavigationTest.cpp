@@ -1,0 +1,266 @@
+// Where the page may go and what shows when it does not load, with the real
+// web view under Xvfb and pages from local servers. Another host name or
+// port of the same machine is another site.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "CaseName.h"
+#include "MainQueueGlib.h"
+#include "MainWindow.h"
+#include "PageServer.h"
+#include "Spin.h"
+#include "WebProbe.h"
+#include "Xvfb.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPage = R"(<!doctype html><html><head><title>Light</title></head><body>
+<script>
+window.marker = 1;
+addEventListener("message", (event) => { if (event.data === "framed") window.framed = true; });
+</script></body></html>)";
+// Served to the page as a frame from another site: it tells the page it loaded.
+constexpr const char* kFrame = R"(<!doctype html><script>parent.postMessage("framed", "*")</script>)";
+
+std::string jsString(const std::string& text) { return nlohmann::json(text).dump(); }
+
+// A port nothing listens on (a server was there a moment ago).
+unsigned freePort() { return PageServer().port(); }
+
+class NavigationTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { startDisplayAndGtk(); }
+
+    void SetUp() override {
+        server.serve("/", {kPage});
+        server.serve("/frame", {kFrame});
+        server.serve("/with-frame", {std::string("<title>Framed</title>") + kPage + "<iframe src=\"" +
+                                     server.url("/frame", "localhost") + "\"></iframe>"});
+        state = fs::temp_directory_path() / ("orvane-navigation-" + std::to_string(::getpid()) + "-" +
+                                             testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(state);
+    }
+    void TearDown() override { fs::remove_all(state); }
+
+    std::shared_ptr<MainWindow> make(const std::string& page) {
+        MainWindowSettings settings;
+        settings.pageUrl = *Url::parse(page);
+        settings.version = "1.2.3";
+        settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
+        settings.windowState = state / "window.ini";
+        settings.savedPages = state / "cache";
+        // Short pauses: the offline page's retries are the subject, not their length.
+        settings.retryDelays = {0.2, 0.4};
+        settings.openExternal = [this](const Url& url) { opened.push_back(url.text); };
+        settings.backends.log = [this](const std::string& line) { log.push_back(line); };
+        settings.firstLoad = [this] { ++firstLoads; };
+        return MainWindow::create(queue, std::move(settings));
+    }
+
+    std::shared_ptr<MainWindow> shown(const std::string& page) {
+        auto window = make(page);
+        window->show();
+        EXPECT_TRUE(waitForLoad(window->webView(), page));
+        return window;
+    }
+
+    // The page's own script follows a link it makes to where `href` (a
+    // script expression) says: a click, as the user's.
+    static std::string follow(const std::string& href, const std::string& target = "") {
+        return "(() => { const a = document.createElement('a'); a.href = " + href +
+               (target.empty() ? "" : "; a.target = " + jsString(target)) +
+               "; document.body.append(a); a.click(); return true; })()";
+    }
+    static std::string click(const std::string& address, const std::string& target = "") {
+        return follow(jsString(address), target);
+    }
+
+    // Proves that what came before has been decided: the view handles its
+    // navigations in order, so once this one reached the desktop, so did
+    // (or did not) everything before it.
+    void settle(WebKitWebView* view) {
+        const std::string sentinel = server.url("/sentinel-" + std::to_string(++sentinels), "localhost");
+        evaluate(view, click(sentinel));
+        ASSERT_TRUE(spinUntil([&] { return !opened.empty() && opened.back() == sentinel; }));
+        opened.pop_back();
+    }
+
+    MainQueueGlib queue;
+    PageServer server;
+    fs::path state;
+    std::vector<std::string> opened;
+    std::vector<std::string> log;
+    int firstLoads = 0;
+    int sentinels = 0;
+};
+
+// One way the page can try to go somewhere; SITE, OTHER and DOWN in the
+// address stand for the page's site, another reachable site and a site that
+// does not answer.
+struct LeaveCase {
+    const char* name;
+    enum Kind { link, blankLink, windowOpen, refresh } kind;
+    const char* address;
+    bool opensOutside;
+};
+
+class LeaveTest : public NavigationTest, public testing::WithParamInterface<LeaveCase> {};
+
+TEST_P(LeaveTest, GoesToTheDesktopOrNowhereAndThePageStays) {
+    const auto& c = GetParam();
+    auto window = shown(server.url("/"));
+    const std::string down = "http://127.0.0.1:" + std::to_string(freePort());
+    std::string address = c.address;
+    for (const auto& [token, value] : {std::pair<std::string, std::string>{"SITE", server.url("")},
+                                       {"OTHER", server.url("", "localhost")},
+                                       {"DOWN", down}})
+        if (address.starts_with(token)) address.replace(0, token.size(), value);
+
+    std::string script;
+    switch (c.kind) {
+    case LeaveCase::link: script = click(address); break;
+    case LeaveCase::blankLink: script = click(address, "_blank"); break;
+    case LeaveCase::windowOpen: script = "window.open(" + jsString(address) + "), true"; break;
+    // A navigation no one clicked: it looks like a frame's own load until its response.
+    case LeaveCase::refresh:
+        script = R"(document.head.insertAdjacentHTML('beforeend', '<meta http-equiv="refresh" content="0;url=)";
+        script += address + R"(">'), true)";
+        break;
+    }
+    evaluate(window->webView(), script);
+    if (c.opensOutside) {
+        ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
+        EXPECT_EQ(opened, std::vector<std::string>{address});
+        opened.clear();
+    }
+    settle(window->webView());
+    EXPECT_TRUE(opened.empty()) << opened.front();
+    EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), server.url("/").c_str());
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1") << "the page was replaced";
+    EXPECT_TRUE(log.empty()) << log.front();
+    EXPECT_FALSE(window->navigation().loads().triedCache());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LeaveTest,
+    testing::Values(LeaveCase{"LinkToAnotherSite", LeaveCase::link, "OTHER/story?a=1", true},
+                    LeaveCase{"LinkToASiteThatDoesNotAnswer", LeaveCase::link, "DOWN/story", true},
+                    LeaveCase{"BlankLinkOnTheSite", LeaveCase::blankLink, "SITE/help", true},
+                    LeaveCase{"BlankLinkToAnotherSite", LeaveCase::blankLink, "OTHER/help", true},
+                    LeaveCase{"WindowOpenOnTheSite", LeaveCase::windowOpen, "SITE/help", true},
+                    LeaveCase{"WindowOpenToAnotherSite", LeaveCase::windowOpen, "OTHER/help", true},
+                    LeaveCase{"MailtoLink", LeaveCase::link, "mailto:help@lights.example", true},
+                    LeaveCase{"TelLink", LeaveCase::link, "tel:+15550100", false},
+                    LeaveCase{"FileLink", LeaveCase::link, "file:///etc/hostname", false},
+                    LeaveCase{"UnclickedNavigationToAnotherSite", LeaveCase::refresh, "OTHER/story", true},
+                    LeaveCase{"UnclickedNavigationToASiteThatDoesNotAnswer", LeaveCase::refresh, "DOWN/story", true}),
+    CaseName());
+
+TEST_F(NavigationTest, ASubFrameLoadsAnotherSite) {
+    auto window = shown(server.url("/with-frame"));
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.framed === true") == "true"; }));
+    EXPECT_GE(server.count("/frame"), 1u);
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(NavigationTest, DataAndBlobAddressesLoadInPlace) {
+    auto window = shown(server.url("/"));
+    // WebKit itself refuses a page's own navigation of the top frame to a
+    // data address; one the app asks for passes the policy like any.
+    webkit_web_view_load_uri(window->webView(), "data:text/html,<title>Data</title>");
+    ASSERT_TRUE(spinUntil([&] { return g_strcmp0(webkit_web_view_get_title(window->webView()), "Data") == 0; }));
+
+    window->load();
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    evaluate(window->webView(), follow("URL.createObjectURL(new Blob(['<title>Blob</title>'], {type: 'text/html'}))"));
+    ASSERT_TRUE(spinUntil([&] { return g_strcmp0(webkit_web_view_get_title(window->webView()), "Blob") == 0; }));
+    EXPECT_TRUE(g_str_has_prefix(webkit_web_view_get_uri(window->webView()), "blob:"));
+    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(NavigationTest, AStoppedServerShowsTheSavedCopyWithAWorkingBridge) {
+    const unsigned port = freePort();
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/";
+    auto up = std::make_unique<PageServer>(port);
+    up->serve("/", {kPage});
+    auto window = shown(page);
+    const fs::path copy = window->navigation().savedPage().file();
+    ASSERT_TRUE(spinUntil([&] { return fs::exists(copy); }));
+    up.reset();
+
+    window->reload();
+    ASSERT_TRUE(spinUntil([&] { return log.size() == 1 && !webkit_web_view_is_loading(window->webView()); }));
+    EXPECT_TRUE(log[0].starts_with("Orvane: page didn't load: ")) << log[0];
+    EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), page.c_str());
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
+    EXPECT_TRUE(window->navigation().loads().triedCache());
+    // The copy is the page's origin: its messages are taken.
+    evaluate(window->webView(), "__orvane.post({t: 'log', text: 'from the copy'}), true");
+    ASSERT_TRUE(spinUntil([&] { return log.size() == 2; }));
+    EXPECT_EQ(log[1], "Orvane page: from the copy");
+}
+
+TEST_F(NavigationTest, WithoutACopyTheOfflinePageShowsAndThePageComesBackByItself) {
+    const unsigned port = freePort();
+    // The query would read as "<=1" if the offline page took it as markup.
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/?from=app&lt=1";
+    auto window = make(page);
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    ASSERT_TRUE(waitForLoad(window->webView(), "about:blank"));
+    EXPECT_TRUE(log[0].starts_with("Orvane: page didn't load: ")) << log[0];
+    EXPECT_EQ(log[1], "Orvane: page didn't load: There is no saved copy of the page.");
+    EXPECT_EQ(evaluate(window->webView(), "document.getElementById('host').textContent"), "\"127.0.0.1\"");
+    EXPECT_EQ(evaluate(window->webView(), "document.getElementById('address').textContent"), jsString(page));
+    EXPECT_EQ(evaluate(window->webView(), "document.getElementById('retry').href"), jsString(page));
+
+    // Try Again is a fresh load: it fails as the first did, and says so again.
+    evaluate(window->webView(), "document.getElementById('retry').click(), true");
+    ASSERT_TRUE(spinUntil([&] { return log.size() == 4; }));
+    EXPECT_EQ(log[2], log[0]);
+    EXPECT_EQ(log[3], log[1]);
+
+    // The retries by themselves are quiet, and show the page once it answers.
+    PageServer back(port);
+    back.serve("/", {kPage});
+    ASSERT_TRUE(waitForLoad(window->webView(), page));
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
+    EXPECT_FALSE(window->navigation().loads().offline());
+    EXPECT_EQ(log.size(), 4u);
+    EXPECT_EQ(firstLoads, 1);
+}
+
+TEST_F(NavigationTest, APageOnAPortWebKitRefusesEndsOnTheOfflinePage) {
+    // WebKit shows an empty document in its place and reports no failure.
+    auto window = make("http://127.0.0.1:9/");
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    ASSERT_TRUE(spinUntil([&] {
+        return evaluate(window->webView(), "document.getElementById('retry')?.href") == "\"http://127.0.0.1:9/\"";
+    }));
+    EXPECT_EQ(log[0], "Orvane: page didn't load: The address was refused (its port is one that web browsers block).");
+}
+
+TEST_F(NavigationTest, AnEndedContentProcessLoadsThePageAddressAgain) {
+    server.serve("/other", {"<title>Other</title>"});
+    auto window = shown(server.url("/"));
+    evaluate(window->webView(), click(server.url("/other")));
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/other")));
+
+    webkit_web_view_terminate_web_process(window->webView());
+    ASSERT_TRUE(spinUntil([&] { return !log.empty(); }));
+    EXPECT_EQ(log, std::vector<std::string>{"Orvane: the page's process ended; loading it again"});
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,188 @@
+// The page's load failures in virtual time: the retry from the saved copy,
+// the offline page and its own retries, the deadline, and what is logged.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "MainQueueVirtual.h"
+#include "OfflinePage.h"
+#include "PageLoad.h"
+
+namespace orvane {
+namespace {
+
+constexpr const char* kPage = "https://lights.example/";
+
+class ViewFake final : public PageLoadHost {
+public:
+    void loadPage() override { calls.emplace_back("load"); }
+    bool showSavedCopy() override {
+        calls.emplace_back("copy");
+        return hasCopy;
+    }
+    void showOffline() override { calls.emplace_back("offline"); }
+    void stopLoading() override { calls.emplace_back("stop"); }
+    void openExternally(const Url& url) override { calls.emplace_back("open " + url.text); }
+
+    // What was asked since the last look.
+    std::vector<std::string> take() { return std::exchange(calls, {}); }
+
+    bool hasCopy = false;
+    std::vector<std::string> calls;
+};
+
+using Calls = std::vector<std::string>;
+
+class PageLoadTest : public testing::Test {
+protected:
+    std::vector<std::string> takeLog() { return std::exchange(log, {}); }
+    // The host's view of one failed main-frame load of the page.
+    void fail(const std::string& why, const char* address = kPage) {
+        loads.started(Url::parse(address));
+        loads.failed(Url::parse(address), {false, why});
+    }
+
+    MainQueueVirtual queue;
+    ViewFake view;
+    std::vector<std::string> log;
+    PageLoad loads{queue, view, *Url::parse(kPage), [this](const std::string& line) { log.push_back(line); },
+                   RetryDelays{10, 60}};
+};
+
+TEST_F(PageLoadTest, FirstFailureShowsTheSavedCopyAndTheNextTheOfflinePage) {
+    view.hasCopy = true;
+    loads.load();
+    fail("Could not connect");
+    EXPECT_EQ(view.take(), (Calls{"load", "copy"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: Could not connect"}));
+    EXPECT_TRUE(loads.triedCache());
+
+    // The copy showed; the flag stays until something clears it, so the next
+    // failure goes straight to the offline page.
+    loads.committed(false);
+    fail("Could not resolve host");
+    EXPECT_EQ(view.take(), (Calls{"offline"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: Could not resolve host"}));
+
+    // A link back into the site starts afresh: the copy is tried again.
+    loads.navigatedInSite();
+    fail("Could not connect");
+    EXPECT_EQ(view.take(), (Calls{"copy"}));
+}
+
+TEST_F(PageLoadTest, NoSavedCopyIsAFailedRetryAndShowsTheOfflinePage) {
+    loads.load();
+    fail("Could not connect");
+    EXPECT_EQ(view.take(), (Calls{"load", "copy", "offline"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: Could not connect",
+                                "Orvane: page didn't load: There is no saved copy of the page."}));
+    EXPECT_TRUE(loads.offline());
+}
+
+TEST_F(PageLoadTest, CancelledLoadsAreNotFailures) {
+    loads.load();
+    loads.started(Url::parse(kPage));
+    loads.failed(Url::parse(kPage), {true, "Load request cancelled"});
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_TRUE(takeLog().empty());
+    EXPECT_FALSE(loads.triedCache());
+    // Nor does the deadline of the cancelled load fire later.
+    queue.advance(PageLoad::kDeadlineSeconds * 2);
+    EXPECT_TRUE(view.take().empty());
+}
+
+TEST_F(PageLoadTest, ALoadThatShowsNothingWithinTheDeadlineFailsAsTimedOut) {
+    view.hasCopy = true;
+    loads.load();
+    loads.started(Url::parse(kPage));
+    queue.advance(PageLoad::kDeadlineSeconds - 1);
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    // The stop reports the load as cancelled; that must not hide the failure.
+    view.calls.clear();
+    queue.advance(1);
+    EXPECT_EQ(view.take(), (Calls{"stop", "copy"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: The request timed out."}));
+
+    // A load that commits in time is left alone.
+    loads.started(Url::parse(kPage));
+    loads.committed(false);
+    queue.advance(PageLoad::kDeadlineSeconds * 2);
+    EXPECT_TRUE(view.take().empty());
+
+    // So is one the engine never starts (it refuses some ports without a word).
+    loads.load();
+    queue.advance(PageLoad::kDeadlineSeconds);
+    EXPECT_EQ(view.take(), (Calls{"load", "stop", "copy"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: The request timed out."}));
+}
+
+TEST_F(PageLoadTest, AFailureOffTheSiteIsNotThePagesAndGoesToTheDesktop) {
+    loads.load();
+    view.take();
+    fail("Could not resolve host", "https://news.example/story");
+    fail("Unsupported scheme", "tel:+15550100");
+    EXPECT_EQ(view.take(), (Calls{"open https://news.example/story"}));
+    EXPECT_TRUE(takeLog().empty());
+    EXPECT_FALSE(loads.triedCache());
+    // Another page of the site failing is the page's failure.
+    fail("Could not connect", "https://lights.example/help");
+    EXPECT_EQ(view.take(), (Calls{"copy", "offline"}));
+}
+
+TEST_F(PageLoadTest, OfflinePageRetriesWithAGrowingPauseQuietlyUnlessTheFailureChanges) {
+    loads.load();
+    fail("Could not connect");
+    loads.committed(true);  // the offline page itself
+    view.take();
+    takeLog();
+
+    const std::vector<double> pauses = {10, 20, 40, 60, 60};
+    for (std::size_t i = 0; i < pauses.size(); ++i) {
+        SCOPED_TRACE(i);
+        queue.advance(pauses[i] - 0.5);
+        EXPECT_TRUE(view.take().empty());
+        queue.advance(0.5);
+        EXPECT_EQ(view.take(), (Calls{"load"}));
+        // The offline page stays; nothing new to say.
+        fail(i == 2 ? "Could not resolve host" : "Could not connect");
+        EXPECT_TRUE(view.take().empty());
+        EXPECT_EQ(takeLog().size(), i == 2 || i == 3 ? 1u : 0u);
+    }
+
+    // The network changing tries at once; the page showing ends the retries.
+    loads.networkChanged();
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    loads.networkChanged();  // one retry at a time
+    EXPECT_TRUE(view.take().empty());
+    loads.started(Url::parse(kPage));
+    loads.committed(false);
+    EXPECT_FALSE(loads.offline());
+    EXPECT_EQ(queue.pending(), 0u);
+    loads.networkChanged();
+    EXPECT_TRUE(view.take().empty());
+    EXPECT_EQ(loads.nextRetryDelay(), 10);
+}
+
+TEST_F(PageLoadTest, ProcessEndedLogsAndLoadsThePageAfresh) {
+    loads.load();
+    fail("Could not connect");
+    view.take();
+    takeLog();
+    loads.processEnded();
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: the page's process ended; loading it again"}));
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_FALSE(loads.triedCache());
+}
+
+TEST(OfflinePage, NamesThePageAndItsHostAsWritten) {
+    const auto page = *Url::parse("https://lights.example:8443/?from=app&lt=1&x='y'");
+    EXPECT_EQ(offlinePage("<a href=\"__PAGE_URL__\">__HOST__</a> __HOST__", page),
+              "<a href=\"https://lights.example:8443/?from=app&amp;lt=1&amp;x=&#39;y&#39;\">lights.example</a> "
+              "lights.example");
+    EXPECT_EQ(offlinePage("", page), "");
+}
+
+}  // namespace
+}  // namespace orvane
