@@ -12,8 +12,12 @@
 #include <string>
 
 #include "Bundle.h"
+#include "Downloads.h"
+#include "DownloadsIndicator.h"
+#include "FileChooser.h"
 #include "GRef.h"
 #include "MainQueue.h"
+#include "PageDialogs.h"
 #include "PageHost.h"
 #include "PageSession.h"
 #include "Url.h"
@@ -39,6 +43,11 @@ struct MainWindowSettings {
     // Called once, when the web view has finished its first load (the page,
     // or its failure): the app is up.
     std::function<void()> firstLoad;
+    // Asks the user for files to upload or where to save a download; empty,
+    // the desktop's chooser. Opens a finished download; empty, the desktop's
+    // handler for its type.
+    FileChooser chooseFiles;
+    std::function<void(const std::string& path)> openDownload;
 };
 
 class MainWindow final : public PageHost {
@@ -83,6 +92,9 @@ public:
     WebKitWebView* webView() const { return webView_.get(); }
     const MainWindowSettings& settings() const { return settings_; }
     PageSession& session() { return *session_; }
+    PageDialogs& dialogs() { return *dialogs_; }
+    Downloads& downloads() { return *downloads_; }
+    DownloadsIndicator& downloadsIndicator() { return *downloadsIndicator_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -93,6 +105,7 @@ private:
     void saveFrame();
     void installBridge();
     void received(JSCValue* value);
+    void installDialogsAndDownloads();
 
     MainQueue& queue_;
     MainWindowSettings settings_;
@@ -100,6 +113,9 @@ private:
     GPtr<WebKitWebView> webView_;
     GPtr<WebKitUserContentManager> content_;
     std::unique_ptr<PageSession> session_;
+    std::unique_ptr<PageDialogs> dialogs_;
+    std::unique_ptr<Downloads> downloads_;
+    std::unique_ptr<DownloadsIndicator> downloadsIndicator_;
     bool triedCache_ = false;
     bool loadedOnce_ = false;
     Task loadDeadline_;
