@@ -45,10 +45,12 @@ void askDesktop(GtkWindow* parent, const FileQuestion& question, FileAnswer answ
     gtk_native_dialog_set_modal(dialog, TRUE);
     if (save) {
         gtk_file_chooser_set_create_folders(chooser, TRUE);
-        if (const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD)) {
-            GPtr<GFile> folder = adopt(g_file_new_for_path(downloads));
-            gtk_file_chooser_set_current_folder(chooser, folder.get(), nullptr);
-        }
+        // The user's downloads folder, else home: never wherever the app
+        // happened to be started from.
+        const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+        GPtr<GFile> folder = adopt(g_file_new_for_path(
+            downloads && g_file_test(downloads, G_FILE_TEST_IS_DIR) ? downloads : g_get_home_dir()));
+        gtk_file_chooser_set_current_folder(chooser, folder.get(), nullptr);
         gtk_file_chooser_set_current_name(chooser, question.suggestedName.c_str());
     } else {
         gtk_file_chooser_set_select_multiple(chooser, question.kind == FileQuestion::Kind::openMany);
