@@ -206,6 +206,36 @@ TEST_F(PageDialogsTest, ClosingTheWindowWithADialogOpenEndsItOnce) {
     spinFor(0.2);
 }
 
+TEST_F(PageDialogsTest, LeavingAPageThatAsksToBeWarnedAsksFirst) {
+    server.serve("/guarded", {R"(<!doctype html><title>Guarded</title><script>
+      addEventListener("beforeunload", (e) => { e.preventDefault(); e.returnValue = ""; });
+    </script>)"});
+    auto window = shown();
+    webkit_web_view_load_uri(window->webView(), server.url("/guarded").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/guarded")));
+    // Pages are only allowed to ask after the user has done something on them.
+    evaluate(window->webView(), "document.body.click()");
+
+    const std::size_t loads = server.count("/");
+    webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
+    ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
+    GtkWindow* dialog = window->dialogs().current();
+    GCharPtr text;
+    g_object_get(dialog, "text", &text, nullptr);
+    EXPECT_STREQ(text.get(), "Leave this page?");
+    EXPECT_EQ(buttonCount(dialog), 2);
+    end(dialog, End::escape);
+
+    // Staying: the page is still there to ask again the next time, and the
+    // other page was never asked for.
+    webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
+    ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
+    EXPECT_EQ(server.count("/"), loads);
+    end(window->dialogs().current(), End::ok);
+    EXPECT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    EXPECT_EQ(server.count("/"), loads + 1);
+}
+
 struct ChooserCase {
     std::string name;
     std::string input;
