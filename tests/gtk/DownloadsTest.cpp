@@ -284,5 +284,23 @@ TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesNothingBehind) {
     EXPECT_TRUE(sheetsOn(window->window()).empty());
 }
 
+TEST_F(DownloadsTest, ClosingTheWindowMidwayCancelsAndLeavesNothingBehind) {
+    DroppingServer dropping(1000000, 300000);
+    auto window = shown();
+    saves = {(dir / "big.bin").string()};
+    GPtr<WebKitDownload> download =
+        adopt(webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str()));
+    bool over = false;
+    g_signal_connect(download.get(), "finished",
+                     G_CALLBACK(+[](WebKitDownload*, gpointer flag) { *static_cast<bool*>(flag) = true; }), &over);
+    const auto& entries = window->downloads().entries();
+    ASSERT_TRUE(spinUntil([&] { return !entries.empty() && entries[0].progress > 0; }));
+
+    window.reset();
+    ASSERT_TRUE(spinUntil([&] { return over; })) << "the download must not outlive the window";
+    EXPECT_TRUE(listing(dir).empty());
+    g_signal_handlers_disconnect_by_data(download.get(), &over);
+}
+
 }  // namespace
 }  // namespace orvane
