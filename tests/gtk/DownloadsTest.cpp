@@ -204,7 +204,7 @@ TEST_F(DownloadsTest, SavesWhereChosenAndOpensFromTheHeaderBar) {
 
 struct ReplaceCase {
     std::string name;
-    enum class Before { nothing, file, folder } before;
+    enum class Before { nothing, file, folder, link } before;
     std::vector<std::string> targets;  // one download each, in this order
 };
 
@@ -219,6 +219,8 @@ TEST_P(ReplaceTable, EachDownloadLandsWhereChosenAndTouchesNothingElse) {
         std::ofstream(first / "inside" / "note") << "old";
     }
     std::ofstream(dir / "keep.txt") << "keep";
+    // A link is replaced itself; what it points to stays.
+    if (row.before == ReplaceCase::Before::link) fs::create_symlink("keep.txt", first);
     auto window = shown();
     watchEnds(*window);
     std::set<std::string> expected = {"keep.txt"};
@@ -227,7 +229,10 @@ TEST_P(ReplaceTable, EachDownloadLandsWhereChosenAndTouchesNothingElse) {
         downloadByLink(*window);
         expected.insert(name);
     }
-    for (const auto& name : row.targets) EXPECT_EQ(contents(dir / name), body) << name;
+    for (const auto& name : row.targets) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / name))) << name;
+        EXPECT_EQ(contents(dir / name), body) << name;
+    }
     EXPECT_EQ(contents(dir / "keep.txt"), "keep");
     EXPECT_EQ(listing(dir), expected);
     EXPECT_TRUE(sheetsOn(window->window()).empty());
@@ -237,6 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
     Replacing, ReplaceTable,
     testing::Values(ReplaceCase{"OverAFile", ReplaceCase::Before::file, {"file.bin"}},
                     ReplaceCase{"OverAFolder", ReplaceCase::Before::folder, {"file.bin"}},
+                    ReplaceCase{"OverALink", ReplaceCase::Before::link, {"file.bin"}},
                     ReplaceCase{"SameLinkTwiceToTheSamePath", ReplaceCase::Before::nothing, {"file.bin", "file.bin"}},
                     ReplaceCase{"SameLinkTwiceToTwoNames", ReplaceCase::Before::nothing, {"file.bin", "file (2).bin"}}),
     CaseName());
@@ -253,22 +259,25 @@ TEST_F(DownloadsTest, ACancelledSaveWritesNothingAndSaysNothing) {
     EXPECT_TRUE(sheetsOn(window->window()).empty());
 }
 
-TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesNothingBehind) {
+// The user chose to replace a file of the same name: until the download is
+// whole that file stays, and a download that fails leaves it as it was.
+TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesTheChosenPathAsItWas) {
     DroppingServer dropping(1000000, 300000);
-    auto window = shown();
     const fs::path target = dir / "big.bin";
+    std::ofstream(target) << "old";
+    auto window = shown();
     saves = {target.string()};
     webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str());
     const auto& entries = window->downloads().entries();
     ASSERT_TRUE(spinUntil([&] { return !entries.empty() && entries[0].progress > 0; }));
     EXPECT_EQ(asked.at(0).suggestedName, "big.bin");
-    // While it runs: its progress in the header bar, and no partial data
-    // under the chosen name.
+    // While it runs: its progress in the header bar, and nothing of it under
+    // the chosen name.
     DownloadsIndicator& indicator = window->downloadsIndicator();
     EXPECT_TRUE(gtk_widget_get_visible(indicator.widget()));
     EXPECT_GT(indicator.progress(), 0);
     EXPECT_LT(indicator.progress(), 1);
-    EXPECT_TRUE(!fs::exists(target) || fs::file_size(target) == 0);
+    EXPECT_EQ(contents(target), "old");
 
     dropping.drop();
     ASSERT_TRUE(spinUntil([&] { return !sheetsOn(window->window()).empty(); }));
@@ -279,7 +288,8 @@ TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesNothingBehind) {
     EXPECT_STREQ(text.get(), "The download failed");
     EXPECT_TRUE(detail && *detail.get()) << "the transport's own reason";
     EXPECT_EQ(entries[0].state, DownloadEntry::State::failed);
-    EXPECT_TRUE(listing(dir).empty()) << "nothing half-written is left";
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_EQ(listing(dir), std::set<std::string>{"big.bin"}) << "nothing half-written is left";
     gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);
     EXPECT_TRUE(sheetsOn(window->window()).empty());
 }

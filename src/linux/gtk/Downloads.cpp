@@ -1,6 +1,9 @@
 #include "Downloads.h"
 
+#include <glib/gstdio.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -17,6 +20,7 @@ struct Downloads::Item {
     std::uint64_t id = 0;
     GPtr<WebKitDownload> download;
     std::size_t entry = SIZE_MAX;  // in entries_, once it has a destination
+    std::string part;              // where it is written until it is whole
     bool failed = false;
     SignalConnection decide, data, fail, finish;
 };
@@ -45,12 +49,34 @@ std::string suggestion(const char* suggested) {
     return name;
 }
 
-// Makes room at the path the user chose, and only there: a file, a link (not
-// what it points to) or a whole folder. A failure is left to the download,
-// which then reports why it cannot write there.
-void clearPath(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
+// A name beside the chosen one that nothing has yet: the download is written
+// there (hidden) and takes the chosen name only once it is whole.
+std::string partPath(const std::string& path) {
+    GCharPtr folder(g_path_get_dirname(path.c_str()));
+    GCharPtr name(g_path_get_basename(path.c_str()));
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (;;) {
+        std::string tag;
+        for (int i = 0; i < 6; ++i) tag += kLetters[g_random_int_range(0, sizeof kLetters - 1)];
+        GCharPtr part(
+            g_build_filename(folder.get(), ("." + std::string(name.get()) + "." + tag + ".part").c_str(), nullptr));
+        if (!g_file_test(part.get(), G_FILE_TEST_EXISTS) && !g_file_test(part.get(), G_FILE_TEST_IS_SYMLINK))
+            return part.get();
+    }
+}
+
+// Puts the whole download at the path the user chose, replacing what is
+// there and only that: a file or a link (not what it points to) in one step,
+// a folder by removing it first. Empty, or why it could not.
+std::string moveInto(const std::string& part, const std::string& path) {
+    if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) && !g_file_test(path.c_str(), G_FILE_TEST_IS_SYMLINK)) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    if (g_rename(part.c_str(), path.c_str()) == 0) return {};
+    const std::string why = path + ": " + g_strerror(errno);
+    g_remove(part.c_str());
+    return why;
 }
 
 }  // namespace
@@ -132,11 +158,11 @@ void Downloads::chosen(Item& item, const std::vector<std::string>& paths) {
         return;
     }
     const std::string& path = paths.front();
-    // The user chose this path knowing what was there (the chooser asks
-    // before replacing): it goes now, and the download may take its place.
-    clearPath(path);
-    webkit_download_set_allow_overwrite(item.download.get(), TRUE);
-    webkit_download_set_destination(item.download.get(), path.c_str());
+    // What is at the chosen path stays until the download is whole: a failed
+    // one leaves the user's file as it was.
+    item.part = partPath(path);
+    webkit_download_set_allow_overwrite(item.download.get(), FALSE);
+    webkit_download_set_destination(item.download.get(), item.part.c_str());
     DownloadEntry entry;
     GCharPtr name(g_path_get_basename(path.c_str()));
     entry.name = name.get();
@@ -175,9 +201,12 @@ void Downloads::finished(std::uint64_t id) {
     Item& item = *found;
     // WebKit ends a failed download with "finished" too.
     if (!item.failed && item.entry != SIZE_MAX) {
-        entries_[item.entry].progress = 1;
-        entries_[item.entry].state = DownloadEntry::State::finished;
+        DownloadEntry& entry = entries_[item.entry];
+        const std::string why = moveInto(item.part, entry.path);
+        entry.progress = 1;
+        entry.state = why.empty() ? DownloadEntry::State::finished : DownloadEntry::State::failed;
         if (changed) changed(item.entry);
+        if (!why.empty()) showError(why);
     }
     drop(item);
 }

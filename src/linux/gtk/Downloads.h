@@ -1,7 +1,9 @@
 #pragma once
 // The web view's downloads: each asks where to save with a save chooser and
-// goes only there; a failure is shown in a dialog on the window. Keeps the
-// list the header bar's indicator shows.
+// goes only there. It is written under a hidden name beside the chosen one
+// and takes the chosen name, replacing what was there, only once whole; a
+// failure is shown in a dialog on the window and leaves the chosen path as
+// it was. Keeps the list the header bar's indicator shows.
 
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
