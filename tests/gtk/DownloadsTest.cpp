@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +34,7 @@ std::string pattern(std::size_t size, char seed) {
 
 std::string contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::set<std::string> listing(const fs::path& dir) {
@@ -88,11 +89,11 @@ private:
         auto* self = static_cast<DroppingServer*>(data);
         GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
         std::string request;
-        char buffer[4096];
+        std::array<char, 4096> buffer{};
         while (request.find("\r\n\r\n") == std::string::npos) {
-            const gssize n = g_input_stream_read(in, buffer, sizeof buffer, nullptr, nullptr);
+            const gssize n = g_input_stream_read(in, buffer.data(), buffer.size(), nullptr, nullptr);
             if (n <= 0) return TRUE;
-            request.append(buffer, static_cast<std::size_t>(n));
+            request.append(buffer.data(), static_cast<std::size_t>(n));
         }
         const std::string head =
             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
@@ -133,7 +134,7 @@ protected:
         settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
         settings.windowState = dir.parent_path() / (dir.filename().string() + ".ini");
         // Each save answers with the next path; an empty one cancels.
-        settings.chooseFiles = [this](GtkWindow*, const FileQuestion& question, FileAnswer done) {
+        settings.chooseFiles = [this](GtkWindow*, const FileQuestion& question, const FileAnswer& done) {
             asked.push_back(question);
             std::string next = saves.empty() ? std::string() : saves.front();
             if (!saves.empty()) saves.pop_front();

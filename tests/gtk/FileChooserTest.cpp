@@ -56,10 +56,12 @@ protected:
     static GtkWindow* chooserOn(GtkWindow* window) {
         GListModel* toplevels = gtk_window_get_toplevels();
         for (guint i = 0; i < g_list_model_get_n_items(toplevels); ++i) {
-            GPtr<GtkWindow> top = adopt(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
-            if (GTK_IS_FILE_CHOOSER_DIALOG(top.get()) && gtk_window_get_transient_for(top.get()) == window &&
-                gtk_widget_get_visible(GTK_WIDGET(top.get())))
-                return top.get();
+            // GTK's list of toplevels keeps the window alive.
+            auto* top = GTK_WINDOW(g_list_model_get_item(toplevels, i));
+            g_object_unref(top);
+            if (GTK_IS_FILE_CHOOSER_DIALOG(top) && gtk_window_get_transient_for(top) == window &&
+                gtk_widget_get_visible(GTK_WIDGET(top)))
+                return top;
         }
         return nullptr;
     }

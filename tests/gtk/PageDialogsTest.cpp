@@ -251,7 +251,7 @@ TEST_P(ChooserTable, TheInputGetsTheChosenFiles) {
     std::optional<FileQuestion> asked;
     std::vector<std::string> answer;
     for (const auto& name : row.chosen) answer.push_back(file(name).string());
-    auto window = shown([&](GtkWindow* parent, const FileQuestion& question, FileAnswer done) {
+    auto window = shown([&](GtkWindow* parent, const FileQuestion& question, const FileAnswer& done) {
         EXPECT_NE(parent, nullptr);
         asked = question;
         done(answer);
@@ -275,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PageDialogsTest, CancellingTheChooserLeavesTheInputAsItWas) {
     std::vector<std::string> next = {file("a.txt").string()};
     int asked = 0;
-    auto window = shown([&](GtkWindow*, const FileQuestion&, FileAnswer done) {
+    auto window = shown([&](GtkWindow*, const FileQuestion&, const FileAnswer& done) {
         ++asked;
         done(next);
     });

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -44,7 +45,7 @@ void connectForLife(gpointer instance, const char* signal, GCallback callback, D
 std::string suggestion(const char* suggested) {
     if (!suggested || !*suggested) return texts::unnamedDownload;
     GCharPtr base(g_path_get_basename(suggested));
-    const std::string name = base.get();
+    std::string name = base.get();
     if (name.empty() || name == "." || name == ".." || name == G_DIR_SEPARATOR_S) return texts::unnamedDownload;
     return name;
 }
@@ -54,10 +55,11 @@ std::string suggestion(const char* suggested) {
 std::string partPath(const std::string& path) {
     GCharPtr folder(g_path_get_dirname(path.c_str()));
     GCharPtr name(g_path_get_basename(path.c_str()));
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (;;) {
         std::string tag;
-        for (int i = 0; i < 6; ++i) tag += kLetters[g_random_int_range(0, sizeof kLetters - 1)];
+        for (int i = 0; i < 6; ++i)
+            tag += kLetters[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(kLetters.size())))];
         GCharPtr part(
             g_build_filename(folder.get(), ("." + std::string(name.get()) + "." + tag + ".part").c_str(), nullptr));
         if (!g_file_test(part.get(), G_FILE_TEST_EXISTS) && !g_file_test(part.get(), G_FILE_TEST_IS_SYMLINK))
@@ -74,7 +76,7 @@ std::string moveInto(const std::string& part, const std::string& path) {
         std::filesystem::remove_all(path, ignored);
     }
     if (g_rename(part.c_str(), path.c_str()) == 0) return {};
-    const std::string why = path + ": " + g_strerror(errno);
+    std::string why = path + ": " + g_strerror(errno);
     g_remove(part.c_str());
     return why;
 }
@@ -145,7 +147,7 @@ void Downloads::ask(std::uint64_t id, const char* suggested) {
     question.kind = FileQuestion::Kind::save;
     question.suggestedName = suggestion(suggested);
     const std::shared_ptr<WebKitDownload> held(WEBKIT_DOWNLOAD(g_object_ref(item->download.get())), g_object_unref);
-    choose_(parent_, question, [weak = weak_.weak(), id, held](std::vector<std::string> paths) {
+    choose_(parent_, question, [weak = weak_.weak(), id, held](const std::vector<std::string>& paths) {
         auto owner = weak.lock();
         if (owner && owner->find(id)) owner->chosen(*owner->find(id), paths);
         else webkit_download_cancel(held.get());

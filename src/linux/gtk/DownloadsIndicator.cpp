@@ -60,7 +60,12 @@ void DownloadsIndicator::activate(std::size_t index) {
     const auto& entries = downloads_.entries();
     if (index >= entries.size() || entries[index].state != State::finished) return;
     gtk_menu_button_popdown(GTK_MENU_BUTTON(button_.get()));
-    if (open_) open_(entries[index].path);
+    if (open_) {
+        open_(entries[index].path);
+        return;
+    }
+    GCharPtr uri(g_filename_to_uri(entries[index].path.c_str(), nullptr, nullptr));
+    if (uri) gtk_show_uri(GTK_WINDOW(gtk_widget_get_root(button_.get())), uri.get(), GDK_CURRENT_TIME);
 }
 
 void DownloadsIndicator::update(std::size_t index) {

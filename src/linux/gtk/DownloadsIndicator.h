@@ -17,7 +17,8 @@ namespace orvane {
 class DownloadsIndicator {
 public:
     // Follows `downloads` (which must outlive it; it takes its `changed`).
-    // `open` opens a finished download's file.
+    // `open` opens a finished download's file; empty, the desktop's handler
+    // for its type does.
     DownloadsIndicator(Downloads& downloads, std::function<void(const std::string& path)> open);
     ~DownloadsIndicator();
     DownloadsIndicator(const DownloadsIndicator&) = delete;

@@ -184,14 +184,9 @@ void MainWindow::build() {
 void MainWindow::installDialogsAndDownloads() {
     dialogs_ = std::make_unique<PageDialogs>(window_.get(), webView_.get(), settings_.chooseFiles);
     downloads_ = std::make_unique<Downloads>(window_.get(), webView_.get(), settings_.chooseFiles);
-    GtkWindow* parent = window_.get();
-    auto open = settings_.openDownload ? settings_.openDownload : [parent](const std::string& path) {
-        GCharPtr uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
-        if (uri) gtk_show_uri(parent, uri.get(), GDK_CURRENT_TIME);
-    };
-    downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, std::move(open));
-    // Until the window has its own header bar: the indicator sits at the end
-    // of a plain one. When the header bar lands, this becomes its packEnd().
+    downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload);
+    // A stand-in title bar until the window has its own header bar: then the
+    // indicator goes to that bar's packEnd() and these three lines go.
     GtkWidget* header = gtk_header_bar_new();
     gtk_header_bar_pack_end(GTK_HEADER_BAR(header), downloadsIndicator_->widget());
     gtk_window_set_titlebar(window_.get(), header);

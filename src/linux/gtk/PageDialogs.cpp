@@ -126,12 +126,13 @@ bool PageDialogs::chooseFiles(WebKitFileChooserRequest* request) {
     // The request is answered whatever becomes of the window meanwhile.
     const std::shared_ptr<WebKitFileChooserRequest> held(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request)),
                                                          g_object_unref);
-    choose_(parent_, question, [request = held](std::vector<std::string> paths) {
+    choose_(parent_, question, [request = held](const std::vector<std::string>& paths) {
         if (paths.empty()) {
             webkit_file_chooser_request_cancel(request.get());
             return;
         }
         std::vector<const char*> list;
+        list.reserve(paths.size() + 1);
         for (const auto& path : paths) list.push_back(path.c_str());
         list.push_back(nullptr);
         webkit_file_chooser_request_select_files(request.get(), list.data());
