@@ -245,6 +245,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplaceCase{"OverAFolder", ReplaceCase::Before::folder, {"file.bin"}},
                     ReplaceCase{"OverALink", ReplaceCase::Before::link, {"file.bin"}},
                     ReplaceCase{"SameLinkTwiceToTheSamePath", ReplaceCase::Before::nothing, {"file.bin", "file.bin"}},
+                    // As long as a file name may be: what is written meanwhile
+                    // must fit too.
+                    ReplaceCase{"ALongName", ReplaceCase::Before::nothing, {std::string(250, 'n') + ".bin"}},
                     ReplaceCase{"SameLinkTwiceToTwoNames", ReplaceCase::Before::nothing, {"file.bin", "file (2).bin"}}),
     CaseName());
 

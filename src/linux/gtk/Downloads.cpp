@@ -54,14 +54,19 @@ std::string suggestion(const char* suggested) {
 // there (hidden) and takes the chosen name only once it is whole.
 std::string partPath(const std::string& path) {
     GCharPtr folder(g_path_get_dirname(path.c_str()));
-    GCharPtr name(g_path_get_basename(path.c_str()));
+    GCharPtr base(g_path_get_basename(path.c_str()));
+    // Short enough that the name and what WebKit adds to it fit a file name
+    // whatever the chosen name's length; cut between characters.
+    std::string name = base.get();
+    std::size_t keep = std::min<std::size_t>(name.size(), 100);
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    name.resize(keep);
     static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (;;) {
         std::string tag;
         for (int i = 0; i < 6; ++i)
             tag += kLetters[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(kLetters.size())))];
-        GCharPtr part(
-            g_build_filename(folder.get(), ("." + std::string(name.get()) + "." + tag + ".part").c_str(), nullptr));
+        GCharPtr part(g_build_filename(folder.get(), ("." + name + "." + tag + ".part").c_str(), nullptr));
         if (!g_file_test(part.get(), G_FILE_TEST_EXISTS) && !g_file_test(part.get(), G_FILE_TEST_IS_SYMLINK))
             return part.get();
     }
