@@ -197,6 +197,14 @@ void MainWindow::build() {
                               }),
                               weak);
     installBridge();
+    installDialogsAndDownloads();
+}
+
+void MainWindow::installDialogsAndDownloads() {
+    dialogs_ = std::make_unique<PageDialogs>(window_.get(), webView_.get(), settings_.chooseFiles);
+    downloads_ = std::make_unique<Downloads>(window_.get(), webView_.get(), settings_.chooseFiles);
+    downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload);
+    header_->packEnd(downloadsIndicator_->widget());
 }
 
 PageNavigationSettings MainWindow::navigationSettings() {

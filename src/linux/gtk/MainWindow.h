@@ -12,11 +12,15 @@
 #include <string>
 
 #include "Bundle.h"
+#include "Downloads.h"
+#include "DownloadsIndicator.h"
+#include "FileChooser.h"
 #include "GRef.h"
 #include "HeaderBar.h"
 #include "HeldReply.h"
 #include "MainQueue.h"
 #include "PageContextMenu.h"
+#include "PageDialogs.h"
 #include "PageHost.h"
 #include "PageNavigation.h"
 #include "PageSession.h"
@@ -49,6 +53,11 @@ struct MainWindowSettings {
     std::filesystem::path savedPages;
     // The offline page's pauses between its own retries.
     RetryDelays retryDelays;
+    // Asks the user for files to upload or where to save a download; empty,
+    // the desktop's chooser. Opens a finished download; empty, the desktop's
+    // handler for its type.
+    FileChooser chooseFiles;
+    std::function<void(const std::string& path)> openDownload;
 };
 
 class MainWindow final : public PageHost {
@@ -96,6 +105,9 @@ public:
     // The title bar, with the app's menu; other controls can go at its end.
     HeaderBar& headerBar() { return *header_; }
     PageNavigation& navigation() { return *navigation_; }
+    PageDialogs& dialogs() { return *dialogs_; }
+    Downloads& downloads() { return *downloads_; }
+    DownloadsIndicator& downloadsIndicator() { return *downloadsIndicator_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -106,6 +118,7 @@ private:
     void saveFrame();
     void installBridge();
     void received(JSCValue* value, WebKitScriptMessageReply* reply);
+    void installDialogsAndDownloads();
 
     MainQueue& queue_;
     MainWindowSettings settings_;
@@ -116,6 +129,9 @@ private:
     std::unique_ptr<HeaderBar> header_;
     std::unique_ptr<PageContextMenu> contextMenu_;
     std::unique_ptr<PageNavigation> navigation_;
+    std::unique_ptr<PageDialogs> dialogs_;
+    std::unique_ptr<Downloads> downloads_;
+    std::unique_ptr<DownloadsIndicator> downloadsIndicator_;
     bool loadedOnce_ = false;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
     // The page bridge's: a reply kept for the next batch, let go on navigation.

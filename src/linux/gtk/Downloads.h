@@ -1,0 +1,70 @@
+#pragma once
+// The web view's downloads: each asks where to save with a save chooser and
+// goes only there. It is written under a hidden name beside the chosen one
+// and takes the chosen name, replacing what was there, only once whole; a
+// failure is shown in a dialog on the window and leaves the chosen path as
+// it was. Keeps the list the header bar's indicator shows.
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FileChooser.h"
+#include "GRef.h"
+#include "WeakPtr.h"
+
+namespace orvane {
+
+struct DownloadEntry {
+    enum class State { running, finished, failed };
+    std::string name;     // the chosen file's name
+    std::string path;     // where it is saved
+    double progress = 0;  // 0 to 1; 0 while the size is unknown
+    State state = State::running;
+};
+
+class Downloads {
+public:
+    // Takes the downloads of `view` (others in its network session are not
+    // ours), asking through `choose` (the desktop's chooser when empty).
+    Downloads(GtkWindow* parent, WebKitWebView* view, FileChooser choose);
+    // Cancels what still runs: nothing is left half-written behind the app.
+    ~Downloads();
+    Downloads(const Downloads&) = delete;
+    Downloads& operator=(const Downloads&) = delete;
+
+    // Every download that got a destination, oldest first; entries never move.
+    const std::vector<DownloadEntry>& entries() const { return entries_; }
+    // Called after an entry was added or changed (its index).
+    std::function<void(std::size_t)> changed;
+
+private:
+    struct Item;
+    void started(WebKitDownload* download);
+    Item* find(std::uint64_t id);
+    void ask(std::uint64_t id, const char* suggested);
+    void chosen(Item& item, const std::vector<std::string>& paths);
+    void progressed(std::uint64_t id);
+    void failed(std::uint64_t id, const GError* error);
+    void finished(std::uint64_t id);
+    void drop(Item& item);
+    void showError(const std::string& detail);
+
+    GtkWindow* parent_;
+    WebKitWebView* view_;
+    FileChooser choose_;
+    std::uint64_t lastId_ = 0;
+    std::vector<std::unique_ptr<Item>> items_;  // running or waiting for a destination
+    std::vector<DownloadEntry> entries_;
+    std::vector<GPtr<GtkWidget>> errors_;  // error dialogs still open
+    SignalConnection startWatch_;
+    // Last: gone first, so no callback reaches a half-destroyed owner.
+    WeakPtrFactory<Downloads> weak_{this};
+};
+
+}  // namespace orvane

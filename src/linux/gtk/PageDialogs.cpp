@@ -1,0 +1,143 @@
+#include "PageDialogs.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "PageDialogTexts.h"
+#include "Sheet.h"
+
+namespace orvane {
+
+namespace texts = pageDialogTexts;
+using WeakDialogs = std::weak_ptr<PageDialogs>;
+
+// One script dialog on screen. Ending it (answered or torn down) closes the
+// page's request once: WebKit answers a request that is closed again with
+// nothing, and its own teardown may close it first.
+struct PageDialogs::Open {
+    WebKitScriptDialog* request;
+    GPtr<GtkWidget> widget;
+    GtkEntry* entry = nullptr;  // the prompt's
+    SignalConnection response;
+
+    Open(WebKitScriptDialog* dialog, GtkWidget* sheet)
+        : request(webkit_script_dialog_ref(dialog)), widget(retain(sheet)) {}
+    ~Open() {
+        response.disconnect();
+        webkit_script_dialog_close(request);
+        webkit_script_dialog_unref(request);
+        gtk_window_destroy(GTK_WINDOW(widget.get()));
+    }
+    Open(const Open&) = delete;
+    Open& operator=(const Open&) = delete;
+};
+
+PageDialogs::PageDialogs(GtkWindow* parent, WebKitWebView* view, FileChooser choose)
+    : parent_(parent), choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
+    dialogWatch_ = connectWith(view, "script-dialog",
+                               G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, WeakDialogs* self) {
+                                   auto dialogs = self->lock();
+                                   return gboolean(dialogs && dialogs->show(dialog));
+                               }),
+                               weak_.weak());
+    chooserWatch_ = connectWith(view, "run-file-chooser",
+                                G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request, WeakDialogs* self) {
+                                    auto dialogs = self->lock();
+                                    return gboolean(dialogs && dialogs->chooseFiles(request));
+                                }),
+                                weak_.weak());
+}
+
+PageDialogs::~PageDialogs() {
+    dialogWatch_.disconnect();
+    chooserWatch_.disconnect();
+    open_.clear();
+}
+
+GtkWindow* PageDialogs::current() const { return open_.empty() ? nullptr : GTK_WINDOW(open_.back()->widget.get()); }
+
+bool PageDialogs::show(WebKitScriptDialog* dialog) {
+    const auto type = webkit_script_dialog_get_dialog_type(dialog);
+    const bool leaving = type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM;
+    GtkWidget* sheet = leaving ? makeSheet(parent_, texts::leaveQuestion, texts::leaveDetail)
+                               : makeSheet(parent_, webkit_script_dialog_get_message(dialog));
+    auto open = std::make_unique<Open>(dialog, sheet);
+    GtkDialog* box = GTK_DIALOG(sheet);
+    switch (type) {
+    case WEBKIT_SCRIPT_DIALOG_ALERT: gtk_dialog_add_button(box, texts::ok, GTK_RESPONSE_OK); break;
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+        // Asked because the user or the app is leaving: leaving is the
+        // default, Escape stays.
+        gtk_dialog_add_button(box, texts::stay, GTK_RESPONSE_CANCEL);
+        gtk_dialog_add_button(box, texts::leave, GTK_RESPONSE_OK);
+        break;
+    default:
+        gtk_dialog_add_button(box, texts::cancel, GTK_RESPONSE_CANCEL);
+        gtk_dialog_add_button(box, texts::ok, GTK_RESPONSE_OK);
+        break;
+    }
+    gtk_dialog_set_default_response(box, GTK_RESPONSE_OK);
+    if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
+        GtkWidget* entry = gtk_entry_new();
+        open->entry = GTK_ENTRY(entry);
+        const char* text = webkit_script_dialog_prompt_get_default_text(dialog);
+        gtk_editable_set_text(GTK_EDITABLE(entry), text ? text : "");
+        gtk_entry_set_activates_default(open->entry, TRUE);
+        gtk_box_append(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(sheet))), entry);
+        // Typing goes to the entry from the start.
+        gtk_window_set_focus(GTK_WINDOW(sheet), entry);
+    }
+    open->response = connectWith(sheet, "response", G_CALLBACK(+[](GtkDialog* widget, int response, WeakDialogs* self) {
+                                     if (auto dialogs = self->lock()) dialogs->ended(GTK_WIDGET(widget), response);
+                                 }),
+                                 weak_.weak());
+    open_.push_back(std::move(open));
+    gtk_window_present(GTK_WINDOW(sheet));
+    return true;
+}
+
+void PageDialogs::ended(GtkWidget* widget, int response) {
+    const auto found =
+        std::find_if(open_.begin(), open_.end(), [&](const auto& open) { return open->widget.get() == widget; });
+    if (found == open_.end()) return;
+    std::unique_ptr<Open> open = std::move(*found);
+    open_.erase(found);
+    const bool ok = response == GTK_RESPONSE_OK;
+    switch (webkit_script_dialog_get_dialog_type(open->request)) {
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+        webkit_script_dialog_confirm_set_confirmed(open->request, ok);
+        break;
+    case WEBKIT_SCRIPT_DIALOG_PROMPT:
+        // Without a text the page's prompt() answers null.
+        if (ok) webkit_script_dialog_prompt_set_text(open->request, gtk_editable_get_text(GTK_EDITABLE(open->entry)));
+        break;
+    default: break;
+    }
+    // `open` ends here: the page's call returns and the dialog goes.
+}
+
+bool PageDialogs::chooseFiles(WebKitFileChooserRequest* request) {
+    FileQuestion question;
+    question.kind = webkit_file_chooser_request_get_select_multiple(request) ? FileQuestion::Kind::openMany
+                                                                             : FileQuestion::Kind::openOne;
+    question.filter = webkit_file_chooser_request_get_mime_types_filter(request);
+    // The request is answered whatever becomes of the window meanwhile.
+    const std::shared_ptr<WebKitFileChooserRequest> held(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request)),
+                                                         g_object_unref);
+    choose_(parent_, question, [request = held](const std::vector<std::string>& paths) {
+        if (paths.empty()) {
+            webkit_file_chooser_request_cancel(request.get());
+            return;
+        }
+        std::vector<const char*> list;
+        list.reserve(paths.size() + 1);
+        for (const auto& path : paths) list.push_back(path.c_str());
+        list.push_back(nullptr);
+        webkit_file_chooser_request_select_files(request.get(), list.data());
+    });
+    return true;
+}
+
+}  // namespace orvane

@@ -1,0 +1,46 @@
+#pragma once
+// What the page asks of the user: alert, confirm and prompt as the window's
+// own modal dialogs, and the files for an upload input. The page's call
+// waits until the dialog ends; each is answered exactly once, also when the
+// window goes first.
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <memory>
+#include <vector>
+
+#include "FileChooser.h"
+#include "GRef.h"
+#include "WeakPtr.h"
+
+namespace orvane {
+
+class PageDialogs {
+public:
+    // Serves `view`'s requests with dialogs on `parent`; files through
+    // `choose` (the desktop's chooser when empty).
+    PageDialogs(GtkWindow* parent, WebKitWebView* view, FileChooser choose);
+    // Ends every dialog still open as cancelled.
+    ~PageDialogs();
+    PageDialogs(const PageDialogs&) = delete;
+    PageDialogs& operator=(const PageDialogs&) = delete;
+
+    // The dialog the page waits on, if any.
+    GtkWindow* current() const;
+
+private:
+    struct Open;
+    bool show(WebKitScriptDialog* dialog);
+    void ended(GtkWidget* widget, int response);
+    bool chooseFiles(WebKitFileChooserRequest* request);
+
+    GtkWindow* parent_;
+    FileChooser choose_;
+    std::vector<std::unique_ptr<Open>> open_;
+    SignalConnection dialogWatch_, chooserWatch_;
+    // Last: gone first, so no callback reaches a half-destroyed owner.
+    WeakPtrFactory<PageDialogs> weak_{this};
+};
+
+}  // namespace orvane

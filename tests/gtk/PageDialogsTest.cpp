@@ -1,0 +1,295 @@
+// The page's alert, confirm, prompt and file inputs with the real window and
+// web view: each dialog answered as the user would.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+
+#include "CaseName.h"
+#include "MainQueueGlib.h"
+#include "MainWindow.h"
+#include "PageServer.h"
+#include "Spin.h"
+#include "WebProbe.h"
+#include "Xvfb.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The page asks from a timer, so that the test's own script call returns at
+// once; what the dialog answered lands in window.answer as [type, value].
+constexpr const char* kPage = R"(<!doctype html><title>Dialogs</title>
+<input type="file" id="one"><input type="file" id="many" multiple><input type="file" id="png" accept="image/png">
+<script>
+  window.answer = null;
+  window.ask = (call) => setTimeout(() => {
+    const r = call();
+    window.answer = [typeof r, r === undefined ? null : r];
+  }, 0);
+  window.changes = 0;
+  for (const input of document.querySelectorAll("input")) input.addEventListener("change", () => window.changes++);
+  window.names = (id) => Array.from(document.getElementById(id).files).map((f) => f.name);
+</script>)";
+
+class PageDialogsTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { startDisplayAndGtk(); }
+
+    void SetUp() override {
+        server.serve("/", {kPage});
+        dir = fs::temp_directory_path() / ("orvane-dialogs-" + std::to_string(::getpid()) + "-" +
+                                           testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::shared_ptr<MainWindow> shown(FileChooser chooser = {}) {
+        MainWindowSettings settings;
+        settings.pageUrl = *Url::parse(server.url("/"));
+        settings.version = "1.0";
+        settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
+        settings.windowState = dir / "window.ini";
+        settings.chooseFiles = std::move(chooser);
+        auto window = MainWindow::create(queue, std::move(settings));
+        window->show();
+        EXPECT_TRUE(waitForLoad(window->webView(), server.url("/")));
+        return window;
+    }
+
+    // Starts `call` in the page and waits for its dialog.
+    GtkWindow* ask(MainWindow& window, const std::string& call) {
+        evaluate(window.webView(), "window.answer = null; ask(() => " + call + ")");
+        EXPECT_TRUE(spinUntil([&] { return window.dialogs().current() != nullptr; }));
+        return window.dialogs().current();
+    }
+
+    std::string answer(MainWindow& window) {
+        std::optional<std::string> got;
+        spinUntil([&] {
+            got = evaluate(window.webView(), "window.answer");
+            return got && *got != "null";
+        });
+        return got.value_or("");
+    }
+
+    fs::path file(const std::string& name) {
+        std::ofstream(dir / name) << name;
+        return dir / name;
+    }
+
+    MainQueueGlib queue;
+    PageServer server;
+    fs::path dir;
+};
+
+// The entry the dialog's focus is in, if any.
+GtkEntry* focusedEntry(GtkWindow* dialog) {
+    GtkWidget* focus = gtk_window_get_focus(dialog);
+    GtkWidget* entry = focus ? gtk_widget_get_ancestor(focus, GTK_TYPE_ENTRY) : nullptr;
+    return entry ? GTK_ENTRY(entry) : nullptr;
+}
+
+int buttonCount(GtkWindow* dialog) {
+    int count = 0;
+    for (int response : {GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL})
+        count += gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response) != nullptr;
+    return count;
+}
+
+enum class End { ok, cancel, escape, enter };
+
+void end(GtkWindow* dialog, End how) {
+    switch (how) {
+    case End::ok:
+    case End::cancel: {
+        GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog),
+                                                               how == End::ok ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
+        ASSERT_NE(button, nullptr);
+        gtk_widget_activate(button);
+        break;
+    }
+    case End::escape:
+        // What the dialog's Escape key binding emits.
+        g_signal_emit_by_name(dialog, "close");
+        break;
+    case End::enter: {
+        // Enter in the entry: its text's key binding.
+        ASSERT_NE(focusedEntry(dialog), nullptr);
+        g_signal_emit_by_name(gtk_window_get_focus(dialog), "activate");
+        break;
+    }
+    }
+}
+
+struct DialogCase {
+    std::string name;
+    std::string call;                  // what the page runs
+    int buttons;                       // how many the dialog shows
+    std::optional<std::string> entry;  // the prompt's entry text at first; none without an entry
+    std::optional<std::string> typed;  // typed into the entry before ending
+    End how;
+    std::string answer;  // [type, value] as the page saw it
+};
+
+class DialogTable : public PageDialogsTest, public testing::WithParamInterface<DialogCase> {};
+
+TEST_P(DialogTable, AnswersThePageAsTheUserEndedIt) {
+    const DialogCase& row = GetParam();
+    auto window = shown();
+    GtkWindow* dialog = ask(*window, row.call);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_STREQ(gtk_window_get_title(dialog), "Orvane");
+    EXPECT_EQ(gtk_window_get_transient_for(dialog), window->window());
+    EXPECT_TRUE(gtk_window_get_modal(dialog));
+    EXPECT_EQ(buttonCount(dialog), row.buttons);
+    EXPECT_EQ(gtk_window_get_default_widget(dialog),
+              gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));
+    GtkEntry* entry = focusedEntry(dialog);
+    if (row.entry) {
+        ASSERT_NE(entry, nullptr) << "the prompt's entry has the focus";
+        EXPECT_EQ(gtk_editable_get_text(GTK_EDITABLE(entry)), *row.entry);
+        if (row.typed) gtk_editable_set_text(GTK_EDITABLE(entry), row.typed->c_str());
+    } else {
+        EXPECT_EQ(entry, nullptr);
+    }
+    end(dialog, row.how);
+    EXPECT_EQ(answer(*window), row.answer);
+    EXPECT_EQ(window->dialogs().current(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, DialogTable,
+    testing::Values(
+        DialogCase{"AlertOk", "alert('Hello')", 1, {}, {}, End::ok, R"(["undefined",null])"},
+        DialogCase{"AlertEscape", "alert('Hello')", 1, {}, {}, End::escape, R"(["undefined",null])"},
+        DialogCase{"ConfirmOk", "confirm('Sure?')", 2, {}, {}, End::ok, R"(["boolean",true])"},
+        DialogCase{"ConfirmCancel", "confirm('Sure?')", 2, {}, {}, End::cancel, R"(["boolean",false])"},
+        DialogCase{"ConfirmEscape", "confirm('Sure?')", 2, {}, {}, End::escape, R"(["boolean",false])"},
+        DialogCase{
+            "PromptDefaultOk", "prompt('Name?', 'Strip 1')", 2, "Strip 1", {}, End::ok, R"(["string","Strip 1"])"},
+        DialogCase{"PromptTypedEnter", "prompt('Name?', 'Strip 1')", 2, "Strip 1", "Desk", End::enter,
+                   R"(["string","Desk"])"},
+        DialogCase{"PromptEmptyOk", "prompt('Name?')", 2, "", {}, End::ok, R"(["string",""])"},
+        DialogCase{"PromptTypedCancel", "prompt('Name?', 'x')", 2, "x", "Desk", End::cancel, R"(["object",null])"},
+        DialogCase{"PromptEscape", "prompt('Name?')", 2, "", {}, End::escape, R"(["object",null])"}),
+    CaseName());
+
+TEST_F(PageDialogsTest, ThePageAddressIsNeverTheTitleAndTheMessageIsPlainText) {
+    auto window = shown();
+    GtkWindow* dialog = ask(*window, "alert('<b>' + location.href + '</b>')");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_STREQ(gtk_window_get_title(dialog), "Orvane");
+    GCharPtr text;
+    gboolean markup = TRUE;
+    g_object_get(dialog, "text", &text, "use-markup", &markup, nullptr);
+    EXPECT_EQ(std::string(text.get()), "<b>" + server.url("/") + "</b>");
+    EXPECT_FALSE(markup);
+    end(dialog, End::ok);
+    answer(*window);
+}
+
+TEST_F(PageDialogsTest, ClosingTheWindowWithADialogOpenEndsItOnce) {
+    auto window = shown();
+    GPtr<GtkWindow> dialog = retain(ask(*window, "prompt('Name?')"));
+    ASSERT_TRUE(dialog);
+    window.reset();
+    // The dialog went with the window; the page's call was answered by the
+    // window's teardown, and nothing reaches the freed window afterwards.
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(dialog.get())));
+    spinFor(0.2);
+}
+
+TEST_F(PageDialogsTest, LeavingAPageThatAsksToBeWarnedAsksFirst) {
+    server.serve("/guarded", {R"(<!doctype html><title>Guarded</title><script>
+      addEventListener("beforeunload", (e) => { e.preventDefault(); e.returnValue = ""; });
+    </script>)"});
+    auto window = shown();
+    webkit_web_view_load_uri(window->webView(), server.url("/guarded").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/guarded")));
+    // Pages are only allowed to ask after the user has done something on them.
+    evaluate(window->webView(), "document.body.click()");
+
+    const std::size_t loads = server.count("/");
+    webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
+    ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
+    GtkWindow* dialog = window->dialogs().current();
+    GCharPtr text;
+    g_object_get(dialog, "text", &text, nullptr);
+    EXPECT_STREQ(text.get(), "Leave this page?");
+    EXPECT_EQ(buttonCount(dialog), 2);
+    end(dialog, End::escape);
+
+    // Staying: the page is still there to ask again the next time, and the
+    // other page was never asked for.
+    webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
+    ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
+    EXPECT_EQ(server.count("/"), loads);
+    end(window->dialogs().current(), End::ok);
+    EXPECT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    EXPECT_EQ(server.count("/"), loads + 1);
+}
+
+struct ChooserCase {
+    std::string name;
+    std::string input;
+    FileQuestion::Kind kind;
+    std::vector<std::string> chosen;  // file names in the test's folder
+    bool filter;                      // the page named the types it takes
+};
+
+class ChooserTable : public PageDialogsTest, public testing::WithParamInterface<ChooserCase> {};
+
+TEST_P(ChooserTable, TheInputGetsTheChosenFiles) {
+    const ChooserCase& row = GetParam();
+    std::optional<FileQuestion> asked;
+    std::vector<std::string> answer;
+    for (const auto& name : row.chosen) answer.push_back(file(name).string());
+    auto window = shown([&](GtkWindow* parent, const FileQuestion& question, const FileAnswer& done) {
+        EXPECT_NE(parent, nullptr);
+        asked = question;
+        done(answer);
+    });
+    evaluate(window->webView(), "document.getElementById('" + row.input + "').click()");
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.changes") == "1"; }));
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->kind, row.kind);
+    EXPECT_EQ(asked->filter != nullptr, row.filter);
+    EXPECT_EQ(evaluate(window->webView(), "JSON.stringify(names('" + row.input + "'))"),
+              nlohmann::json(nlohmann::json(row.chosen).dump()).dump());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choosers, ChooserTable,
+    testing::Values(ChooserCase{"Single", "one", FileQuestion::Kind::openOne, {"a.txt"}, false},
+                    ChooserCase{"Multiple", "many", FileQuestion::Kind::openMany, {"a.txt", "b.txt"}, false},
+                    ChooserCase{"Typed", "png", FileQuestion::Kind::openOne, {"c.png"}, true}),
+    CaseName());
+
+TEST_F(PageDialogsTest, CancellingTheChooserLeavesTheInputAsItWas) {
+    std::vector<std::string> next = {file("a.txt").string()};
+    int asked = 0;
+    auto window = shown([&](GtkWindow*, const FileQuestion&, const FileAnswer& done) {
+        ++asked;
+        done(next);
+    });
+    evaluate(window->webView(), "document.getElementById('one').click()");
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.changes") == "1"; }));
+    next.clear();
+    evaluate(window->webView(), "document.getElementById('one').click()");
+    ASSERT_TRUE(spinUntil([&] { return asked == 2; }));
+    // The next chooser proves the cancelled one has been answered.
+    next = {file("b.txt").string()};
+    evaluate(window->webView(), "document.getElementById('many').click()");
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.changes") == "2"; }));
+    EXPECT_EQ(evaluate(window->webView(), "JSON.stringify(names('one'))"), R"("[\"a.txt\"]")");
+}
+
+}  // namespace
+}  // namespace orvane
