@@ -262,6 +262,7 @@ void Adapter::tick() {
         if (!d->advertising() || now < d->due) continue;
         const unsigned interval = d->model().intervalMs ? d->model().intervalMs : settings_.intervalMs;
         d->due = d->due + interval <= now ? now + interval : d->due + interval;
+        ++d->advertisements;
         bool wanted = false;
         if (filtered) {
             for (auto& client : sessions_) {
