@@ -418,6 +418,7 @@ void CentralBluez::setState(ManagerState next) {
     state_ = next;
     reported_ = true;
     if (leavingOn) {
+        ++timesOff_;
         // BlueZ ends discovery sessions and links with the adapter; so do the books.
         scanning_ = false;
         for (auto& [id, handed] : peripherals_)
