@@ -22,7 +22,7 @@ std::string lower(std::string s) {
 // A filter UUID in the 128-bit form BlueZ compares: 16- and 32-bit ones are
 // on the Bluetooth base UUID. Empty when it is not a UUID.
 std::string fullUuid(const std::string& uuid) {
-    const std::string u = lower(uuid);
+    std::string u = lower(uuid);
     auto hex = [](const std::string& s) {
         return std::all_of(s.begin(), s.end(), [](char ch) { return g_ascii_isxdigit(ch); });
     };

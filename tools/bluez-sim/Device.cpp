@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ranges>
 
 #include "Adapter.h"
 #include "Interfaces.h"
@@ -168,8 +169,8 @@ void Device::report(bool filtered, bool duplicates) {
 void Device::forgetRssi() {
     if (!exported_) return;
     std::vector<std::string> gone;
-    if (lastRssi_) gone.push_back("RSSI");
-    if (adapter_.tree().get(path(), DEVICE, "TxPower")) gone.push_back("TxPower");
+    if (lastRssi_) gone.emplace_back("RSSI");
+    if (adapter_.tree().get(path(), DEVICE, "TxPower")) gone.emplace_back("TxPower");
     lastRssi_.reset();
     if (!gone.empty()) adapter_.tree().update(path(), DEVICE, {}, gone);
 }
@@ -201,7 +202,7 @@ void Device::unexport() {
         c->notifying = c->writing = false;
         c->value = c->model.value;
     }
-    for (auto it = gattPaths_.rbegin(); it != gattPaths_.rend(); ++it) adapter_.tree().remove(*it);
+    for (const auto& gattPath : std::views::reverse(gattPaths_)) adapter_.tree().remove(gattPath);
     gattPaths_.clear();
     adapter_.tree().remove(path());
     exported_ = false;
