@@ -78,7 +78,7 @@ protected:
             });
         bridge->send = [this](const json& message) { sent.push_back(message); };
     }
-    void page(json message) { bridge->handle(message); }
+    void page(const json& message) { bridge->handle(message); }
     // The bridge's own central, once it has made it.
     CentralBluez* backend = nullptr;
     void settle() { afterPendingSignals(backend); }

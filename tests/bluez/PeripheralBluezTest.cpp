@@ -233,9 +233,9 @@ TEST_F(SlowResolveTest, DiscoveryThatNeverEndsTimesOut) {
     // BlueZ resolves them later, but the request has had its answer.
     auto probe = bus.connect();
     ASSERT_TRUE(waitFor([&] {
-        const CallResult r = callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::SENSOR),
-                                      "org.freedesktop.DBus.Properties", "Get",
-                                      g_variant_new("(ss)", "org.bluez.Device1", "ServicesResolved"));
+        const CallResult r =
+            callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::SENSOR), "org.freedesktop.DBus.Properties", "Get",
+                     g_variant_new("(ss)", "org.bluez.Device1", "ServicesResolved"));
         return r.ok() && g_variant_get_boolean(VariantPtr::adopt(g_variant_get_variant(r.value.child(0).get())).get());
     }));
     afterPendingSignals();

@@ -85,7 +85,8 @@ TEST_F(BluezSimTest, UnfilteredDiscoveryReportsOnlyDiscoverableDevicesAndLargeRs
     };
     const guint32 light0 = advertisements(BluezSimProcess::LIGHT), beacon0 = advertisements(BluezSimProcess::BEACON);
     ASSERT_TRUE(spinUntil([&] {
-        return advertisements(BluezSimProcess::LIGHT) >= light0 + 10 && advertisements(BluezSimProcess::BEACON) >= beacon0 + 10;
+        return advertisements(BluezSimProcess::LIGHT) >= light0 + 10 &&
+               advertisements(BluezSimProcess::BEACON) >= beacon0 + 10;
     }));
     EXPECT_EQ(log.count(SignalLog::added(BluezSimProcess::devicePath(BluezSimProcess::BEACON))), 0u);
     // The light's RSSI wanders by a few dBm, below BlueZ's threshold of 8.

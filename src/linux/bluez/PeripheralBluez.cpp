@@ -241,9 +241,8 @@ void PeripheralBluez::linkLost() {
         [timesOff = central->timesOff()](PeripheralBluez& self) {
             const auto c = self.central_.lock();
             if (!c || !c->poweredOn() || c->timesOff() != timesOff) return;
-            c->tell([&](CentralDelegate& d, Central& m) {
-                d.didDisconnect(m, self.shared_from_this(), linkLostError);
-            });
+            c->tell(
+                [&](CentralDelegate& d, Central& m) { d.didDisconnect(m, self.shared_from_this(), linkLostError); });
         },
         false);
 }
