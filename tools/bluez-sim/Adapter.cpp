@@ -134,7 +134,7 @@ void Adapter::setPowered(bool on) {
     advertising_.stop();
     sessions_.clear();
     filters_.clear();
-    tree_.update(path_, ADAPTER, std::move(changes));
+    tree_.update(path_, ADAPTER, changes);
     for (auto& d : devices_)
         if (d->exported() && d->temporary()) d->unexport();
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ranges>
 
 #include "Adapter.h"
 #include "Interfaces.h"
@@ -163,7 +162,7 @@ void Device::report(bool filtered, bool duplicates) {
         changes["Name"] = text(model_.name);
         changes["Alias"] = text(model_.name);
     }
-    if (!changes.empty()) tree.update(p, DEVICE, std::move(changes));
+    if (!changes.empty()) tree.update(p, DEVICE, changes);
 }
 
 void Device::forgetRssi() {
@@ -202,7 +201,8 @@ void Device::unexport() {
         c->notifying = c->writing = false;
         c->value = c->model.value;
     }
-    for (const auto& gattPath : std::views::reverse(gattPaths_)) adapter_.tree().remove(gattPath);
+    // Children before their parents.
+    std::for_each(gattPaths_.rbegin(), gattPaths_.rend(), [this](const std::string& p) { adapter_.tree().remove(p); });
     gattPaths_.clear();
     adapter_.tree().remove(path());
     exported_ = false;
@@ -312,7 +312,7 @@ void Device::linkDown() {
     idle_.stop();
     Props changes{{"Connected", boolean(false)}};
     if (wasResolved) changes["ServicesResolved"] = boolean(false);
-    adapter_.tree().update(path(), DEVICE, std::move(changes));
+    adapter_.tree().update(path(), DEVICE, changes);
     for (auto& r : disconnecting_) r.ok();
     disconnecting_.clear();
     due = monotonicMs();  // advertising again at once
