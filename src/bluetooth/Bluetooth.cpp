@@ -50,7 +50,7 @@ void Bluetooth::fail(Request req, std::string_view error) {
     send(json{{"t", "res"}, {"req", req}, {"ok", false}, {"error", error}});
 }
 
-void Bluetooth::emit(json event) {
+void Bluetooth::emit(const json& event) {
     if (send) send(event);
 }
 

@@ -121,7 +121,7 @@ private:
 
     void reply(Request req, nlohmann::json fields);
     void fail(Request req, std::string_view error);
-    void emit(nlohmann::json event);
+    void emit(const nlohmann::json& event);
 
     void reset();
     void scan(const nlohmann::json& message);

@@ -31,7 +31,7 @@ std::string upper(std::string_view text) {
 
 // A 32-bit value that fits in 16 bits is written in the 16-bit form, so that
 // "0000FFE0" and "FFE0" (and their 128-bit form) are one UUID with one text.
-std::string shortest(std::string digits8) {
+std::string shortest(const std::string& digits8) {
     return digits8.starts_with("0000") ? digits8.substr(4) : digits8;
 }
 

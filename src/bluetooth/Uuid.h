@@ -27,6 +27,7 @@ public:
     std::string text() const;
     const Bytes& bytes() const { return bytes_; }
 
+    // NOLINTNEXTLINE(modernize-use-nullptr): the check reads the 0 of the comparison the compiler makes up
     auto operator<=>(const Uuid&) const = default;
 
 private:

@@ -33,6 +33,7 @@ struct SpawnAttributes {
 pid_t spawn(const std::vector<std::string>& argv, const SpawnOptions& options) {
     if (argv.empty()) return -1;
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& argument : argv) args.push_back(const_cast<char*>(argument.c_str()));
     args.push_back(nullptr);
 

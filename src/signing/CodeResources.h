@@ -45,7 +45,7 @@ inline constexpr std::string_view CODE_SIGNATURE_DIR = "Contents/_CodeSignature"
 inline constexpr std::string_view CODE_RESOURCES_PATH = "Contents/_CodeSignature/CodeResources";
 inline constexpr std::string_view CODE_SIGNATURE_PATH = "Contents/_CodeSignature/CodeResources.minisig";
 // Bounds that keep a hostile list from exhausting memory.
-inline constexpr std::size_t CODE_RESOURCES_MAX_BYTES = 64 * 1024 * 1024;
+inline constexpr std::size_t CODE_RESOURCES_MAX_BYTES = std::size_t{64} * 1024 * 1024;
 inline constexpr std::size_t CODE_RESOURCES_MAX_ENTRIES = 200'000;
 
 // `entries` sorted by path (as `scanBundle` returns them).

@@ -30,7 +30,7 @@ struct SignatureCheck {
 };
 
 // Signature files larger than this are refused before they are read further.
-inline constexpr std::size_t MINISIGN_MAX_SIGNATURE = 16 * 1024;
+inline constexpr std::size_t MINISIGN_MAX_SIGNATURE = std::size_t{16} * 1024;
 
 SignatureCheck verifyMinisign(const MinisignKey& key, std::span<const unsigned char> data,
                               std::string_view signatureFile);

@@ -46,7 +46,7 @@ public:
     // The slowest download that is kept going: fewer than kSlowestBytesPerSecond
     // on average over any kSlowWindowSeconds fails it. Looked at every
     // kSlowCheckSeconds. (At this floor a 100 MB release takes under 3.5 hours.)
-    static constexpr std::int64_t kSlowestBytesPerSecond = 8 * 1024;
+    static constexpr std::int64_t kSlowestBytesPerSecond = std::int64_t{8} * 1024;
     static constexpr double kSlowWindowSeconds = 60;
     static constexpr double kSlowCheckSeconds = 5;
 

@@ -23,7 +23,7 @@ std::int64_t component(std::string_view text) {
     const char* end = text.data() + text.size();
     auto [stop, error] = std::from_chars(text.data(), end, magnitude);
     if (error != std::errc() || stop != end) return 0;
-    constexpr std::uint64_t kLimit = std::uint64_t(INT64_MAX);
+    constexpr auto kLimit = std::uint64_t(INT64_MAX);
     if (!negative) return magnitude > kLimit ? 0 : static_cast<std::int64_t>(magnitude);
     if (magnitude > kLimit + 1) return 0;
     return magnitude == kLimit + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);

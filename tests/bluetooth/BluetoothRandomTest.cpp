@@ -145,6 +145,7 @@ private:
             {removeService, 1}, {removeCharacteristic, 1},
         };
         std::vector<double> w;
+        w.reserve(weights.size());
         for (const auto& [action, weight] : weights) w.push_back(weight);
         return weights[std::discrete_distribution<std::size_t>(w.begin(), w.end())(rng_)].first;
     }

@@ -82,7 +82,7 @@ protected:
         return {{"t", "write"}, {"req", req}, {"id", lightId}, {"svc", controlUuid},
                 {"chr", commandUuid}, {"data", data}, {"response", response}};
     }
-    static json notify(std::int64_t req, json on) {
+    static json notify(std::int64_t req, const json& on) {
         json message = {{"t", "notify"}, {"req", req}, {"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid}};
         if (!on.is_null()) message["on"] = on;
         return message;

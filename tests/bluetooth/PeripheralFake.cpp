@@ -96,19 +96,20 @@ void PeripheralFake::finishConnect() {
 }
 
 void PeripheralFake::failConnect(std::optional<BluetoothError> error) {
-    toCentral([this, self = shared_from_this(), error](CentralFake& central, CentralDelegate& delegate) {
-        if (!attempt_) return;
-        attempt_ = false;
-        state_ = PeripheralState::disconnected;
-        delegate.didFailToConnect(central, self, error);
-    });
+    toCentral(
+        [this, self = shared_from_this(), error = std::move(error)](CentralFake& central, CentralDelegate& delegate) {
+            if (!attempt_) return;
+            attempt_ = false;
+            state_ = PeripheralState::disconnected;
+            delegate.didFailToConnect(central, self, error);
+        });
 }
 
 void PeripheralFake::loseLink(std::optional<BluetoothError> error) {
     if (state_ != PeripheralState::connected) return;
     endLink();
     state_ = PeripheralState::disconnected;
-    toCentral([self = shared_from_this(), error](CentralFake& central, CentralDelegate& delegate) {
+    toCentral([self = shared_from_this(), error = std::move(error)](CentralFake& central, CentralDelegate& delegate) {
         delegate.didDisconnect(central, self, error);
     });
 }
@@ -132,12 +133,14 @@ void PeripheralFake::ready(int count) {
 void PeripheralFake::receive(const std::shared_ptr<CharacteristicFake>& characteristic, Bytes value,
                              std::optional<BluetoothError> error) {
     // Not tied to the link, so that a test can show what the bridge ignores.
-    radio_.deliver("value|" + id_.text(), [weak = weak_from_this(), characteristic, value = std::move(value), error] {
-        const auto self = weak.lock();
-        if (!self) return;
-        characteristic->setValue(value);
-        if (const auto delegate = self->delegate_.lock()) delegate->didUpdateValue(*self, *characteristic, error);
-    });
+    radio_.deliver("value|" + id_.text(),
+                   [weak = weak_from_this(), characteristic, value = std::move(value), error = std::move(error)] {
+                       const auto self = weak.lock();
+                       if (!self) return;
+                       characteristic->setValue(value);
+                       if (const auto delegate = self->delegate_.lock())
+                           delegate->didUpdateValue(*self, *characteristic, error);
+                   });
 }
 
 void PeripheralFake::startConnect() {

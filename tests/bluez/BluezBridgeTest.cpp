@@ -70,10 +70,18 @@ class BluezBridgeTest : public BluezTest {
 protected:
     // The bridge on `bridgeQueue` (its time-outs), the backend on the GLib loop.
     void makeBridge(MainQueue& bridgeQueue) {
-        bridge = std::make_unique<Bluetooth>(bridgeQueue, makeCentralBluez(queue, options()));
+        bridge = std::make_unique<Bluetooth>(
+            bridgeQueue, [this, make = makeCentralBluez(queue, options())](std::weak_ptr<CentralDelegate> delegate) {
+                auto made = make(std::move(delegate));
+                backend = dynamic_cast<CentralBluez*>(made.get());
+                return made;
+            });
         bridge->send = [this](const json& message) { sent.push_back(message); };
     }
-    void page(json message) { bridge->handle(message); }
+    void page(const json& message) { bridge->handle(message); }
+    // The bridge's own central, once it has made it.
+    CentralBluez* backend = nullptr;
+    void settle() { afterPendingSignals(backend); }
     // The "res" for a request, once it has come.
     const json* reply(int req) const {
         for (const json& m : sent)
@@ -188,12 +196,12 @@ TEST_F(BluezBridgeTest, ThePageDrivesTheLight) {
         w["data"] = frame({0xaa, 0x04});
         page(w);
     }
-    spinFor(0.05);
+    settle();  // both writes are at the light
     sim.controlOk("DropLink", g_variant_new("(s)", Sim::LIGHT));
     for (int req : {7, 8})
         EXPECT_EQ(waitReply(req), (json{{"t", "res"}, {"req", req}, {"ok", false}, {"error", "Disconnected."}}));
     ASSERT_TRUE(waitFor([&] { return countOf({{"t", "disconnected"}, {"id", id}}) == 1; }));
-    spinFor(0.1);
+    settle();
     EXPECT_EQ(countOf({{"t", "disconnected"}, {"id", id}}), 1u);
     EXPECT_TRUE(bridge->invariantsHold());
 }
@@ -234,7 +242,7 @@ TEST_F(BluezBridgeTest, RefusedAndSilentConnectionsAreAnswered) {
     sim.controlOk("RefuseConnections", g_variant_new("(sss)", Sim::LIGHT, "", ""));
     sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 60000u));
     page({{"t", "connect"}, {"req", 20}, {"id", id}});
-    spinFor(0.1);
+    settle();  // BlueZ has the attempt
     EXPECT_FALSE(reply(20));
     clock.advance(10);
     const json& timedOut = waitReply(20);
@@ -243,7 +251,7 @@ TEST_F(BluezBridgeTest, RefusedAndSilentConnectionsAreAnswered) {
 
     // The attempt was called off at BlueZ too: the next one goes through.
     sim.controlOk("DelayConnections", g_variant_new("(su)", Sim::LIGHT, 0u));
-    spinFor(0.1);
+    settle();
     page({{"t", "connect"}, {"req", 30}, {"id", id}});
     EXPECT_TRUE(waitReply(30)["ok"].get<bool>()) << waitReply(30);
 }
@@ -275,7 +283,7 @@ TEST_F(BluezBridgeTest, RequestsWaitingWhenBlueZRemovesTheTableAreAnsweredInEith
         n["req"] = ++req;
         n["on"] = true;
         page(n);
-        spinFor(0.05);
+        settle();  // every request is at the light
         sim.controlOk("RemoveGatt", g_variant_new("(sb)", Sim::LIGHT, servicesFirst));
         for (int r = first; r <= req; ++r) {
             const json& answer = waitReply(r);

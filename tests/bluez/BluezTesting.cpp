@@ -108,13 +108,30 @@ BluezTest::BluezTest(std::vector<std::string> simArgs, const std::string& busPol
 
 void BluezTest::TearDown() {
     central.reset();
-    // Cancelled calls still come back once to free what they carried.
-    spinFor(0.05);
+    // Cancelled calls still come back once to free what they carried: their
+    // answers are queued when they are cancelled.
+    drainQueue();
+    drainQueue();
     EXPECT_EQ(recorder->callbacksInsideCalls, 0);
 }
 
 void BluezTest::makeCentral() {
     central = std::make_unique<CentralBluez>(queue, recorder, options());
+}
+
+void BluezTest::afterPendingSignals(CentralBluez* backend) {
+    if (!backend) backend = central.get();
+    for (int round = 0; round < 2; ++round) {
+        if (backend && backend->connection())
+            callAsync(backend->connection(), "org.orvane.BluezSim", "/org/orvane/sim", "org.orvane.BluezSim", "Sync");
+        drainQueue();
+    }
+}
+
+void BluezTest::drainQueue() {
+    bool ran = false;
+    queue.async([&ran] { ran = true; });
+    if (!spinUntil([&] { return ran; })) ADD_FAILURE() << "the main queue never ran";
 }
 
 bool BluezTest::waitForEvent(const std::string& line, std::size_t times, double seconds) {

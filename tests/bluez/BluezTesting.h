@@ -94,6 +94,15 @@ protected:
     bool waitFor(const std::function<bool()>& done, double seconds = 5) { return spinUntil(done, seconds); }
     bool waitForEvent(const std::string& line, std::size_t times = 1, double seconds = 5);
     bool waitForState(ManagerState state, double seconds = 5);
+    // How a test knows that nothing more is coming, instead of a pause: lets
+    // everything bluez-sim sent so far reach the backend and the callbacks it
+    // queued run. The simulator answers a call on the backend's own connection
+    // after every signal it sent before, and queued work runs before a marker
+    // queued after it. Twice, for a callback that asked BlueZ something in turn.
+    // `backend`: the central to settle when it is not the fixture's.
+    void afterPendingSignals(CentralBluez* backend = nullptr);
+    // Runs the main loop until everything queued on it before now has run.
+    void drainQueue();
 
     static Uuid idOf(const char* address);
     // Scans until the device has been reported, then stops scanning.

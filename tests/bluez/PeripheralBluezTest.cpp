@@ -67,8 +67,8 @@ TEST_F(PeripheralBluezTest, WritesWithResponseAreConfirmedInCallOrder) {
                                             "org.bluez.Error.Failed", "Operation failed with ATT error: 0x0e"));
     for (std::uint8_t i = 1; i <= 5; ++i)
         call([&] { light->writeValue({0xaa, i}, control, WriteType::withResponse); });
-    ASSERT_TRUE(waitFor([&] { return recorder->events.size() >= 8; }));
-    spinFor(0.05);
+    ASSERT_TRUE(waitFor([&] { return recorder->count("write 2B11 ok") >= 4; }));
+    afterPendingSignals();
     const std::vector<std::string> tail(recorder->events.end() - 5, recorder->events.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"write 2B11 Operation failed with ATT error: 0x0e", "write 2B11 ok",
                                               "write 2B11 ok", "write 2B11 ok", "write 2B11 ok"}));
@@ -151,7 +151,7 @@ TEST_F(PeripheralBluezTest, NotificationsAreConfirmedDeliveredAndStopped) {
     call([&] { light->setNotifyValue(false, replies); });  // each request is confirmed
     ASSERT_TRUE(waitForEvent("notify 2B10 ok", 3));
     notifyFromDevice({0xaa, 0x04, 0x64});
-    spinFor(0.1);
+    afterPendingSignals();
     EXPECT_EQ(recorder->count("value 2B10 aa0464"), 0u);
 
     sim.controlOk("FailNext", g_variant_new("(sssss)", Sim::LIGHT, Sim::LIGHT_REPLIES, "notify",
@@ -159,7 +159,7 @@ TEST_F(PeripheralBluezTest, NotificationsAreConfirmedDeliveredAndStopped) {
     call([&] { light->setNotifyValue(true, replies); });
     ASSERT_TRUE(waitForEvent("notify 2B10 Not paired"));
     notifyFromDevice({0xaa, 0x04, 0x32});
-    spinFor(0.1);
+    afterPendingSignals();
     EXPECT_EQ(recorder->count("value 2B10 aa0432"), 0u);
 }
 
@@ -177,7 +177,7 @@ TEST_F(PeripheralBluezTest, NoValuesFromASessionOfAnEarlierLink) {
     discoverAll(light);
     // BlueZ would re-enable a session it still held on the new link.
     notifyFromDevice({0xaa, 0x01, 0x01});
-    spinFor(0.1);
+    afterPendingSignals();
     EXPECT_EQ(recorder->count("value 2B10 aa0100"), 0u);
     EXPECT_EQ(recorder->count("value 2B10 aa0101"), 0u);
 }
@@ -191,7 +191,8 @@ TEST_F(PeripheralBluezTest, OperationsWithoutALinkFailAndInFlightOnesAreDroppedW
     call([&] { light->writeValue({0xaa, 0x01}, control, WriteType::withResponse); });
     sim.controlOk("DropLink", g_variant_new("(s)", Sim::LIGHT));
     ASSERT_TRUE(waitForEvent("disconnect The connection was lost."));
-    spinFor(0.4);
+    // The link took the held reply with it: BlueZ failed it at once.
+    afterPendingSignals();
     EXPECT_EQ(recorder->count("write 2B11 ok"), 0u);
     EXPECT_FALSE(light->canSendWriteWithoutResponse());
 
@@ -229,7 +230,15 @@ TEST_F(SlowResolveTest, DiscoveryThatNeverEndsTimesOut) {
     ASSERT_TRUE(sensor);
     call([&] { sensor->discoverServices(); });
     ASSERT_TRUE(waitForEvent("services Service discovery timed out."));
-    spinFor(0.4);  // resolved now, but the request has had its answer
+    // BlueZ resolves them later, but the request has had its answer.
+    auto probe = bus.connect();
+    ASSERT_TRUE(waitFor([&] {
+        const CallResult r =
+            callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::SENSOR), "org.freedesktop.DBus.Properties", "Get",
+                     g_variant_new("(ss)", "org.bluez.Device1", "ServicesResolved"));
+        return r.ok() && g_variant_get_boolean(VariantPtr::adopt(g_variant_get_variant(r.value.child(0).get())).get());
+    }));
+    afterPendingSignals();
     EXPECT_EQ(recorder->count("services ok"), 0u);
     call([&] { sensor->discoverServices(); });
     ASSERT_TRUE(waitForEvent("services ok"));

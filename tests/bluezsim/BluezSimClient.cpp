@@ -91,7 +91,7 @@ GVariant* bytesValue(const std::vector<std::uint8_t>& bytes) {
 std::vector<std::uint8_t> bytesOf(const VariantPtr& ay) {
     gsize n = 0;
     auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(ay.get(), &n, 1));
-    return std::vector<std::uint8_t>(data, data + n);
+    return {data, data + n};
 }
 
 }  // namespace orvane::test

@@ -76,7 +76,18 @@ TEST_F(BluezSimTest, FilteredDiscoveryReportsEveryAdvertisementUntilStopped) {
 TEST_F(BluezSimTest, UnfilteredDiscoveryReportsOnlyDiscoverableDevicesAndLargeRssiChanges) {
     ASSERT_TRUE(call(BluezSimProcess::ADAPTER, ADAPTER1, "StartDiscovery").ok());
     ASSERT_TRUE(log.waitFor(SignalLog::added(light)));
-    spinFor(0.3);  // many advertising intervals
+    // Ten more advertisements of each, counted by the simulator; the answer
+    // comes on the client's connection after every signal sent before it.
+    const auto advertisements = [&](const char* address) {
+        const CallResult r = callAsync(client.get(), "org.orvane.BluezSim", "/org/orvane/sim", "org.orvane.BluezSim",
+                                       "Advertisements", g_variant_new("(s)", address));
+        return r.ok() ? g_variant_get_uint32(r.value.child(0).get()) : 0u;
+    };
+    const guint32 light0 = advertisements(BluezSimProcess::LIGHT), beacon0 = advertisements(BluezSimProcess::BEACON);
+    ASSERT_TRUE(spinUntil([&] {
+        return advertisements(BluezSimProcess::LIGHT) >= light0 + 10 &&
+               advertisements(BluezSimProcess::BEACON) >= beacon0 + 10;
+    }));
     EXPECT_EQ(log.count(SignalLog::added(BluezSimProcess::devicePath(BluezSimProcess::BEACON))), 0u);
     // The light's RSSI wanders by a few dBm, below BlueZ's threshold of 8.
     EXPECT_EQ(log.count([&](const Signal& s) { return s.path == light && s.changed(DEVICE1, "RSSI"); }), 0u);

@@ -128,7 +128,7 @@ protected:
     StoredSim() : BluezSimTest(withStorage()) {}
     static std::vector<std::string> withStorage() {
         auto args = BluezSimProcess::fastTiming();
-        args.push_back("--storage");
+        args.emplace_back("--storage");
         args.push_back(g_get_tmp_dir() + std::string("/orvane-bluezsim-storage-") + std::to_string(getpid()));
         return args;
     }

@@ -10,11 +10,11 @@ namespace {
 TEST(MainQueueVirtual, RunsWorkInOrderAndTimersAtTheirTime) {
     MainQueueVirtual queue;
     std::vector<std::string> ran;
-    queue.after(2, [&] { ran.push_back("t2"); });
-    queue.after(1, [&] { ran.push_back("t1"); });
+    queue.after(2, [&] { ran.emplace_back("t2"); });
+    queue.after(1, [&] { ran.emplace_back("t1"); });
     queue.async([&] {
-        ran.push_back("a");
-        queue.async([&] { ran.push_back("nested"); });
+        ran.emplace_back("a");
+        queue.async([&] { ran.emplace_back("nested"); });
     });
     EXPECT_TRUE(ran.empty()) << "nothing runs inside the call that schedules it";
     queue.runUntilIdle();
@@ -29,7 +29,7 @@ TEST(MainQueueVirtual, CancelledTaskNeverRunsAndMonotonicClockIgnoresWallChanges
     MainQueueVirtual queue;
     bool fired = false;
     Task task = queue.after(10, [&] { fired = true; });
-    Task copy = task;
+    Task copy = task;  // NOLINT(performance-unnecessary-copy-initialization): the copy is what is tested
     copy.cancel();
     const auto before = queue.now();
     queue.setWall(std::chrono::system_clock::time_point{});

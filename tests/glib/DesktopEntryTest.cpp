@@ -66,7 +66,7 @@ protected:
     }
     std::string installed() {
         std::ifstream in(dir / "data" / "applications" / "app.example.Test.desktop");
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return {std::istreambuf_iterator<char>(in), {}};
     }
     fs::path dir = fs::temp_directory_path() / ("orvane-desktop-" + std::to_string(::getpid()));
     Bundle first{dir / "first" / "Orvane.app"}, second{dir / "second" / "Orvane.app"};

@@ -71,7 +71,7 @@ TEST_F(PlatformTest, HostilePropertyListsCostNeitherStackNorMemory) {
     EXPECT_TRUE(info.empty() || info["CFBundleName"] == "X");
     // Oversized: not read at all.
     write(dir / "Big.app/Contents/Info.plist",
-          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>" + std::string(2 << 20, 'x') +
+          R"(<?xml version="1.0"?><plist version="1.0"><dict><key>k</key><string>)" + std::string(2 << 20, 'x') +
               "</string></dict></plist>");
     EXPECT_EQ(Bundle(dir / "Big.app").info(), nlohmann::json::object());
     // A binary list is not read, only the XML form the build writes: the

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -31,9 +32,14 @@ protected:
         home = fs::temp_directory_path() / ("orvane-smoke-" + std::to_string(::getpid()));
         fs::remove_all(home);
         fs::create_directories(home / "config/orvane");
-        // The page tells the server when it has loaded, with the bridge's view of the app.
+        // The page tells the server when it has loaded, with the bridge's view
+        // of the app, and then keeps sending signs of life that name its document.
         server.serve("/", {R"(<!doctype html><title>Smoke</title><script>
-            addEventListener("load", () => fetch("/loaded?" + encodeURIComponent(JSON.stringify(__orvane.info))));
+            addEventListener("load", () => {
+              fetch("/loaded?" + encodeURIComponent(JSON.stringify(__orvane.info)));
+              const doc = Math.random().toString(36).slice(2);
+              setInterval(() => fetch("/alive/" + doc), 50);
+            });
             </script>)"});
         server.serve("/loaded", {"ok", "text/plain"});
         std::ofstream(home / "config/orvane/defaults.ini") << "[defaults]\npageURL=" << server.url("/") << "\n";
@@ -82,7 +88,20 @@ TEST_F(BundleSmokeTest, LoadsTheConfiguredPageIsSingleInstanceAndQuitsCleanly) {
     auto second = launch();
     ASSERT_TRUE(exited(second.get()));
     EXPECT_EQ(g_subprocess_get_exit_status(second.get()), 0);
-    spinFor(0.3);
+    // The first showed its window again before the second ended. Two signs of
+    // life of the page after that, from the document loaded at the start: a
+    // reload would have been under way by then, and would make a new one.
+    const auto alive = [&] {
+        std::vector<std::string> docs;
+        for (const auto& request : server.requests())
+            if (request.path.starts_with("/alive/")) docs.push_back(request.path);
+        return docs;
+    };
+    const std::size_t before = alive().size();
+    ASSERT_TRUE(spinUntil([&] { return alive().size() >= before + 2; }));
+    const auto docs = alive();
+    EXPECT_EQ(std::count(docs.begin(), docs.end(), docs.front()), std::ptrdiff_t(docs.size()))
+        << "showing the window again must not reload the page";
     EXPECT_EQ(server.count("/"), 1u) << "showing the window again must not reload the page";
 
     quit();

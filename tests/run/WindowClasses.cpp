@@ -15,7 +15,7 @@ std::vector<std::string> windowClasses(const std::string& display) {
         for (unsigned i = 0; i < count; ++i) {
             XClassHint hint{};
             if (XGetClassHint(x, children[i], &hint)) {
-                names.push_back(hint.res_name ? hint.res_name : "");
+                names.emplace_back(hint.res_name ? hint.res_name : "");
                 XFree(hint.res_name);
                 XFree(hint.res_class);
             }

@@ -70,7 +70,7 @@ void BluezSimProcess::start() {
         g_error_free(error);
         throw std::runtime_error("cannot start bluez-sim: " + message);
     }
-    const gint64 end = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+    const gint64 end = g_get_monotonic_time() + gint64{10} * G_USEC_PER_SEC;
     for (;;) {
         CallResult owned = callSync(control_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                     "org.freedesktop.DBus", "NameHasOwner",

@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                    });
                }},
         Tamper{"ChangedTrustedComment",
-               [](auto&, const fs::path& a) { replaceLine(a / SIGNATURE, 2, [](std::string line) { return line + " version:9.9.9"; }); }},
+               [](auto&, const fs::path& a) { replaceLine(a / SIGNATURE, 2, [](const std::string& line) { return line + " version:9.9.9"; }); }},
         Tamper{"MissingSignature", [](auto&, const fs::path& a) { fs::remove(a / SIGNATURE); }},
         Tamper{"MissingCodeResources", [](auto&, const fs::path& a) { fs::remove(a / RESOURCES); }},
         Tamper{"SignatureFolderIsALink",

@@ -58,7 +58,7 @@ TEST_F(MinisignTest, PublicKeyFileOrLineOnly) {
     ASSERT_TRUE(fromLine && fromFile);
     EXPECT_EQ(fromLine->key, fromFile->key);
     EXPECT_EQ(fromLine->id, fromFile->id);
-    for (std::string bad : {std::string(), line.substr(1), line + "=", "RU" + line.substr(2), "x\n" + line + "\n",
+    for (const std::string& bad : {std::string(), line.substr(1), line + "=", "RU" + line.substr(2), "x\n" + line + "\n",
                             "untrusted comment: k\n" + line + "\nextra\n"})
         EXPECT_FALSE(MinisignKey::parse(bad)) << bad;
 }
@@ -135,8 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"TrustedCommentChanged", [](auto l) { l[2] += "x"; return joined(l); }},
         Damage{"ControlCharacterInComment", [](auto l) { l[2] += "\x1b"; return joined(l); }},
         Damage{"InvalidUtf8InComment", [](auto l) { l[2] += "\xc3("; return joined(l); }},
-        Damage{"NineKilobyteComment", [](auto l) { l[2] += std::string(9 * 1024, 'a'); return joined(l); }},
-        Damage{"OversizedFile", [](auto l) { l[0] += std::string(17 * 1024, 'a'); return joined(l); }}),
+        Damage{"NineKilobyteComment", [](auto l) { l[2] += std::string(std::size_t{9} * 1024, 'a'); return joined(l); }},
+        Damage{"OversizedFile", [](auto l) { l[0] += std::string(std::size_t{17} * 1024, 'a'); return joined(l); }}),
     [](const auto& row) { return std::string(row.param.name); });
 
 CodeResource entry(CodeResource::Kind kind, std::string path, std::string extra = {}) {
@@ -168,15 +168,16 @@ TEST(CodeResourcesTest, RoundTripsOddNames) {
 TEST(CodeResourcesTest, RefusesAnythingButTheCanonicalForm) {
     const std::string sha(64, 'a');
     const std::string head = "orvane-code-resources 1\n";
-    for (const std::string& text : std::vector<std::string>{
-             std::string(), std::string("orvane-code-resources 2\n"), head + "dir\tContents", head + "dir\tContents\r\n",
-             head + "\n", head + "dir\tb\ndir\ta\n",  // out of order
-             head + "dir\ta\ndir\ta\n",               // twice
-             head + "file\ta/b\t1\t" + sha + "\n",    // parent not listed
-             head + "file\tf\t01\t" + sha + "\n", head + "file\tf\t1\t" + std::string(64, 'A') + "\n",
-             head + "file\tf\t99999999999999999999\t" + sha + "\n", head + "file\tf\t1\n",
-             head + "dir\ta%41\n", head + "dir\ta%2f\n", head + "dir\ta b\n", head + "dir\t..\n", head + "dir\t/abs\n",
-             head + "dir\ta//b\n", head + "link\tl\t\n", head + "dir\ta\textra\n", head + "fifo\tp\n"}) {
+    const std::vector<std::string> refused{
+        std::string(), std::string("orvane-code-resources 2\n"), head + "dir\tContents", head + "dir\tContents\r\n",
+        head + "\n", head + "dir\tb\ndir\ta\n",  // out of order
+        head + "dir\ta\ndir\ta\n",               // twice
+        head + "file\ta/b\t1\t" + sha + "\n",    // parent not listed
+        head + "file\tf\t01\t" + sha + "\n", head + "file\tf\t1\t" + std::string(64, 'A') + "\n",
+        head + "file\tf\t99999999999999999999\t" + sha + "\n", head + "file\tf\t1\n",
+        head + "dir\ta%41\n", head + "dir\ta%2f\n", head + "dir\ta b\n", head + "dir\t..\n", head + "dir\t/abs\n",
+        head + "dir\ta//b\n", head + "link\tl\t\n", head + "dir\ta\textra\n", head + "fifo\tp\n"};
+    for (const std::string& text : refused) {
         std::string problem;
         EXPECT_FALSE(parseCodeResources(text, problem)) << ::testing::PrintToString(text);
     }

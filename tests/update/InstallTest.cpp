@@ -341,7 +341,7 @@ TEST_F(InstallTest, WhatIsSwappedAfterTheSignatureCheckIsRefused) {
         SCOPED_TRACE(target == 0 ? "bundle replaced by a link" : "staging folder replaced by a link");
         const auto real = settings.run;
         settings.run = [&, target](const std::string& path, const std::vector<std::string>& arguments) {
-            const ToolRun status = real(path, arguments);
+            ToolRun status = real(path, arguments);
             if (path.ends_with("/codesign") && status.status == 0) {
                 const fs::path checked = arguments.back();
                 const fs::path moved = target == 0 ? checked : checked.parent_path().parent_path();
@@ -562,7 +562,7 @@ TEST(InstallRun, AToolDiesWithTheProcessThatStartedIt) {
     const pid_t app = ::fork();
     ASSERT_GE(app, 0);
     if (app == 0) {
-        runTool("/bin/sh", {"-c", "echo $$ > \"$1.new\"; mv \"$1.new\" \"$1\"; exec sleep 600", "sh", pidFile.string()});
+        runTool("/bin/sh", {"-c", R"(echo $$ > "$1.new"; mv "$1.new" "$1"; exec sleep 600)", "sh", pidFile.string()});
         ::_exit(0);
     }
     ASSERT_TRUE(spinUntil([&] { return fs::exists(pidFile); }, 20));

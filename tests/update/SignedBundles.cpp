@@ -68,7 +68,7 @@ std::string zipBytes(const std::vector<ZipItem>& items) {
 }
 
 fs::path otherKey(const fs::path& folder) {
-    const fs::path key = folder / "other.key";
+    fs::path key = folder / "other.key";
     if (run({MINISIGN, "-G", "-W", "-f", "-p", (folder / "other.pub").string(), "-s", key.string()}) != 0)
         throw std::runtime_error("cannot make a key");
     return key;

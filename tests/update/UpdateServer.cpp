@@ -44,7 +44,7 @@ void UpdateServer::handle(SoupServer*, SoupServerMessage* message, const char* p
         break;
     case Response::Mode::NoLength: {
         soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
-        constexpr std::size_t piece = 64 * 1024;
+        constexpr std::size_t piece = std::size_t{64} * 1024;
         for (std::size_t at = 0; at < response.body.size(); at += piece)
             soup_message_body_append(body, SOUP_MEMORY_COPY, response.body.data() + at,
                                      std::min(piece, response.body.size() - at));

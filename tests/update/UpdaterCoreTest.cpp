@@ -136,7 +136,7 @@ protected:
         parts.writable = [this](const std::filesystem::path& path) { return !unwritable.contains(path.string()); };
         parts.makeStaging = [this]() -> std::variant<std::filesystem::path, Problem> {
             if (stagingProblem) return *stagingProblem;
-            record.stagingsMade.push_back("/apps/.orvane-update-" + std::to_string(record.stagingsMade.size()));
+            record.stagingsMade.emplace_back("/apps/.orvane-update-" + std::to_string(record.stagingsMade.size()));
             return record.stagingsMade.back();
         };
         parts.dropStaging = [this](const std::filesystem::path& staging) { record.stagingsDropped.push_back(staging); };
@@ -152,8 +152,8 @@ protected:
         };
         parts.quit = [this] { ++record.quits; };
         parts.log = [this](const std::string& line) { record.log.push_back(line); };
-        updater = std::make_unique<Updater>(queue, UpdaterSettings{*Url::parse(kPage), running, bundle},
-                                            std::move(parts));
+        updater = std::make_unique<Updater>(
+            queue, UpdaterSettings{*Url::parse(kPage), std::move(running), std::move(bundle)}, std::move(parts));
         updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };
     }
 
@@ -186,7 +186,7 @@ protected:
     InstallResult installResult = RelaunchTask::make("/apps/.orvane-update-x/old.app/Contents/Helpers/relaunch", "/apps/.orvane-update-x", "/apps/Orvane.app");
     bool relaunchStarts = true;
     std::optional<Problem> stagingProblem;
-    std::function<void(std::function<void()>)> background = [](std::function<void()> work) { work(); };
+    std::function<void(std::function<void()>)> background = [](const std::function<void()>& work) { work(); };
     std::function<void()> heldWork;  // work a test's background keeps until it runs it
     int cancels = 0;
     std::string archive = "PK archive bytes";
@@ -672,7 +672,7 @@ TEST_F(UpdaterTest, RelaunchThatCannotStartReportsWithoutLogAndFreesTheUpdater) 
 
 TEST_F(UpdaterTest, ExtraFieldsNeverReplaceTypeOrState) {
     // The error text travels as given, whatever it holds.
-    installResult = Problem("\"t\": \"x\" %s %n");
+    installResult = Problem(R"("t": "x" %s %n)");
     updater->start();
     offer("2.0");
     finish(200, archive);

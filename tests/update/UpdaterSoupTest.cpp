@@ -119,7 +119,7 @@ TEST_F(UpdaterSoupTest, DownloadsWithProgressAndHandsTheArchiveToTheInstallation
 }
 
 TEST_F(UpdaterSoupTest, WithoutLengthProgressUsesTheManifestSizeCappedAtOne) {
-    const std::string archive = bytes(1024 * 1024);
+    const std::string archive = bytes(std::size_t{1024} * 1024);
     offer(archive, R"(, "size": 262144)", Mode::NoLength);
     make(glib);
     runCycle();
@@ -131,7 +131,7 @@ TEST_F(UpdaterSoupTest, WithoutLengthProgressUsesTheManifestSizeCappedAtOne) {
 }
 
 TEST_F(UpdaterSoupTest, WithoutLengthOrSizeOnlyTheFirstProgressIsSent) {
-    const std::string archive = bytes(512 * 1024);
+    const std::string archive = bytes(std::size_t{512} * 1024);
     offer(archive, "", Mode::NoLength);
     make(glib);
     runCycle();

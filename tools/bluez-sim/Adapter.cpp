@@ -22,7 +22,7 @@ std::string lower(std::string s) {
 // A filter UUID in the 128-bit form BlueZ compares: 16- and 32-bit ones are
 // on the Bluetooth base UUID. Empty when it is not a UUID.
 std::string fullUuid(const std::string& uuid) {
-    const std::string u = lower(uuid);
+    std::string u = lower(uuid);
     auto hex = [](const std::string& s) {
         return std::all_of(s.begin(), s.end(), [](char ch) { return g_ascii_isxdigit(ch); });
     };
@@ -134,7 +134,7 @@ void Adapter::setPowered(bool on) {
     advertising_.stop();
     sessions_.clear();
     filters_.clear();
-    tree_.update(path_, ADAPTER, std::move(changes));
+    tree_.update(path_, ADAPTER, changes);
     for (auto& d : devices_)
         if (d->exported() && d->temporary()) d->unexport();
 }
@@ -262,6 +262,7 @@ void Adapter::tick() {
         if (!d->advertising() || now < d->due) continue;
         const unsigned interval = d->model().intervalMs ? d->model().intervalMs : settings_.intervalMs;
         d->due = d->due + interval <= now ? now + interval : d->due + interval;
+        ++d->advertisements;
         bool wanted = false;
         if (filtered) {
             for (auto& client : sessions_) {

@@ -84,6 +84,7 @@ void Control::onCall(Call& call) {
             if (Device* d = adapter.device(address)) d->clearWrites();
         return call.reply.ok();
     }
+    if (m == "Sync") return call.reply.ok();  // its answer follows everything sent before
     if (m == "LightState") {
         auto* light = dynamic_cast<LightStrip*>(adapter.device(LIGHT_ADDRESS)->peripheral());
         VariantPtr state = lightState(light->state());
@@ -126,6 +127,8 @@ void Control::onCall(Call& call) {
         VariantPtr value = VariantPtr::adopt(g_variant_get_child_value(p, 2));
         if (!device->notify(arg(p, 1), bytesOf(value.get())))
             return call.reply.fail(UNKNOWN, "No characteristic " + arg(p, 1));
+    } else if (m == "Advertisements") {
+        return call.reply.ok(g_variant_new("(u)", guint32(device->advertisements)));
     } else if (m == "Writes") {
         const auto* log = device->writes(arg(p, 1));
         if (!log) return call.reply.fail(UNKNOWN, "No characteristic " + arg(p, 1));

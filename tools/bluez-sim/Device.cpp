@@ -162,14 +162,14 @@ void Device::report(bool filtered, bool duplicates) {
         changes["Name"] = text(model_.name);
         changes["Alias"] = text(model_.name);
     }
-    if (!changes.empty()) tree.update(p, DEVICE, std::move(changes));
+    if (!changes.empty()) tree.update(p, DEVICE, changes);
 }
 
 void Device::forgetRssi() {
     if (!exported_) return;
     std::vector<std::string> gone;
-    if (lastRssi_) gone.push_back("RSSI");
-    if (adapter_.tree().get(path(), DEVICE, "TxPower")) gone.push_back("TxPower");
+    if (lastRssi_) gone.emplace_back("RSSI");
+    if (adapter_.tree().get(path(), DEVICE, "TxPower")) gone.emplace_back("TxPower");
     lastRssi_.reset();
     if (!gone.empty()) adapter_.tree().update(path(), DEVICE, {}, gone);
 }
@@ -201,7 +201,8 @@ void Device::unexport() {
         c->notifying = c->writing = false;
         c->value = c->model.value;
     }
-    for (auto it = gattPaths_.rbegin(); it != gattPaths_.rend(); ++it) adapter_.tree().remove(*it);
+    // Children before their parents.
+    std::for_each(gattPaths_.rbegin(), gattPaths_.rend(), [this](const std::string& p) { adapter_.tree().remove(p); });
     gattPaths_.clear();
     adapter_.tree().remove(path());
     exported_ = false;
@@ -311,7 +312,7 @@ void Device::linkDown() {
     idle_.stop();
     Props changes{{"Connected", boolean(false)}};
     if (wasResolved) changes["ServicesResolved"] = boolean(false);
-    adapter_.tree().update(path(), DEVICE, std::move(changes));
+    adapter_.tree().update(path(), DEVICE, changes);
     for (auto& r : disconnecting_) r.ok();
     disconnecting_.clear();
     due = monotonicMs();  // advertising again at once

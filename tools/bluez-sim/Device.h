@@ -53,6 +53,7 @@ public:
     void setInRange(bool on) { inRange_ = on; }
     std::int64_t due = 0;       // monotonic ms of its next advertisement
     std::int64_t lastSeen = 0;  // monotonic ms of the last one the adapter reported
+    unsigned advertisements = 0;  // sent while the adapter listened, reported or not
 
     // One advertisement that passed the discovery filter.
     void report(bool filtered, bool duplicates);

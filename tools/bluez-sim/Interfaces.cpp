@@ -172,6 +172,10 @@ constexpr const char* XML = R"xml(<node>
       <arg name="writes" type="a(say)" direction="out"/>
     </method>
     <method name="ClearWrites"/>
+    <method name="Advertisements">
+      <arg name="address" type="s" direction="in"/><arg name="count" type="u" direction="out"/>
+    </method>
+    <method name="Sync"/>
     <method name="LightState"><arg name="state" type="a{sv}" direction="out"/></method>
   </interface>
 </node>)xml";

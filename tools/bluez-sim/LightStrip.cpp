@@ -94,7 +94,7 @@ bool LightStrip::command(const Bytes& f) {
         }
         if (f[2] == 0x15 && f[3] == 0x02) {  // brightness of the masked segments
             if (f[4] > 100) return false;
-            const std::uint16_t mask = std::uint16_t(f[5] | f[6] << 8);
+            const auto mask = std::uint16_t(f[5] | f[6] << 8);
             for (std::size_t i = 0; i < SEGMENTS; ++i)
                 if (mask & (1u << i)) state_.segments[i].brightness = f[4];
             return true;
@@ -159,7 +159,7 @@ bool LightStrip::query(const Bytes& f, Bytes& reply) {
         if (group < 1 || group > SEGMENTS / 3) return false;
         reply = frame({QUERY, 0xa5, group});
         for (std::size_t k = 0; k < 3; ++k) {
-            const Segment& s = state_.segments[(group - 1) * 3 + k];
+            const Segment& s = state_.segments[std::size_t(group - 1) * 3 + k];
             std::uint8_t* at = reply.data() + 3 + 4 * k;
             at[0] = s.brightness, at[1] = s.r, at[2] = s.g, at[3] = s.b;
         }

@@ -17,6 +17,11 @@ struct ObjectTree::Registration {
     guint id = 0;
 };
 
+ObjectTree::Object::Object() = default;
+ObjectTree::Object::Object(Object&&) noexcept = default;
+ObjectTree::Object& ObjectTree::Object::operator=(Object&&) noexcept = default;
+ObjectTree::Object::~Object() = default;
+
 // Reply --------------------------------------------------------------------
 
 Reply& Reply::operator=(Reply&& o) noexcept {
@@ -120,7 +125,7 @@ void ObjectTree::remove(const std::string& path) {
         g_variant_builder_clear(&names);
 }
 
-void ObjectTree::update(const std::string& path, const std::string& iface, Props changed,
+void ObjectTree::update(const std::string& path, const std::string& iface, const Props& changed,
                         const std::vector<std::string>& invalidated) {
     Registration* reg = find(path, iface);
     if (!reg) return;

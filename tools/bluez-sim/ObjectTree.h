@@ -74,7 +74,7 @@ public:
     // Stores the values and sends one PropertiesChanged with them (even when
     // a value is unchanged: BlueZ does so for RSSI and notifications) and with
     // `invalidated`, which are removed from the object.
-    void update(const std::string& path, const std::string& iface, Props changed,
+    void update(const std::string& path, const std::string& iface, const Props& changed,
                 const std::vector<std::string>& invalidated = {});
     // The stored value, or an empty VariantPtr.
     VariantPtr get(const std::string& path, const std::string& iface, const std::string& name) const;
@@ -84,7 +84,13 @@ public:
 
 private:
     struct Registration;
+    // Made, moved and destroyed where Registration is complete (not every
+    // compiler lets a header destroy a unique_ptr to an incomplete type).
     struct Object {
+        Object();
+        Object(Object&&) noexcept;
+        Object& operator=(Object&&) noexcept;
+        ~Object();
         bool managed = true;
         std::vector<std::unique_ptr<Registration>> interfaces;  // in export order
     };

@@ -78,6 +78,10 @@ org.orvane.BluezSim), for tests:
   Notify(s address, s uuid, ay value)    the device sends a notification
   Writes(s address, s uuid) -> a(say)    every write received, in order, with
                                          its type ("request" or "command")
+  Advertisements(s address) -> u         how often the device has advertised
+                                         while the adapter listened
+  Sync()                                 answers at once: its reply follows
+                                         every signal sent before it
   ClearWrites()
   LightState() -> a{sv}                  the light's state
 

@@ -52,7 +52,7 @@ inline VariantPtr serviceData(const std::map<std::string, Bytes>& data) {
 inline Bytes bytesOf(GVariant* ay) {
     gsize n = 0;
     auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(ay, &n, 1));
-    return Bytes(data, data + n);
+    return {data, data + n};
 }
 
 }  // namespace bluezsim

@@ -106,7 +106,7 @@ void checkLinkTarget(const std::string& name, std::string_view target, std::size
 
 class Extraction {
 public:
-    Extraction(int root, const UnzipLimits& limits) : root_(root), limits_(limits) {}
+    Extraction(int root, UnzipLimits limits) : root_(root), limits_(std::move(limits)) {}
 
     void entry(archive* a, archive_entry* item) {
         if (++count_ > limits_.entries) refuse("too many entries");

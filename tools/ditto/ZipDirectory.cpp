@@ -61,7 +61,7 @@ std::string readDirectory(int zip, std::uint64_t maxEntries, std::uint64_t& decl
     auto size = static_cast<std::uint64_t>(info.st_size);
     if (size < END_SIZE) return "not a zip archive";
 
-    std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, MAX_TAIL));
+    auto tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, MAX_TAIL));
     std::vector<unsigned char> tail(tailSize);
     if (!readAt(zip, tail.data(), tailSize, size - tailSize)) return "cannot be read";
     std::size_t end = tailSize - END_SIZE + 1;

@@ -76,6 +76,7 @@ std::optional<pid_t> startApp(const fs::path& bundle, int readyFd) {
     std::vector<std::string> env =
         environment(readyFd >= 0 ? std::string(kReadyFdVariable) + "=" + std::to_string(kReadyFd) : "");
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::string arg0 = exe;

@@ -418,6 +418,7 @@ void CentralBluez::setState(ManagerState next) {
     state_ = next;
     reported_ = true;
     if (leavingOn) {
+        ++timesOff_;
         // BlueZ ends discovery sessions and links with the adapter; so do the books.
         scanning_ = false;
         for (auto& [id, handed] : peripherals_)
@@ -504,7 +505,7 @@ void CentralBluez::cancelPeripheralConnection(const std::shared_ptr<Peripheral>&
 }
 
 CentralFactory makeCentralBluez(MainQueue& queue, BluezOptions options) {
-    return [&queue, options](std::weak_ptr<CentralDelegate> delegate) -> std::unique_ptr<Central> {
+    return [&queue, options = std::move(options)](std::weak_ptr<CentralDelegate> delegate) -> std::unique_ptr<Central> {
         return std::make_unique<CentralBluez>(queue, std::move(delegate), options);
     };
 }

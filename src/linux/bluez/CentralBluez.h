@@ -13,6 +13,7 @@
 
 #include <gio/gio.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -72,6 +73,8 @@ public:
     GDBusConnection* connection() const { return connection_.get(); }
     const BluezObjects& objects() const { return objects_; }
     bool poweredOn() const { return state_ == ManagerState::poweredOn; }
+    // How often the state has left poweredOn: what the links of then ended with.
+    std::uint64_t timesOff() const { return timesOff_; }
     // Devices handed out and still held, and device objects of the adapter.
     std::size_t peripheralCount() const { return peripherals_.size(); }
     std::size_t deviceObjectCount() const { return byPath_.size(); }
@@ -133,6 +136,7 @@ private:
 
     ManagerState state_ = ManagerState::unknown;
     bool reported_ = false;
+    std::uint64_t timesOff_ = 0;
     bool scanning_ = false;
     bool allowDuplicates_ = false;
     std::set<Uuid> reportedThisScan_;

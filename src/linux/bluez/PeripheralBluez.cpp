@@ -62,16 +62,16 @@ void PeripheralBluez::tell(const std::function<void(PeripheralDelegate&)>& callb
     if (const auto delegate = delegate_.lock()) callback(*delegate);
 }
 
-void PeripheralBluez::afterPendingSignals(std::function<void(PeripheralBluez&)> then) {
+void PeripheralBluez::afterPendingSignals(std::function<void(PeripheralBluez&)> then, bool sameLink) {
     const auto central = central_.lock();
     if (!central) return;
-    if (path_.empty()) return post(std::move(then));
+    if (path_.empty() || !central->connection()) return post(std::move(then), sameLink);
     // Any answer will do: it comes after every signal BlueZ sent before it.
     callBluez(central->connection(), path_.c_str(), "org.freedesktop.DBus.Properties", "Get",
-              g_variant_new("(ss)", deviceInterface, "Connected"), linkCancellable_.get(),
-              [weak = weak_from_this(), link = link_, then = std::move(then)](CallReply&) {
+              g_variant_new("(ss)", deviceInterface, "Connected"), sameLink ? linkCancellable_.get() : nullptr,
+              [weak = weak_from_this(), link = link_, sameLink, then = std::move(then)](CallReply&) {
                   const auto self = weak.lock();
-                  if (self && self->link_ == link && !self->central_.expired()) then(*self);
+                  if (self && (!sameLink || self->link_ == link) && !self->central_.expired()) then(*self);
               });
 }
 
@@ -234,9 +234,17 @@ void PeripheralBluez::linkLost() {
     if (!central) return;
     freshLink();
     state_ = PeripheralState::disconnected;
-    central->tell([&](CentralDelegate& d, Central& m) {
-        d.didDisconnect(m, shared_from_this(), linkLostError);
-    });
+    // When the adapter goes off, BlueZ takes the links down just before it
+    // says so, and then the delegate learns it from the state alone: report
+    // the loss once the signals sent by now are in, if the adapter has stayed on.
+    afterPendingSignals(
+        [timesOff = central->timesOff()](PeripheralBluez& self) {
+            const auto c = self.central_.lock();
+            if (!c || !c->poweredOn() || c->timesOff() != timesOff) return;
+            c->tell(
+                [&](CentralDelegate& d, Central& m) { d.didDisconnect(m, self.shared_from_this(), linkLostError); });
+        },
+        false);
 }
 
 void PeripheralBluez::deviceChanged(GVariant* changed) {

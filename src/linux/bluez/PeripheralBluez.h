@@ -80,8 +80,9 @@ private:
     // Runs `then` once BlueZ has answered a call made now, so that every
     // signal it sent before has been handled: BlueZ fails what was pending on
     // a link before it reports the link down, and such a failure must go with
-    // the link, unreported.
-    void afterPendingSignals(std::function<void(PeripheralBluez&)> then);
+    // the link, unreported. Without `sameLink`, `then` runs even when a new
+    // link has begun meanwhile.
+    void afterPendingSignals(std::function<void(PeripheralBluez&)> then, bool sameLink = true);
 
     void tryResolve();
     void finishServices();

@@ -109,14 +109,14 @@ nlohmann::json readPropertyList(const std::filesystem::path& file) {
 Bundle Bundle::containing(const std::filesystem::path& executable) {
     const auto linuxDir = executable.parent_path();
     const auto contents = linuxDir.parent_path();
-    if (linuxDir.filename() != "Linux" || contents.filename() != "Contents") return Bundle();
+    if (linuxDir.filename() != "Linux" || contents.filename() != "Contents") return {};
     return Bundle(contents.parent_path());
 }
 
 Bundle Bundle::running() {
     std::error_code error;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return Bundle();
+    if (error) return {};
     return containing(executable);
 }
 

@@ -127,7 +127,7 @@ SignalConnection connectWith(gpointer instance, const char* signal, GCallback ca
     const gulong id = g_signal_connect_data(
         instance, signal, callback, owned,
         [](gpointer p, GClosure*) { delete static_cast<Data*>(p); }, GConnectFlags(0));
-    return SignalConnection(instance, id);
+    return {instance, id};
 }
 
 }  // namespace orvane

@@ -17,7 +17,7 @@ extern char** environ;
 namespace orvane {
 namespace {
 
-constexpr std::size_t kErrorsKept = 16 * 1024;
+constexpr std::size_t kErrorsKept = std::size_t{16} * 1024;
 constexpr int kCancelCheckMs = 100;
 
 std::vector<char*> argv(const std::string& path, const std::vector<std::string>& arguments, std::vector<std::string>& keep) {
@@ -25,6 +25,7 @@ std::vector<char*> argv(const std::string& path, const std::vector<std::string>&
     keep.push_back(path);
     keep.insert(keep.end(), arguments.begin(), arguments.end());
     std::vector<char*> out;
+    out.reserve(keep.size() + 1);
     for (auto& argument : keep) out.push_back(argument.data());
     out.push_back(nullptr);
     return out;

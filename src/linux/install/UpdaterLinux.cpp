@@ -34,7 +34,7 @@ UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle) {
             bundle.root(), identifier != info.end() && identifier->is_string() ? identifier->get<std::string>() : "");
         settings.log = [](const std::string& line) { logLine(line); };
         parts.cancelInstall = [cancel = settings.cancel] { cancel->store(true); };
-        const auto root = bundle.root();
+        const auto& root = bundle.root();
         parts.makeStaging = [root] { return makeStaging(root); };
         parts.install = [settings](const std::filesystem::path& staging, const std::string& version) {
             return install(settings, staging, version);

@@ -5,7 +5,7 @@
 namespace orvane {
 namespace {
 
-constexpr gsize kChunkBytes = 256 * 1024;
+constexpr gsize kChunkBytes = gsize{256} * 1024;
 
 using Holder = std::shared_ptr<HttpGet>;
 
