@@ -95,7 +95,7 @@ struct World {
 };
 
 World& world() {
-    static World* w = new World;  // ended by main(), before the process ends
+    static auto* w = new World;  // ended by main(), before the process ends
     return *w;
 }
 

@@ -16,6 +16,7 @@
 
 using namespace orvane;
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a bench that throws is meant to stop, and terminate names what it threw
 int main(int argc, char** argv) {
     const int total = argc > 1 ? std::atoi(argv[1]) : 200000;
     const int burst = argc > 2 ? std::atoi(argv[2]) : 500;

@@ -67,7 +67,7 @@ json runInPage(WebKitWebView* view, const std::string& call, bool& done) {
     webkit_web_view_evaluate_javascript(view, call.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
     turnUntil(done);
     const auto result = evaluate(view, "window.samples ?? window.result");
-    const json parsed = json::parse(result.value_or("null"), nullptr, false);
+    json parsed = json::parse(result.value_or("null"), nullptr, false);
     if (!parsed.is_array()) {
         std::fprintf(stderr, "%s failed: %s\n", call.c_str(), result.value_or("?").c_str());
         std::exit(1);
@@ -125,6 +125,7 @@ const char* verdict(bool met) { return met ? "met" : "NOT met"; }
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a bench that throws is meant to stop, and terminate names what it threw
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
     const int samples = argc > 2 ? std::atoi(argv[2]) : 400;
@@ -201,6 +202,7 @@ int main(int argc, char** argv) {
         add("echo/reply", inEcho("reply", samples));
         add("write/page", inPage("write", samples / 2));
         std::vector<double> floor;
+        floor.reserve(samples / 2);
         for (int i = 0; i < samples / 2; ++i) floor.push_back(gdbusWrite(plain.get(), frameBytes, "request"));
         add("write/gdbus", floor);
 

@@ -111,7 +111,8 @@ int runVirtual(double hours) {
         for (const auto& phone : nearby) radio.advertise(phone, {.localName = "phone", .serviceUuids = {}, .overflowServiceUuids = {}}, -70);
         queue.advance(1);
         if (second % 600 == 0) {
-            samples.push_back({second / 3600.0, heapInUse(), bridge.knownCount(), radio.peripherals().size()});
+            samples.push_back(
+                {static_cast<double>(second) / 3600.0, heapInUse(), bridge.knownCount(), radio.peripherals().size()});
             print(samples.back());
         }
     }

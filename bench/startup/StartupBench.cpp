@@ -125,9 +125,9 @@ int main(int argc, char** argv) {
     std::printf("start-up to page loaded over %d runs: median %.0f ms (min %.0f, max %.0f)\n", runs,
                 millis[millis.size() / 2], millis.front(), millis.back());
     std::printf("peak memory (sum of each process's peak RSS, app and web processes): median %.1f MiB\n",
-                peaks[peaks.size() / 2] / 1024.0);
+                static_cast<double>(peaks[peaks.size() / 2]) / 1024.0);
     std::printf("memory at page loaded (PSS, shared pages counted once): median %.1f MiB\n",
-                pss[pss.size() / 2] / 1024.0);
+                static_cast<double>(pss[pss.size() / 2]) / 1024.0);
     g_test_dbus_down(bus.get());
     fs::remove_all(home);
     return 0;

@@ -214,11 +214,13 @@ private:
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a bench that throws is meant to stop, and terminate names what it threw
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     makeArchive();
     makeDeepArchive();
-    std::printf("archive: %.1f MB zipped, %.1f MB unpacked\n", fixture.zipBytes / 1e6, fixture.unpackedBytes / 1e6);
+    std::printf("archive: %.1f MB zipped, %.1f MB unpacked\n", static_cast<double>(fixture.zipBytes) / 1e6,
+                static_cast<double>(fixture.unpackedBytes) / 1e6);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

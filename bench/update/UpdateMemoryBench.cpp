@@ -121,7 +121,7 @@ void startServer(Fixture& f) {
         GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
         soup_server_listen(server, address, SoupServerListenOptions(0), nullptr);
         GSList* uris = soup_server_get_uris(server);
-        unsigned port = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
+        auto port = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
         if (::write(ports[1], &port, sizeof port) != sizeof port) ::_exit(1);
         g_main_loop_run(loop);
         ::_exit(0);

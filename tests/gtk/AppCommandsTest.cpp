@@ -41,9 +41,10 @@ constexpr const char* kPage = R"(<!doctype html><html><head><title>Light</title>
 GtkWindow* shownWindowOf(GType type) {
     GListModel* toplevels = gtk_window_get_toplevels();
     for (guint i = 0; i < g_list_model_get_n_items(toplevels); ++i) {
-        GPtr<GtkWindow> window = adopt(static_cast<GtkWindow*>(g_list_model_get_item(toplevels, i)));
-        if (G_TYPE_CHECK_INSTANCE_TYPE(window.get(), type) && gtk_widget_get_visible(GTK_WIDGET(window.get())))
-            return window.get();
+        GPtr<GtkWindow> ref = adopt(static_cast<GtkWindow*>(g_list_model_get_item(toplevels, i)));
+        // The list of toplevels keeps the window alive once `ref` goes.
+        GtkWindow* window = ref.get();
+        if (G_TYPE_CHECK_INSTANCE_TYPE(window, type) && gtk_widget_get_visible(GTK_WIDGET(window))) return window;
     }
     return nullptr;
 }

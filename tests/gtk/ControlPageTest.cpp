@@ -34,7 +34,7 @@ using test::BluezSimProcess;
 
 std::string readPage() {
     std::ifstream in(ORVANE_TEST_WEB "/index.html");
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // A JavaScript string literal for `text`.

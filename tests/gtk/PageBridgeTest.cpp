@@ -41,7 +41,7 @@ public:
     std::string text() const {
         std::fflush(stderr);
         std::ifstream in(file_);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
 private:

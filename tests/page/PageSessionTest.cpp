@@ -36,7 +36,7 @@ public:
         PageBackends backends;
         // A central is made only for a Bluetooth request that needs one; this
         // one answers as a computer without Bluetooth LE.
-        backends.makeCentral = [this](std::weak_ptr<CentralDelegate>) {
+        backends.makeCentral = [this](const std::weak_ptr<CentralDelegate>&) {
             ++centrals;
             return std::unique_ptr<Central>();
         };
@@ -260,7 +260,7 @@ TEST(PageSession, AnUpdateThatRelaunchesQuitsThroughTheHost) {
             return RelaunchTask::make("/apps/.orvane-update-Orvane.app-x/old.app/Contents/Helpers/relaunch",
                                       "/apps/.orvane-update-Orvane.app-x", "/apps/Orvane.app");
         };
-        backends.updater.background = [](std::function<void()> work) { work(); };
+        backends.updater.background = [](const std::function<void()>& work) { work(); };
         backends.updater.startRelaunch = [](const RelaunchTask&) { return true; };
     });
     s.post("https://orvane.example", R"({"t":"update"})");

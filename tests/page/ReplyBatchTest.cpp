@@ -22,7 +22,7 @@ struct ReplySession {
     ReplySession() {
         host.address = Url::parse(kPage);
         PageBackends backends;
-        backends.makeCentral = [](std::weak_ptr<CentralDelegate>) { return std::unique_ptr<Central>(); };
+        backends.makeCentral = [](const std::weak_ptr<CentralDelegate>&) { return std::unique_ptr<Central>(); };
         session = std::make_unique<PageSession>(queue, host, PageSessionSettings{*Url::parse(kPage), "1.0.0", {}},
                                                 std::move(backends));
     }

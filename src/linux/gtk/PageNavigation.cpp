@@ -152,11 +152,10 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
 }
 
 void PageNavigation::committed(const char* uri) {
-    if (g_strcmp0(uri, kOfflineAddress) != 0) {
-        loads_.committed(false);
-    } else if (std::exchange(offlineRequested_, false)) {
+    const bool offline = g_strcmp0(uri, kOfflineAddress) == 0;
+    if (offline && std::exchange(offlineRequested_, false)) {
         loads_.committed(true);
-    } else if (const auto& loading = loads_.loading(); loading && sameSite(loading, settings_.pageUrl)) {
+    } else if (const auto& loading = loads_.loading(); offline && loading && sameSite(loading, settings_.pageUrl)) {
         // WebKit shows an empty document, without a word, in place of a load
         // of the page that it refuses to start (a port browsers block).
         refused_ = true;
