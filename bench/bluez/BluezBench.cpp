@@ -21,7 +21,7 @@
 
 #include "BluezSimProcess.h"
 #include "PrivateBus.h"
-#include "Spin.h"
+#include "BenchSpin.h"
 #include "Bluetooth.h"
 #include "Bytes.h"
 #include "CentralBluez.h"

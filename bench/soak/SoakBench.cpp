@@ -36,7 +36,7 @@
 #include "PeripheralFake.h"
 #include "PrivateBus.h"
 #include "RadioFake.h"
-#include "Spin.h"
+#include "BenchSpin.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "PageServer.h"
-#include "Spin.h"
+#include "BenchSpin.h"
 #include "Xvfb.h"
 #include "GRef.h"
 

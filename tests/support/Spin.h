@@ -17,12 +17,4 @@ inline bool spinUntil(const std::function<bool()>& done, double limitSeconds = 2
     return true;
 }
 
-// Lets the loop run for about `seconds`: for benchmarks, which run for a time.
-// Not for tests: one that checks that nothing more happens waits for a later
-// event that proves it.
-inline void spinFor(double seconds) {
-    const gint64 end = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
-    spinUntil([&] { return g_get_monotonic_time() > end; }, seconds + 1);
-}
-
 }  // namespace orvane
