@@ -59,7 +59,8 @@ bool fakeInputAvailable() { return xtest() != nullptr; }
 void pointAt(GtkWidget* widget) {
     GtkNative* native = gtk_widget_get_native(widget);
     graphene_point_t middle{};
-    const graphene_point_t centre{.x = gtk_widget_get_width(widget) / 2.0f, .y = gtk_widget_get_height(widget) / 2.0f};
+    const graphene_point_t centre{.x = static_cast<float>(gtk_widget_get_width(widget)) / 2.0f,
+                                  .y = static_cast<float>(gtk_widget_get_height(widget)) / 2.0f};
     if (!gtk_widget_compute_point(widget, GTK_WIDGET(native), &centre, &middle)) return;
     const Window surface = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
     int x = 0, y = 0;
