@@ -11,11 +11,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Bluetooth.h"
 #include "CentralFake.h"
 #include "MainQueueVirtual.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "Bluetooth.h"
 
 namespace {
 
@@ -46,10 +46,10 @@ void writeWithoutResponse(benchmark::State& state) {
     queue.runUntilIdle();
 
     // A 20-byte command, as the page sends them.
-    const json message = json::parse(
-        R"({"t":"write","req":7,"id":"0F6B2E8C-6A3B-4E55-9C1D-2B7E8F0A1C3D",)"
-        R"("svc":"00010203-0405-0607-0809-0a0b0c0d1910","chr":"00010203-0405-0607-0809-0a0b0c0d2b11",)"
-        R"("data":"3301010000000000000000000000000000000033"})");
+    const json message =
+        json::parse(R"({"t":"write","req":7,"id":"0F6B2E8C-6A3B-4E55-9C1D-2B7E8F0A1C3D",)"
+                    R"("svc":"00010203-0405-0607-0809-0a0b0c0d1910","chr":"00010203-0405-0607-0809-0a0b0c0d2b11",)"
+                    R"("data":"3301010000000000000000000000000000000033"})");
     std::size_t answeredOk = 0;
     bluetooth.send = [&](const json& reply) { answeredOk += reply.size() == 3 && reply["ok"] == true; };
     for (auto _ : state) bluetooth.handle(message);
@@ -77,9 +77,8 @@ void advertisementReport(benchmark::State& state) {
     bluetooth.handle({{"t", "scan"}, {"on", true}});
     queue.runUntilIdle();
     Central& central = *radio.central();
-    const AdvertisementData data{.localName = "ihoment_H617C_6A3B",
-                                 .serviceUuids = {*GattUuid::parse("FFE0")},
-                                 .overflowServiceUuids = {}};
+    const AdvertisementData data{
+        .localName = "ihoment_H617C_6A3B", .serviceUuids = {*GattUuid::parse("FFE0")}, .overflowServiceUuids = {}};
 
     int next = 0;
     for (auto _ : state) {

@@ -19,13 +19,13 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "BluezSimProcess.h"
-#include "PrivateBus.h"
 #include "BenchSpin.h"
 #include "Bluetooth.h"
+#include "BluezSimProcess.h"
 #include "Bytes.h"
 #include "CentralBluez.h"
 #include "MainQueueGlib.h"
+#include "PrivateBus.h"
 
 namespace {
 
@@ -79,9 +79,12 @@ struct World {
         spinFor(0.05);
     }
     json write(bool response, std::int64_t req) const {
-        return {{"t", "write"},         {"req", req},
-                {"id", id},             {"svc", Sim::LIGHT_SERVICE},
-                {"chr", Sim::LIGHT_CONTROL}, {"data", brightnessFrame},
+        return {{"t", "write"},
+                {"req", req},
+                {"id", id},
+                {"svc", Sim::LIGHT_SERVICE},
+                {"chr", Sim::LIGHT_CONTROL},
+                {"data", brightnessFrame},
                 {"response", response}};
     }
     // Sends a request and turns the loop until its reply is in.
@@ -169,7 +172,11 @@ void BM_WritesWithoutResponseBridge(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * burst);
     if (w.failed) state.SkipWithError("a write failed");
 }
-BENCHMARK(BM_WritesWithoutResponseBridge)->Name("WritesWithoutResponse/bridge")->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WritesWithoutResponseBridge)
+    ->Name("WritesWithoutResponse/bridge")
+    ->Arg(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_WriteCommandFloor(benchmark::State& state) {
     World& w = world();
@@ -192,9 +199,9 @@ void BM_AcquireWriteFloor(benchmark::State& state) {
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
     GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
-        w.plain.get(), "org.bluez", Sim::lightControlPath().c_str(), "org.bluez.GattCharacteristic1",
-        "AcquireWrite", g_variant_new("(@a{sv})", g_variant_builder_end(&options)), nullptr,
-        G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, &fds, nullptr, &error);
+        w.plain.get(), "org.bluez", Sim::lightControlPath().c_str(), "org.bluez.GattCharacteristic1", "AcquireWrite",
+        g_variant_new("(@a{sv})", g_variant_builder_end(&options)), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
+        nullptr, &fds, nullptr, &error);
     if (!reply) {
         state.SkipWithError(error->message);
         g_error_free(error);

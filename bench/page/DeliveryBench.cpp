@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "MainQueueGlib.h"
+#include "MainWindow.h"
 #include "PageServer.h"
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
-#include "MainWindow.h"
-#include "MainQueueGlib.h"
 
 using namespace orvane;
 
@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     window->show();
     if (!waitForLoad(window->webView(), server.url("/"))) return 1;
 
-    const nlohmann::json value = {{"t", "value"}, {"id", "0F6B2E8C-6A3B-4E55-9C1D-2B7E8F0A1C3D"},
+    const nlohmann::json value = {{"t", "value"},
+                                  {"id", "0F6B2E8C-6A3B-4E55-9C1D-2B7E8F0A1C3D"},
                                   {"svc", "00010203-0405-0607-0809-0a0b0c0d1910"},
                                   {"chr", "00010203-0405-0607-0809-0a0b0c0d2b10"},
                                   {"data", "aa0501000000000000000000000000000000ae"}};

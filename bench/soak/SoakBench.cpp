@@ -27,8 +27,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "BluezSimProcess.h"
+#include "BenchSpin.h"
 #include "Bluetooth.h"
+#include "BluezSimProcess.h"
 #include "CentralBluez.h"
 #include "CentralFake.h"
 #include "MainQueueGlib.h"
@@ -36,7 +37,6 @@
 #include "PeripheralFake.h"
 #include "PrivateBus.h"
 #include "RadioFake.h"
-#include "BenchSpin.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ int verdict(const std::vector<Sample>& samples) {
     const std::size_t early = peak(warm.begin(), warm.begin() + static_cast<long>(quarter));
     const std::size_t late = peak(warm.end() - static_cast<long>(quarter), warm.end());
     const double growth = (static_cast<double>(late) - static_cast<double>(early)) / static_cast<double>(early);
-    std::printf("heap peak, first quarter after warm-up: %zu KB; last quarter: %zu KB; growth %.1f %%\n",
-                early / 1024, late / 1024, growth * 100);
+    std::printf("heap peak, first quarter after warm-up: %zu KB; last quarter: %zu KB; growth %.1f %%\n", early / 1024,
+                late / 1024, growth * 100);
     const bool flat = growth < 0.10;
     std::printf("%s\n", flat ? "FLAT" : "GROWING");
     return flat ? 0 : 1;
@@ -108,7 +108,8 @@ int runVirtual(double hours) {
                 nearby.push_back(radio.addStranger(id, "phone"));
             }
         }
-        for (const auto& phone : nearby) radio.advertise(phone, {.localName = "phone", .serviceUuids = {}, .overflowServiceUuids = {}}, -70);
+        for (const auto& phone : nearby)
+            radio.advertise(phone, {.localName = "phone", .serviceUuids = {}, .overflowServiceUuids = {}}, -70);
         queue.advance(1);
         if (second % 600 == 0) {
             samples.push_back(
@@ -133,11 +134,12 @@ int runSim(double realSeconds) {
     std::string light;
     std::size_t events = 0;
     // The product's central, kept in sight for its counts.
-    auto bridge = std::make_unique<Bluetooth>(clock, [&](std::weak_ptr<CentralDelegate> delegate) -> std::unique_ptr<Central> {
-        auto made = std::make_unique<CentralBluez>(glib, std::move(delegate), options);
-        central = made.get();
-        return made;
-    });
+    auto bridge =
+        std::make_unique<Bluetooth>(clock, [&](std::weak_ptr<CentralDelegate> delegate) -> std::unique_ptr<Central> {
+            auto made = std::make_unique<CentralBluez>(glib, std::move(delegate), options);
+            central = made.get();
+            return made;
+        });
     bridge->send = [&](const json& m) {
         ++events;
         if (m["t"] == "adv" && m["name"] == BluezSimProcess::LIGHT_NAME) light = m["id"];
@@ -163,8 +165,8 @@ int runSim(double realSeconds) {
         sinceSample += step;
         if (sinceSample >= 300 / speed) {  // every 5 minutes of the bridge's clock
             sinceSample = 0;
-            samples.push_back({t * speed / 3600, heapInUse(), bridge->knownCount(),
-                               central ? central->peripheralCount() : 0});
+            samples.push_back(
+                {t * speed / 3600, heapInUse(), bridge->knownCount(), central ? central->peripheralCount() : 0});
             print(samples.back());
         }
     }

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "PageServer.h"
 #include "BenchSpin.h"
-#include "Xvfb.h"
 #include "GRef.h"
+#include "PageServer.h"
+#include "Xvfb.h"
 
 namespace fs = std::filesystem;
 using namespace orvane;

@@ -119,7 +119,8 @@ void Sha256Orvane(benchmark::State& state) {
         int fd = ::open(fixture.zip.c_str(), O_RDONLY | O_CLOEXEC);
         orvane::Sha256 sha;
         ssize_t got = 0;
-        while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) sha.update({buffer.data(), static_cast<std::size_t>(got)});
+        while ((got = ::read(fd, buffer.data(), buffer.size())) > 0)
+            sha.update({buffer.data(), static_cast<std::size_t>(got)});
         ::close(fd);
         benchmark::DoNotOptimize(sha.finish());
     }

@@ -17,20 +17,20 @@
 // mark until it execs).
 
 #include <benchmark/benchmark.h>
-#include <algorithm>
-#include <chrono>
-#include <map>
-#include <vector>
 #include <fcntl.h>
 #include <libsoup/soup.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <vector>
 
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -39,13 +39,13 @@
 #include <string>
 
 #include "GRef.h"
+#include "Hex.h"
+#include "Install.h"
 #include "MainQueueGlib.h"
 #include "Sha256.h"
 #include "Spawn.h"
-#include "Install.h"
 #include "Updater.h"
 #include "UpdaterLinux.h"
-#include "Hex.h"
 
 namespace {
 
@@ -67,8 +67,11 @@ void write(const fs::path& file, const std::string& text) {
 
 std::string plist(const std::string& version) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>" + std::string(kId) + "</string>"
-           "<key>CFBundleShortVersionString</key><string>" + version + "</string></dict></plist>\n";
+           "<key>CFBundleIdentifier</key><string>" +
+           std::string(kId) +
+           "</string>"
+           "<key>CFBundleShortVersionString</key><string>" +
+           version + "</string></dict></plist>\n";
 }
 
 long statusKb(const char* key) {
@@ -102,12 +105,13 @@ void startServer(Fixture& f) {
         SoupServer* server = soup_server_new(nullptr, nullptr);
         static GMappedFile* archive = g_mapped_file_new(f.zip.c_str(), FALSE, nullptr);
         static std::string manifest = f.manifest;
-        soup_server_add_handler(server, nullptr,
+        soup_server_add_handler(
+            server, nullptr,
             [](SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer) {
                 if (std::string(path) == "/downloads/app.json") {
                     soup_server_message_set_status(message, 200, nullptr);
-                    soup_server_message_set_response(message, "application/json", SOUP_MEMORY_STATIC,
-                                                     manifest.data(), manifest.size());
+                    soup_server_message_set_response(message, "application/json", SOUP_MEMORY_STATIC, manifest.data(),
+                                                     manifest.size());
                 } else if (std::string(path).ends_with(".zip")) {
                     soup_server_message_set_status(message, 200, nullptr);
                     GBytes* bytes = g_mapped_file_get_bytes(archive);
@@ -116,7 +120,8 @@ void startServer(Fixture& f) {
                 } else {
                     soup_server_message_set_status(message, 404, nullptr);
                 }
-            }, nullptr, nullptr);
+            },
+            nullptr, nullptr);
         GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
         GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
         soup_server_listen(server, address, SoupServerListenOptions(0), nullptr);
@@ -134,7 +139,7 @@ void startServer(Fixture& f) {
 std::map<std::int64_t, Fixture> fixtures;
 
 double threadCpuMs() {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
@@ -185,7 +190,8 @@ Fixture makeFixture(std::size_t payloadBytes) {
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     f.dir = pattern;
     f.running = f.dir / "apps/Orvane.app";
-    for (const auto& [bundle, version] : {std::pair{f.running, "1.0.0"}, std::pair{f.dir / "new/Orvane.app", "2.0.0"}}) {
+    for (const auto& [bundle, version] :
+         {std::pair{f.running, "1.0.0"}, std::pair{f.dir / "new/Orvane.app", "2.0.0"}}) {
         fs::create_directories(bundle / "Contents/Linux");
         fs::create_directories(bundle / "Contents/Resources");
         write(bundle / "Contents/Info.plist", plist(version));

@@ -27,8 +27,7 @@ namespace words {
 inline constexpr std::string_view unknownDevice = "Unknown device.";
 inline constexpr std::string_view notInRange = "The light isn’t in range or is off.";
 inline constexpr std::string_view replaced = "Connection replaced.";
-inline constexpr std::string_view noAnswer =
-    "The light didn’t answer (is it plugged in, and the Govee app closed?).";
+inline constexpr std::string_view noAnswer = "The light didn’t answer (is it plugged in, and the Govee app closed?).";
 inline constexpr std::string_view couldNotConnect = "Couldn’t connect.";
 inline constexpr std::string_view cancelled = "Connection cancelled.";
 inline constexpr std::string_view disconnected = "Disconnected.";

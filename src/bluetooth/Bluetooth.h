@@ -25,8 +25,8 @@
 #include <nlohmann/json.hpp>
 
 #include "Central.h"
-#include "Peripheral.h"
 #include "MainQueue.h"
+#include "Peripheral.h"
 #include "WeakPtr.h"
 
 namespace orvane {
@@ -114,9 +114,9 @@ private:
     // What the bridge remembers of a device.
     struct Known {
         std::shared_ptr<Peripheral> peripheral;
-        std::string name;  // the last non-empty name seen
+        std::string name;                                        // the last non-empty name seen
         std::optional<MainQueue::Clock::time_point> lastAdvert;  // when the last "adv" went out
-        MainQueue::Clock::time_point heard;  // last advertisement, connection or link end
+        MainQueue::Clock::time_point heard;                      // last advertisement, connection or link end
     };
 
     void reply(Request req, nlohmann::json fields);

@@ -32,8 +32,7 @@ void Bluetooth::didDiscover(Central&, const std::shared_ptr<Peripheral>& periphe
     device.heard = now;
 
     const std::optional<std::string> deviceName = advertisement.localName ? std::nullopt : peripheral->name();
-    const std::string* name = advertisement.localName ? &*advertisement.localName
-                                                      : deviceName ? &*deviceName : nullptr;
+    const std::string* name = advertisement.localName ? &*advertisement.localName : deviceName ? &*deviceName : nullptr;
     if (name && !name->empty() && device.name != *name) device.name = *name;
 
     if (device.lastAdvert && now - *device.lastAdvert < advertInterval) return;

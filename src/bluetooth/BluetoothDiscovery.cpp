@@ -56,8 +56,7 @@ void Bluetooth::didDiscoverServices(Peripheral& peripheral, const std::optional<
     for (const auto& service : found) peripheral.discoverCharacteristics(service);
 }
 
-void Bluetooth::didDiscoverCharacteristics(Peripheral& peripheral, Service&,
-                                           const std::optional<BluetoothError>&) {
+void Bluetooth::didDiscoverCharacteristics(Peripheral& peripheral, Service&, const std::optional<BluetoothError>&) {
     // A failed service is listed with whatever the stack holds for it.
     const auto it = charsLeft.find(peripheral.identifier());
     if (it == charsLeft.end()) return;
@@ -86,8 +85,7 @@ json Bluetooth::describe(const Peripheral& peripheral) {
         for (const auto& characteristic : service->characteristics()) {
             const std::uint32_t bits = characteristic->properties();
             json props = json::object();
-            for (const auto& [name, bit] : propertyNames)
-                props[name] = (bits & static_cast<std::uint32_t>(bit)) != 0;
+            for (const auto& [name, bit] : propertyNames) props[name] = (bits & static_cast<std::uint32_t>(bit)) != 0;
             chars.push_back({{"uuid", full(characteristic->uuid())}, {"props", std::move(props)}});
         }
         tree.push_back({{"uuid", full(service->uuid())}, {"chars", std::move(chars)}});
@@ -100,15 +98,13 @@ std::optional<Bluetooth::Found> Bluetooth::characteristic(const json& request) c
     if (!peripheral) return std::nullopt;
     const auto svc = request.find("svc");
     const auto chr = request.find("chr");
-    if (svc == request.end() || chr == request.end() || !svc->is_string() || !chr->is_string())
-        return std::nullopt;
+    if (svc == request.end() || chr == request.end() || !svc->is_string() || !chr->is_string()) return std::nullopt;
 
     // Exact texts as discovery reported them: no short forms, no case folding.
     for (const auto& service : peripheral->services()) {
         if (full(service->uuid()) != svc->get_ref<const std::string&>()) continue;
         for (const auto& candidate : service->characteristics())
-            if (full(candidate->uuid()) == chr->get_ref<const std::string&>())
-                return Found{peripheral, candidate};
+            if (full(candidate->uuid()) == chr->get_ref<const std::string&>()) return Found{peripheral, candidate};
         return std::nullopt;  // only the first matching service is searched
     }
     return std::nullopt;

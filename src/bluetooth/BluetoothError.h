@@ -10,18 +10,18 @@
 namespace orvane {
 
 enum class BluetoothFailure {
-    failed,            // anything not named below
-    connectFailed,     // the link could not be made
-    linkLost,          // the link went down under the operation
-    notConnected,      // the device has no link
-    timedOut,          // the device or the stack did not answer in time
-    busy,              // the stack is still busy with an earlier operation
-    notPermitted,      // the device refuses the operation (rights, pairing)
-    notSupported,      // the device or characteristic cannot do it
-    invalidValue,      // the device did not accept the bytes
-    attributeGone,     // the device's services changed; the service or characteristic is gone
-    deviceGone,        // the stack no longer knows the device
-    adapterOff,        // the adapter is off
+    failed,         // anything not named below
+    connectFailed,  // the link could not be made
+    linkLost,       // the link went down under the operation
+    notConnected,   // the device has no link
+    timedOut,       // the device or the stack did not answer in time
+    busy,           // the stack is still busy with an earlier operation
+    notPermitted,   // the device refuses the operation (rights, pairing)
+    notSupported,   // the device or characteristic cannot do it
+    invalidValue,   // the device did not accept the bytes
+    attributeGone,  // the device's services changed; the service or characteristic is gone
+    deviceGone,     // the stack no longer knows the device
+    adapterOff,     // the adapter is off
 };
 
 struct BluetoothError {

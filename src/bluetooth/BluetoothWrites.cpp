@@ -34,9 +34,7 @@ void Bluetooth::write(const json& message, Request req) {
     reply(req, json::object());
 }
 
-void Bluetooth::queueWrite(const Uuid& device, Unsent write) {
-    unsent[device].push_back(std::move(write));
-}
+void Bluetooth::queueWrite(const Uuid& device, Unsent write) { unsent[device].push_back(std::move(write)); }
 
 void Bluetooth::await(Waiting& waiting, const Uuid& device, const std::shared_ptr<Characteristic>& characteristic,
                       Request req) {

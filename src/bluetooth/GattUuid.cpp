@@ -9,16 +9,14 @@ namespace {
 constexpr std::string_view baseSuffix = "-0000-1000-8000-00805f9b34fb";
 
 bool allHex(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](unsigned char c) { return std::isxdigit(c) != 0; });
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
 bool isLongForm(std::string_view text) {
     if (text.size() != 36) return false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-        if (hyphen ? text[i] != '-' : std::isxdigit(static_cast<unsigned char>(text[i])) == 0)
-            return false;
+        if (hyphen ? text[i] != '-' : std::isxdigit(static_cast<unsigned char>(text[i])) == 0) return false;
     }
     return true;
 }
@@ -31,9 +29,7 @@ std::string upper(std::string_view text) {
 
 // A 32-bit value that fits in 16 bits is written in the 16-bit form, so that
 // "0000FFE0" and "FFE0" (and their 128-bit form) are one UUID with one text.
-std::string shortest(const std::string& digits8) {
-    return digits8.starts_with("0000") ? digits8.substr(4) : digits8;
-}
+std::string shortest(const std::string& digits8) { return digits8.starts_with("0000") ? digits8.substr(4) : digits8; }
 
 }  // namespace
 

@@ -57,8 +57,7 @@ PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
     return {*fallback, PageUrlSource::builtIn, text};
 }
 
-Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,
-                std::string_view builtIn) {
+Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info, std::string_view builtIn) {
     return pageAddressFrom(std::nullopt, userDefault, info, builtIn).url;
 }
 
@@ -67,8 +66,7 @@ std::string replaceAll(std::string text, std::string_view placeholder, std::stri
     std::string out;
     out.reserve(text.size());
     std::size_t from = 0;
-    for (auto at = text.find(placeholder); at != std::string::npos;
-         at = text.find(placeholder, from)) {
+    for (auto at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, from)) {
         out.append(text, from, at - from);
         out.append(value);
         from = at + placeholder.size();

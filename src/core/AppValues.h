@@ -45,8 +45,7 @@ PageAddress pageAddressFrom(const std::optional<std::string>& commandLine,
                             std::string_view builtIn);
 
 // The same without a command line.
-Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info,
-                std::string_view builtIn);
+Url pageUrlFrom(const std::optional<std::string>& userDefault, const nlohmann::json& info, std::string_view builtIn);
 
 // {"platform": ..., "version": ...} as compact JSON with slashes escaped.
 std::string pageInfoJson(std::string_view platform, std::string_view version);

@@ -45,8 +45,7 @@ CommandLine parseCommandLine(const std::vector<std::string_view>& arguments) {
             if (line.pageUrl) return failed("--page-url is given twice");
             // Checked here, not silently replaced as a configured one is: the
             // person who typed it is there to read why it was refused.
-            if (!pageAddressIn(value))
-                return failed("--page-url: not an http or https address: " + std::string(value));
+            if (!pageAddressIn(value)) return failed("--page-url: not an http or https address: " + std::string(value));
             line.pageUrl = std::string(value);
             continue;
         }
@@ -69,26 +68,28 @@ std::string usageText(std::string_view program, std::string_view builtInPage) {
     std::string text;
     text += "Usage: ";
     text += program;
-    text += " [OPTION]\n"
-            "\n"
-            "Shows the light strip's control page in a window and gives it Bluetooth LE\n"
-            "access and self-update. Started without options, Orvane loads the page\n"
-            "address set as pageURL in $XDG_CONFIG_HOME/orvane/defaults.ini, else the\n"
-            "bundle's OVPageURL, else ";
+    text +=
+        " [OPTION]\n"
+        "\n"
+        "Shows the light strip's control page in a window and gives it Bluetooth LE\n"
+        "access and self-update. Started without options, Orvane loads the page\n"
+        "address set as pageURL in $XDG_CONFIG_HOME/orvane/defaults.ini, else the\n"
+        "bundle's OVPageURL, else ";
     text += builtInPage;
-    text += ".\n"
-            "Only one Orvane runs per desktop session: starting it again brings its\n"
-            "window to the front.\n"
-            "\n"
-            "Options:\n"
-            "  --page-url ADDRESS       load this page address for this run only; nothing\n"
-            "                           is written to the settings\n"
-            "  --print-page-url         print the page address a run would load and where it\n"
-            "                           comes from, then end\n"
-            "  --install-desktop-entry  put this Orvane in the desktop's application list\n"
-            "                           (kept pointing at the bundle when it moves)\n"
-            "  --version                print the version and end\n"
-            "  --help                   print this text and end\n";
+    text +=
+        ".\n"
+        "Only one Orvane runs per desktop session: starting it again brings its\n"
+        "window to the front.\n"
+        "\n"
+        "Options:\n"
+        "  --page-url ADDRESS       load this page address for this run only; nothing\n"
+        "                           is written to the settings\n"
+        "  --print-page-url         print the page address a run would load and where it\n"
+        "                           comes from, then end\n"
+        "  --install-desktop-entry  put this Orvane in the desktop's application list\n"
+        "                           (kept pointing at the bundle when it moves)\n"
+        "  --version                print the version and end\n"
+        "  --help                   print this text and end\n";
     return text;
 }
 

@@ -7,8 +7,7 @@
 namespace orvane {
 namespace {
 
-constexpr std::array<double, 11> kZoomLevels = {0.5, 0.67, 0.75, 0.8, 0.9, 1.0,
-                                                1.1, 1.25, 1.5,  1.75, 2.0};
+constexpr std::array<double, 11> kZoomLevels = {0.5, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1, 1.25, 1.5, 1.75, 2.0};
 constexpr int kNormalZoom = 5;
 
 std::optional<std::string> lowered(const std::optional<std::string>& text) {
@@ -45,8 +44,8 @@ double zoomStep(double current, int step) {
             break;
         }
     }
-    const long long target = std::clamp<long long>(static_cast<long long>(index) + step, 0,
-                                                   static_cast<long long>(kZoomLevels.size()) - 1);
+    const long long target =
+        std::clamp<long long>(static_cast<long long>(index) + step, 0, static_cast<long long>(kZoomLevels.size()) - 1);
     return kZoomLevels[static_cast<std::size_t>(target)];
 }
 

@@ -23,7 +23,9 @@ public:
     std::weak_ptr<T> weak() const { return anchor_; }
 
     // Ends every reference handed out so far; later ones are fresh.
-    void invalidate() { anchor_ = std::shared_ptr<T>(anchor_.get(), [](T*) {}); }
+    void invalidate() {
+        anchor_ = std::shared_ptr<T>(anchor_.get(), [](T*) {});
+    }
 
 private:
     // Owns nothing: the no-op deleter only gives weak references a lifetime.

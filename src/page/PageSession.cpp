@@ -40,15 +40,13 @@ const PageSession::MessageType* PageSession::find(std::string_view type) {
         {"write", &PageSession::toBluetooth},
         {"notify", &PageSession::toBluetooth},
     }};
-    const auto it = std::find_if(kTypes.begin(), kTypes.end(), [&](const MessageType& row) { return row.type == type; });
+    const auto it =
+        std::find_if(kTypes.begin(), kTypes.end(), [&](const MessageType& row) { return row.type == type; });
     return it == kTypes.end() ? nullptr : &*it;
 }
 
 PageSession::PageSession(MainQueue& queue, PageHost& host, PageSessionSettings settings, PageBackends backends)
-    : queue_(queue),
-      host_(host),
-      settings_(std::move(settings)),
-      log_(backends.log),
+    : queue_(queue), host_(host), settings_(std::move(settings)), log_(backends.log),
       bluetooth_(std::make_unique<Bluetooth>(queue, std::move(backends.makeCentral))) {
     const auto weak = weak_.weak();
     bluetooth_->send = [weak](const json& message) {
@@ -58,9 +56,9 @@ PageSession::PageSession(MainQueue& queue, PageHost& host, PageSessionSettings s
     backends.updater.quit = [weak] {
         if (const auto self = weak.lock()) self->host_.quit();
     };
-    updater_ = std::make_unique<Updater>(
-        queue, UpdaterSettings{settings_.pageUrl, settings_.version, settings_.updateRoot},
-        std::move(backends.updater));
+    updater_ =
+        std::make_unique<Updater>(queue, UpdaterSettings{settings_.pageUrl, settings_.version, settings_.updateRoot},
+                                  std::move(backends.updater));
     updater_->send = bluetooth_->send;
 }
 
@@ -71,8 +69,7 @@ void PageSession::received(const ScriptMessage& message) { handled(message); }
 bool PageSession::handled(const ScriptMessage& message) {
     const auto accepted = acceptedMessage(message, settings_.pageUrl);
     if (!accepted) return false;
-    if (const MessageType* row = find(accepted->at("t").get_ref<const std::string&>()))
-        (this->*row->handle)(*accepted);
+    if (const MessageType* row = find(accepted->at("t").get_ref<const std::string&>())) (this->*row->handle)(*accepted);
     return true;
 }
 

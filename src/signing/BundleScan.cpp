@@ -41,9 +41,7 @@ std::string join(const std::string& parent, const char* name) {
     return parent.empty() ? std::string(name) : parent + "/" + name;
 }
 
-bool excluded(const std::string& path) {
-    return path == CODE_RESOURCES_PATH || path == CODE_SIGNATURE_PATH;
-}
+bool excluded(const std::string& path) { return path == CODE_RESOURCES_PATH || path == CODE_SIGNATURE_PATH; }
 
 void hashFile(int dir, const char* name, const std::string& path, CodeResource& entry,
               std::vector<unsigned char>& buffer) {

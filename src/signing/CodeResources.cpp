@@ -69,8 +69,8 @@ bool validPath(std::string_view path) {
 }
 
 bool validDigest(std::string_view text) {
-    return text.size() == 64 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return text.size() == 64 && std::all_of(text.begin(), text.end(),
+                                            [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::optional<std::uint64_t> decimal(std::string_view text) {
@@ -130,10 +130,10 @@ std::string_view parentOf(std::string_view path) {
 
 const char* kindName(CodeResource::Kind kind) {
     switch (kind) {
-        case CodeResource::Kind::Directory: return "dir";
-        case CodeResource::Kind::File: return "file";
-        case CodeResource::Kind::Executable: return "exec";
-        case CodeResource::Kind::Link: return "link";
+    case CodeResource::Kind::Directory: return "dir";
+    case CodeResource::Kind::File: return "file";
+    case CodeResource::Kind::Executable: return "exec";
+    case CodeResource::Kind::Link: return "link";
     }
     return "?";
 }
@@ -146,18 +146,18 @@ std::string formatCodeResources(const std::vector<CodeResource>& entries) {
         text += '\t';
         text += escape(entry.path);
         switch (entry.kind) {
-            case CodeResource::Kind::Directory: break;
-            case CodeResource::Kind::File:
-            case CodeResource::Kind::Executable:
-                text += '\t';
-                text += std::to_string(entry.size);
-                text += '\t';
-                text += entry.sha256;
-                break;
-            case CodeResource::Kind::Link:
-                text += '\t';
-                text += escape(entry.target);
-                break;
+        case CodeResource::Kind::Directory: break;
+        case CodeResource::Kind::File:
+        case CodeResource::Kind::Executable:
+            text += '\t';
+            text += std::to_string(entry.size);
+            text += '\t';
+            text += entry.sha256;
+            break;
+        case CodeResource::Kind::Link:
+            text += '\t';
+            text += escape(entry.target);
+            break;
         }
         text += '\n';
     }

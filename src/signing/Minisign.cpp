@@ -38,8 +38,7 @@ bool ed25519Verify(const MinisignKey& key, std::span<const unsigned char> signat
     std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
     if (!pkey || !ctx) return false;
     if (EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
-    return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(),
-                            message.size()) == 1;
+    return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(), message.size()) == 1;
 }
 
 std::optional<std::array<unsigned char, 64>> blake2b512(std::span<const unsigned char> data) {
@@ -165,8 +164,7 @@ SignatureCheck verifyMinisign(const MinisignKey& key, std::span<const unsigned c
     if (!blob || blob->size() != 74) return refuse("the signature line is malformed");
     if (blob->substr(0, 2) == "Ed") return refuse("legacy (not prehashed) signatures are refused");
     if (blob->substr(0, 2) != "ED") return refuse("unknown signature algorithm");
-    if (std::memcmp(key.id.data(), blob->data() + 2, key.id.size()) != 0)
-        return refuse("signed with another key");
+    if (std::memcmp(key.id.data(), blob->data() + 2, key.id.size()) != 0) return refuse("signed with another key");
     auto signature = bytes(*blob).subspan(10, 64);
 
     if (!l[2].starts_with(TRUSTED) || l[2].size() + 1 > MAX_TRUSTED_LINE)

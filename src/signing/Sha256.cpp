@@ -14,8 +14,7 @@ Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
 }
 
 void Sha256::update(std::span<const unsigned char> bytes) {
-    if (EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size()) != 1)
-        throw std::runtime_error("SHA-256 failed");
+    if (EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size()) != 1) throw std::runtime_error("SHA-256 failed");
 }
 
 Sha256::Digest Sha256::finish() {

@@ -30,12 +30,13 @@ std::optional<ManifestOffer> readManifest(std::string_view body, std::string_vie
     const auto size = entry->find("size");
     if (size != entry->end()) {
         if (size->is_number_unsigned())
-            offer.size = size->get<std::uint64_t>() > INT64_MAX ? 0 : static_cast<std::int64_t>(size->get<std::uint64_t>());
-        else if (size->is_number_integer())
-            offer.size = size->get<std::int64_t>();
+            offer.size =
+                size->get<std::uint64_t>() > INT64_MAX ? 0 : static_cast<std::int64_t>(size->get<std::uint64_t>());
+        else if (size->is_number_integer()) offer.size = size->get<std::int64_t>();
         else if (size->is_number_float()) {
             const double value = size->get<double>();
-            if (value == std::floor(value) && value > -9.2e18 && value < 9.2e18) offer.size = static_cast<std::int64_t>(value);
+            if (value == std::floor(value) && value > -9.2e18 && value < 9.2e18)
+                offer.size = static_cast<std::int64_t>(value);
         }
     }
     return offer;
@@ -45,8 +46,8 @@ bool validArchiveName(std::string_view file) {
     // "." and ".." would name the downloads folder or the page's own.
     if (file.find_first_not_of('.') == std::string_view::npos) return false;
     return std::all_of(file.begin(), file.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-               c == '_' || c == '-';
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+               c == '-';
     });
 }
 

@@ -12,8 +12,8 @@ namespace orvane {
 
 struct ManifestOffer {
     std::string version;
-    std::string file;    // not yet checked: a version that is not newer wins over a bad name
-    std::string sha256;  // lower-cased as read; its form is not checked
+    std::string file;       // not yet checked: a version that is not newer wins over a bad name
+    std::string sha256;     // lower-cased as read; its form is not checked
     std::int64_t size = 0;  // a whole JSON number, else 0
 };
 

@@ -10,9 +10,11 @@ std::string undoneMessage(const nlohmann::json& record) {
     };
     std::string reason;
     if (auto status = number("exit")) reason = std::string(updateSentences::undoneExited) + std::to_string(*status);
-    else if (auto signal = number("signal")) reason = std::string(updateSentences::undoneSignalled) + std::to_string(*signal);
+    else if (auto signal = number("signal"))
+        reason = std::string(updateSentences::undoneSignalled) + std::to_string(*signal);
     else if (auto seconds = number("timeout"))
-        reason = std::string(updateSentences::undoneTimedOut) + std::to_string(*seconds) + std::string(updateSentences::undoneSeconds);
+        reason = std::string(updateSentences::undoneTimedOut) + std::to_string(*seconds) +
+                 std::string(updateSentences::undoneSeconds);
     else reason = updateSentences::undoneNotStarted;
     return std::string(updateSentences::undone) + " (" + reason + ").";
 }

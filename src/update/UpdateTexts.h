@@ -26,8 +26,8 @@ inline constexpr std::string_view cancelled = "The update was stopped because Or
 // The new version did not start and show its page, so the relaunch step put
 // this one back: `undone` + " (" + the reason + ")."
 inline constexpr std::string_view undone = "The new version didn’t start, so Orvane went back to this one";
-inline constexpr std::string_view undoneExited = "it ended with status ";        // + the exit status
-inline constexpr std::string_view undoneSignalled = "it was stopped by signal ";  // + the signal's number
+inline constexpr std::string_view undoneExited = "it ended with status ";              // + the exit status
+inline constexpr std::string_view undoneSignalled = "it was stopped by signal ";       // + the signal's number
 inline constexpr std::string_view undoneTimedOut = "it didn’t show its page within ";  // + seconds + undoneSeconds
 inline constexpr std::string_view undoneSeconds = " seconds";
 inline constexpr std::string_view undoneNotStarted = "it couldn’t be started";

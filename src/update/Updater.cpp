@@ -155,8 +155,8 @@ void Updater::watch() {
         auto self = weak.lock();
         if (!self || !self->current_) return;
         const auto now = self->queue_.now();
-        const auto window = std::chrono::duration_cast<MainQueue::Clock::duration>(
-            std::chrono::duration<double>(kSlowWindowSeconds));
+        const auto window =
+            std::chrono::duration_cast<MainQueue::Clock::duration>(std::chrono::duration<double>(kSlowWindowSeconds));
         auto& samples = self->samples_;
         // Keep the newest sample that is a whole window old as the baseline.
         while (samples.size() > 1 && now - samples[1].first >= window) samples.pop_front();

@@ -26,15 +26,15 @@
 #include <vector>
 
 #include "MainQueue.h"
-#include "Url.h"
 #include "UpdaterParts.h"
+#include "Url.h"
 #include "WeakPtr.h"
 
 namespace orvane {
 
 struct UpdaterSettings {
-    Url page;             // the manifest and the archive lie next to it
-    std::string version;  // the running version
+    Url page;                      // the manifest and the archive lie next to it
+    std::string version;           // the running version
     std::filesystem::path bundle;  // the bundle to replace; empty when not running from one
 };
 

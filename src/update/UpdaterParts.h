@@ -10,9 +10,9 @@
 #include <string>
 #include <variant>
 
-#include "Url.h"
 #include "Problem.h"
 #include "RelaunchTask.h"
+#include "Url.h"
 
 namespace orvane {
 

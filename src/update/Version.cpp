@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 

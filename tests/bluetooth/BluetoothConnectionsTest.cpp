@@ -131,8 +131,8 @@ TEST_F(BluetoothConnections, ConnectToAnUnusableOrUnknownDevice) {
 
     const auto stranger = radio.addStranger("ABCDEF01-2345-6789-ABCD-EF0123456789");
     page({{"t", "connect"}, {"id", "abcdef01-2345-6789-abcd-ef0123456789"}, {"req", 2}});
-    EXPECT_EQ(settle(), (Messages{event("state", {{"state", "on"}}),
-                                  failed(2, "The light isn’t in range or is off.")}));
+    EXPECT_EQ(settle(),
+              (Messages{event("state", {{"state", "on"}}), failed(2, "The light isn’t in range or is off.")}));
     EXPECT_EQ(calls(), (Calls{"create", "retrieve ABCDEF01-2345-6789-ABCD-EF0123456789"}));
 }
 

@@ -86,8 +86,9 @@ TEST_F(BluetoothCore, ConnectWaitsWhileTheStateIsUnknownThenGetsTheRefusal) {
     page({{"t", "connect"}, {"id", lightId}, {"req", 3}});
     EXPECT_EQ(take(), Messages{}) << "waits for the state";
     EXPECT_EQ(settle(), (Messages{event("state", {{"state", "unauthorized"}}),
-                                  failed(3, "Orvane isn’t allowed to use Bluetooth (add your user to the "
-                                            "bluetooth group, or check the system's Bluetooth policy).")}));
+                                  failed(3,
+                                         "Orvane isn’t allowed to use Bluetooth (add your user to the "
+                                         "bluetooth group, or check the system's Bluetooth policy).")}));
 }
 
 TEST_F(BluetoothCore, ConnectWhileTheStateIsKnownAndNotOnIsRefusedAtOnce) {
@@ -128,8 +129,7 @@ TEST_F(BluetoothCore, AdapterOffDropsLinkedAndPendingDevices) {
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0], event("state", {{"state", "off"}}));
     const Messages rest(got.begin() + 1, got.end());
-    for (const json& expected : {failed(7, "Disconnected."),
-                                 event("disconnected", {{"id", lightId}}),
+    for (const json& expected : {failed(7, "Disconnected."), event("disconnected", {{"id", lightId}}),
                                  event("disconnected", {{"id", second->identifier().text()}})})
         EXPECT_EQ(std::count(rest.begin(), rest.end(), expected), 1) << expected.dump();
     queue.advance(20);
@@ -171,8 +171,7 @@ TEST_F(BluetoothCore, HelloForgetsEverythingPendingWithoutAnswering) {
 
     page({{"t", "hello"}});
     EXPECT_EQ(take(), Messages{event("state", {{"state", "on"}})});
-    EXPECT_EQ(calls(), (std::vector<std::string>{"cancel 11111111-2222-3333-4444-555555555555",
-                                                 "cancel " + lightId}));
+    EXPECT_EQ(calls(), (std::vector<std::string>{"cancel 11111111-2222-3333-4444-555555555555", "cancel " + lightId}));
     radio.releaseAll();
     light->ready(5);
     other->finishConnect();

@@ -9,8 +9,8 @@ using Messages = std::vector<json>;
 using Calls = std::vector<std::string>;
 
 json props(std::initializer_list<const char*> set) {
-    json flags = {{"broadcast", false}, {"read", false}, {"writeWithoutResponse", false}, {"write", false},
-                  {"notify", false}, {"indicate", false}, {"authenticatedSignedWrites", false}};
+    json flags = {{"broadcast", false}, {"read", false},     {"writeWithoutResponse", false},     {"write", false},
+                  {"notify", false},    {"indicate", false}, {"authenticatedSignedWrites", false}};
     for (const char* name : set) flags[name] = true;
     return flags;
 }

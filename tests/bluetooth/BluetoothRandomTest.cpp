@@ -12,11 +12,11 @@
 #include <set>
 #include <sstream>
 
+#include "Bluetooth.h"
 #include "CentralFake.h"
 #include "MainQueueVirtual.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "Bluetooth.h"
 
 namespace orvane {
 namespace {
@@ -96,7 +96,9 @@ private:
     bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
     template <class T>
-    const T& any(const std::vector<T>& items) { return items[static_cast<std::size_t>(pick(0, static_cast<int>(items.size()) - 1))]; }
+    const T& any(const std::vector<T>& items) {
+        return items[static_cast<std::size_t>(pick(0, static_cast<int>(items.size()) - 1))];
+    }
     void fault(std::string text) { ledger_.faults.push_back(std::move(text)); }
     void note(std::string line) { trace_.push_back(std::move(line)); }
 
@@ -131,18 +133,51 @@ private:
     }
 
     enum Action {
-        hello, scan, connect, disconnect, services, write, notify, release, finishConnect, failConnect,
-        loseLink, adapter, ready, limit, value, advance, advert, scriptFailure, removeService,
+        hello,
+        scan,
+        connect,
+        disconnect,
+        services,
+        write,
+        notify,
+        release,
+        finishConnect,
+        failConnect,
+        loseLink,
+        adapter,
+        ready,
+        limit,
+        value,
+        advance,
+        advert,
+        scriptFailure,
+        removeService,
         removeCharacteristic,
     };
     // Weighted so that runs get far: devices link, get discovered and written to.
     Action nextAction() {
         static const std::vector<std::pair<Action, double>> weights = {
-            {hello, 1}, {scan, 2}, {connect, 6}, {disconnect, 2}, {services, 6}, {write, 14}, {notify, 4},
-            {release, 30}, {finishConnect, 6}, {failConnect, 1}, {loseLink, 1}, {adapter, 2}, {ready, 5},
-            {limit, 2}, {value, 2}, {advance, 2}, {advert, 2}, {scriptFailure, 1},
+            {hello, 1},
+            {scan, 2},
+            {connect, 6},
+            {disconnect, 2},
+            {services, 6},
+            {write, 14},
+            {notify, 4},
+            {release, 30},
+            {finishConnect, 6},
+            {failConnect, 1},
+            {loseLink, 1},
+            {adapter, 2},
+            {ready, 5},
+            {limit, 2},
+            {value, 2},
+            {advance, 2},
+            {advert, 2},
+            {scriptFailure, 1},
             // The stack replacing objects of a changed table, in either order.
-            {removeService, 1}, {removeCharacteristic, 1},
+            {removeService, 1},
+            {removeCharacteristic, 1},
         };
         std::vector<double> w;
         w.reserve(weights.size());
@@ -187,13 +222,20 @@ private:
                 radio_.release(any(heads));
             }
             break;
-        case finishConnect: note("finish connect " + who); device->finishConnect(); break;
+        case finishConnect:
+            note("finish connect " + who);
+            device->finishConnect();
+            break;
         case failConnect:
             note("fail connect " + who);
-            device->failConnect(chance(0.5) ? std::optional<BluetoothError>()
-                                            : BluetoothError{BluetoothFailure::connectFailed, "le-connection-abort-by-local"});
+            device->failConnect(chance(0.5)
+                                    ? std::optional<BluetoothError>()
+                                    : BluetoothError{BluetoothFailure::connectFailed, "le-connection-abort-by-local"});
             break;
-        case loseLink: note("lose link " + who); device->loseLink(); break;
+        case loseLink:
+            note("lose link " + who);
+            device->loseLink();
+            break;
         case adapter: {
             static const std::vector<ManagerState> states = {
                 ManagerState::poweredOn, ManagerState::poweredOn,    ManagerState::poweredOn,
@@ -216,14 +258,20 @@ private:
             device->limitWrites(count);
             break;
         }
-        case value: note("value " + who); device->receive(any(chars_), Bytes{1, 2}); break;
+        case value:
+            note("value " + who);
+            device->receive(any(chars_), Bytes{1, 2});
+            break;
         case advance: {
             const double seconds = pick(1, 120) / 10.0;
             note("advance " + std::to_string(seconds));
             queue_.advance(seconds);
             break;
         }
-        case advert: note("advert " + who); radio_.advertise(device, {}, -50); break;
+        case advert:
+            note("advert " + who);
+            radio_.advertise(device, {}, -50);
+            break;
         case removeService: {
             const auto& service = any(device->table());
             note("remove service " + who + " " + service->uuid().string());

@@ -8,14 +8,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "MainQueueVirtual.h"
-#include "PeripheralFake.h"
-#include "RadioFake.h"
 #include "AdapterWords.h"
 #include "Bluetooth.h"
 #include "Bytes.h"
 #include "GattUuid.h"
+#include "MainQueueVirtual.h"
 #include "MessageFields.h"
+#include "PeripheralFake.h"
+#include "RadioFake.h"
 #include "Uuid.h"
 
 namespace orvane {

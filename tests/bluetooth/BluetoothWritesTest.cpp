@@ -138,10 +138,9 @@ TEST_F(BluetoothWrites, ValueEventsOnlyForLinkedDevicesAndAttachedCharacteristic
     light->receive(status, Bytes{0xaa, 0x01});
     light->receive(status, Bytes{});
     light->receive(status, Bytes{0x01}, BluetoothError{BluetoothFailure::failed, "Unlikely error"});
-    EXPECT_EQ(settle(), (Messages{event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid},
-                                                  {"data", "aa01"}}),
-                                  event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid},
-                                                  {"data", ""}})}));
+    EXPECT_EQ(settle(),
+              (Messages{event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid}, {"data", "aa01"}}),
+                        event("value", {{"id", lightId}, {"svc", controlUuid}, {"chr", statusUuid}, {"data", ""}})}));
     status->detach();
     light->receive(status, Bytes{0x02});
     EXPECT_EQ(settle(), Messages{}) << "no service, no event";

@@ -12,11 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Bluetooth.h"
 #include "CentralFake.h"
 #include "MainQueueVirtual.h"
 #include "PeripheralFake.h"
 #include "RadioFake.h"
-#include "Bluetooth.h"
 
 namespace orvane {
 
@@ -49,8 +49,8 @@ protected:
     BridgeTest() {
         light = radio.addPeripheral(lightId, "ihoment_H617C");
         control = light->addService(controlUuid);
-        status = control->addCharacteristic(statusUuid, 0x12);   // read, notify
-        command = control->addCharacteristic(commandUuid, 0x0C); // write with and without response
+        status = control->addCharacteristic(statusUuid, 0x12);    // read, notify
+        command = control->addCharacteristic(commandUuid, 0x0C);  // write with and without response
         light->addService("180A")->addCharacteristic("2A29", 0x02);
         bluetooth.send = [this](const json& message) { sent.push_back(message); };
     }
@@ -79,7 +79,7 @@ protected:
         calls();
     }
     static json write(std::int64_t req, const std::string& data, bool response) {
-        return {{"t", "write"}, {"req", req}, {"id", lightId}, {"svc", controlUuid},
+        return {{"t", "write"},       {"req", req},   {"id", lightId},       {"svc", controlUuid},
                 {"chr", commandUuid}, {"data", data}, {"response", response}};
     }
     static json notify(std::int64_t req, const json& on) {

@@ -7,9 +7,7 @@
 
 namespace orvane {
 
-std::shared_ptr<Service> CharacteristicFake::service() const {
-    return detached_ ? nullptr : service_.lock();
-}
+std::shared_ptr<Service> CharacteristicFake::service() const { return detached_ ? nullptr : service_.lock(); }
 
 void ServiceFake::discover() {
     found_.assign(table_.begin(), table_.end());
@@ -25,10 +23,9 @@ void PeripheralFake::removeService(const std::shared_ptr<ServiceFake>& service) 
     std::erase(found_, std::static_pointer_cast<Service>(service));
 }
 
-std::shared_ptr<CharacteristicFake> ServiceFake::addCharacteristic(const std::string& uuid,
-                                                                   std::uint32_t properties) {
-    auto characteristic = std::make_shared<CharacteristicFake>(GattUuid::parse(uuid).value(), properties,
-                                                               weak_from_this());
+std::shared_ptr<CharacteristicFake> ServiceFake::addCharacteristic(const std::string& uuid, std::uint32_t properties) {
+    auto characteristic =
+        std::make_shared<CharacteristicFake>(GattUuid::parse(uuid).value(), properties, weak_from_this());
     table_.push_back(characteristic);
     return characteristic;
 }

@@ -86,8 +86,7 @@ public:
     const std::vector<std::shared_ptr<Service>>& services() const override { return found_; }
     void discoverServices() override;
     void discoverCharacteristics(const std::shared_ptr<Service>& service) override;
-    void writeValue(const Bytes& value, const std::shared_ptr<Characteristic>& characteristic,
-                    WriteType type) override;
+    void writeValue(const Bytes& value, const std::shared_ptr<Characteristic>& characteristic, WriteType type) override;
     bool canSendWriteWithoutResponse() const override { return !credits_ || *credits_ > 0; }
     void setNotifyValue(bool enabled, const std::shared_ptr<Characteristic>& characteristic) override;
 

@@ -17,8 +17,7 @@ CentralFactory RadioFake::factory() {
     };
 }
 
-std::shared_ptr<PeripheralFake> RadioFake::addPeripheral(const std::string& idText,
-                                                         std::optional<std::string> name) {
+std::shared_ptr<PeripheralFake> RadioFake::addPeripheral(const std::string& idText, std::optional<std::string> name) {
     auto peripheral = addStranger(idText, std::move(name));
     rememberedIds_.insert(peripheral->identifier());
     return peripheral;
@@ -29,8 +28,7 @@ void RadioFake::forget(const std::shared_ptr<PeripheralFake>& peripheral) {
     rememberedIds_.erase(peripheral->identifier());
 }
 
-std::shared_ptr<PeripheralFake> RadioFake::addStranger(const std::string& idText,
-                                                       std::optional<std::string> name) {
+std::shared_ptr<PeripheralFake> RadioFake::addStranger(const std::string& idText, std::optional<std::string> name) {
     auto peripheral = std::make_shared<PeripheralFake>(*this, Uuid::parse(idText).value(), std::move(name));
     peripherals_.push_back(peripheral);
     return peripheral;
@@ -55,8 +53,7 @@ void RadioFake::setAdapter(ManagerState state) {
     });
 }
 
-void RadioFake::advertise(const std::shared_ptr<PeripheralFake>& peripheral, AdvertisementData data,
-                          int rssi) {
+void RadioFake::advertise(const std::shared_ptr<PeripheralFake>& peripheral, AdvertisementData data, int rssi) {
     if (!central_ || !central_->isScanning()) return;
     deliver("advert", [this, peripheral, data = std::move(data), rssi] {
         if (!central_ || !central_->isScanning()) return;
@@ -82,9 +79,7 @@ void RadioFake::releaseAll() {
     while (!held_.empty()) release(0);
 }
 
-std::vector<std::string> RadioFake::takeCalls() {
-    return std::exchange(calls_, {});
-}
+std::vector<std::string> RadioFake::takeCalls() { return std::exchange(calls_, {}); }
 
 void RadioFake::deliver(std::string channel, std::function<void()> callback) {
     if (holding_) {

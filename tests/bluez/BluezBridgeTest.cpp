@@ -8,12 +8,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "BluezTesting.h"
-#include "DBusCall.h"
-#include "MainQueueVirtual.h"
 #include "AdapterWords.h"
 #include "Bluetooth.h"
+#include "BluezTesting.h"
 #include "Bytes.h"
+#include "DBusCall.h"
+#include "MainQueueVirtual.h"
 
 namespace orvane::test {
 namespace {
@@ -137,17 +137,26 @@ TEST_F(BluezBridgeTest, ThePageDrivesTheLight) {
     page({{"t", "services"}, {"req", 2}, {"id", id}});
     const json& services = waitReply(2);
     ASSERT_TRUE(services["ok"].get<bool>()) << services;
-    const json expected = {
-        {{"uuid", full(Sim::LIGHT_SERVICE)},
-         {"chars",
-          {{{"uuid", full(Sim::LIGHT_REPLIES)},
-            {"props",
-             {{"broadcast", false}, {"read", true}, {"writeWithoutResponse", false}, {"write", false},
-              {"notify", true}, {"indicate", false}, {"authenticatedSignedWrites", false}}}},
-           {{"uuid", full(Sim::LIGHT_CONTROL)},
-            {"props",
-             {{"broadcast", false}, {"read", true}, {"writeWithoutResponse", true}, {"write", true},
-              {"notify", false}, {"indicate", false}, {"authenticatedSignedWrites", false}}}}}}}};
+    const json expected = {{{"uuid", full(Sim::LIGHT_SERVICE)},
+                            {"chars",
+                             {{{"uuid", full(Sim::LIGHT_REPLIES)},
+                               {"props",
+                                {{"broadcast", false},
+                                 {"read", true},
+                                 {"writeWithoutResponse", false},
+                                 {"write", false},
+                                 {"notify", true},
+                                 {"indicate", false},
+                                 {"authenticatedSignedWrites", false}}}},
+                              {{"uuid", full(Sim::LIGHT_CONTROL)},
+                               {"props",
+                                {{"broadcast", false},
+                                 {"read", true},
+                                 {"writeWithoutResponse", true},
+                                 {"write", true},
+                                 {"notify", false},
+                                 {"indicate", false},
+                                 {"authenticatedSignedWrites", false}}}}}}}};
     EXPECT_EQ(services["services"], expected);
 
     json notify = toLight(id, "notify", Sim::LIGHT_REPLIES);
@@ -175,8 +184,11 @@ TEST_F(BluezBridgeTest, ThePageDrivesTheLight) {
     page(query);
     const std::string powerReply = frame({0xaa, 0x01, 0x01});
     ASSERT_TRUE(waitFor([&] {
-        return countOf({{"t", "value"}, {"id", id}, {"svc", full(Sim::LIGHT_SERVICE)},
-                        {"chr", full(Sim::LIGHT_REPLIES)}, {"data", powerReply}}) == 1;
+        return countOf({{"t", "value"},
+                        {"id", id},
+                        {"svc", full(Sim::LIGHT_SERVICE)},
+                        {"chr", full(Sim::LIGHT_REPLIES)},
+                        {"data", powerReply}}) == 1;
     }));
 
     const VariantPtr light = sim.controlOk("LightState").child(0);
@@ -306,9 +318,9 @@ TEST_F(BluezBridgeTest, RequestsWaitingWhenBlueZRemovesTheTableAreAnsweredInEith
         page({{"t", "disconnect"}, {"id", id}});
         // Down at BlueZ too before the next round connects again.
         ASSERT_TRUE(waitFor([&] {
-            const CallResult r = callSync(watcher.get(), "org.bluez", Sim::devicePath(Sim::LIGHT),
-                                          "org.freedesktop.DBus.Properties", "Get",
-                                          g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
+            const CallResult r =
+                callSync(watcher.get(), "org.bluez", Sim::devicePath(Sim::LIGHT), "org.freedesktop.DBus.Properties",
+                         "Get", g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
             return r.ok() && !g_variant_get_boolean(r.value.child(0).child(0).get());
         }));
     }

@@ -9,12 +9,12 @@ namespace orvane::test {
 
 std::string stateName(ManagerState state) {
     switch (state) {
-        case ManagerState::unknown: return "unknown";
-        case ManagerState::resetting: return "resetting";
-        case ManagerState::unsupported: return "unsupported";
-        case ManagerState::unauthorized: return "unauthorized";
-        case ManagerState::poweredOff: return "poweredOff";
-        case ManagerState::poweredOn: return "poweredOn";
+    case ManagerState::unknown: return "unknown";
+    case ManagerState::resetting: return "resetting";
+    case ManagerState::unsupported: return "unsupported";
+    case ManagerState::unauthorized: return "unauthorized";
+    case ManagerState::poweredOff: return "poweredOff";
+    case ManagerState::poweredOn: return "poweredOn";
     }
     return "?";
 }
@@ -60,7 +60,8 @@ void Recorder::didDiscover(Central&, const std::shared_ptr<Peripheral>& peripher
 
 void Recorder::didConnect(Central&, const std::shared_ptr<Peripheral>&) { record("connect"); }
 
-void Recorder::didFailToConnect(Central&, const std::shared_ptr<Peripheral>&, const std::optional<BluetoothError>& error) {
+void Recorder::didFailToConnect(Central&, const std::shared_ptr<Peripheral>&,
+                                const std::optional<BluetoothError>& error) {
     record("fail " + outcome(error));
 }
 
@@ -115,9 +116,7 @@ void BluezTest::TearDown() {
     EXPECT_EQ(recorder->callbacksInsideCalls, 0);
 }
 
-void BluezTest::makeCentral() {
-    central = std::make_unique<CentralBluez>(queue, recorder, options());
-}
+void BluezTest::makeCentral() { central = std::make_unique<CentralBluez>(queue, recorder, options()); }
 
 void BluezTest::afterPendingSignals(CentralBluez* backend) {
     if (!backend) backend = central.get();

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "BluezSimProcess.h"
-#include "PrivateBus.h"
-#include "Spin.h"
 #include "CentralBluez.h"
 #include "MainQueueGlib.h"
+#include "PrivateBus.h"
+#include "Spin.h"
 
 namespace orvane::test {
 

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "Peripheral.h"
 #include "BluezError.h"
 #include "BluezFailure.h"
 #include "DeviceIdentifier.h"
 #include "GattValues.h"
+#include "Peripheral.h"
 
 namespace orvane {
 namespace {
@@ -34,8 +34,8 @@ TEST(BluezError, TranslatesNamesAndStripsTheDBusPrefix) {
         {"5.66 second connect", "org.bluez.Error.Failed",
          "GDBus.Error:org.bluez.Error.Failed: Operation already in progress", K::inProgress,
          "Operation already in progress"},
-        {"write while one is pending", "org.bluez.Error.InProgress", "GDBus.Error:org.bluez.Error.InProgress: In Progress",
-         K::inProgress, "In Progress"},
+        {"write while one is pending", "org.bluez.Error.InProgress",
+         "GDBus.Error:org.bluez.Error.InProgress: In Progress", K::inProgress, "In Progress"},
         {"write without link", "org.bluez.Error.Failed", "GDBus.Error:org.bluez.Error.Failed: Not connected",
          K::notConnected, "Not connected"},
         {"adapter off", "org.bluez.Error.NotReady", "GDBus.Error:org.bluez.Error.NotReady: Resource Not Ready",
@@ -53,20 +53,22 @@ TEST(BluezError, TranslatesNamesAndStripsTheDBusPrefix) {
          "GDBus.Error:org.freedesktop.DBus.Error.InteractiveAuthorizationRequired: Interactive authorization required",
          K::accessDenied, "Interactive authorization required"},
         // BlueZ's NotAuthorized is an ATT error of one characteristic.
-        {"att authorisation", "org.bluez.Error.NotAuthorized", "GDBus.Error:org.bluez.Error.NotAuthorized: Not Authorized",
-         K::notPermitted, "Not Authorized"},
+        {"att authorisation", "org.bluez.Error.NotAuthorized",
+         "GDBus.Error:org.bluez.Error.NotAuthorized: Not Authorized", K::notPermitted, "Not Authorized"},
         {"no bluetoothd", "org.freedesktop.DBus.Error.ServiceUnknown",
-         "GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown: The name org.bluez was not provided by any .service files",
+         "GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown: The name org.bluez was not provided by any .service "
+         "files",
          K::serviceGone, "The name org.bluez was not provided by any .service files"},
         {"object removed", "org.freedesktop.DBus.Error.UnknownObject",
          "GDBus.Error:org.freedesktop.DBus.Error.UnknownObject: Method \"Connect\" doesn't exist", K::unknownObject,
          "Method \"Connect\" doesn't exist"},
-        {"no answer", "org.freedesktop.DBus.Error.NoReply", "GDBus.Error:org.freedesktop.DBus.Error.NoReply: Message recipient disconnected",
-         K::timedOut, "Message recipient disconnected"},
+        {"no answer", "org.freedesktop.DBus.Error.NoReply",
+         "GDBus.Error:org.freedesktop.DBus.Error.NoReply: Message recipient disconnected", K::timedOut,
+         "Message recipient disconnected"},
         {"unknown name keeps its text", "org.example.Error.Odd", "GDBus.Error:org.example.Error.Odd: odd thing",
          K::failed, "odd thing"},
-        {"no text: the name's last part", "org.bluez.Error.NotSupported", "GDBus.Error:org.bluez.Error.NotSupported: ",
-         K::notSupported, "NotSupported"},
+        {"no text: the name's last part", "org.bluez.Error.NotSupported",
+         "GDBus.Error:org.bluez.Error.NotSupported: ", K::notSupported, "NotSupported"},
         {"local failure without prefix", "", "Timeout was reached", K::failed, "Timeout was reached"},
         {"nothing at all", "", "", K::failed, "Bluetooth failed."},
     };

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "BluezTesting.h"
-#include "SignalLog.h"
 #include "DeviceIdentifier.h"
+#include "SignalLog.h"
 
 namespace orvane::test {
 namespace {
@@ -50,9 +50,9 @@ public:
             this, nullptr);
         const char* rules[] = {"type='method_call',interface='org.bluez.Device1',member='Connect'", "type='error'",
                                nullptr};
-        const CallResult r = callSync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                      "org.freedesktop.DBus.Monitoring", "BecomeMonitor",
-                                      g_variant_new("(^asu)", rules, 0u));
+        const CallResult r =
+            callSync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                     "org.freedesktop.DBus.Monitoring", "BecomeMonitor", g_variant_new("(^asu)", rules, 0u));
         EXPECT_TRUE(r.ok()) << r.error << " " << r.text;
     }
     ~ConnectAttempts() { g_dbus_connection_remove_filter(connection_.get(), filter_); }
@@ -83,8 +83,8 @@ TEST_F(CentralBluezTest, StateFollowsTheAdapterAndAChangeOfAdapterGoesThroughRes
     sim.controlOk("AddAdapter", g_variant_new("(s)", "hci1"));
     ASSERT_TRUE(waitForState(S::poweredOn));
 
-    EXPECT_EQ(recorder->states, (std::vector<S>{S::poweredOn, S::poweredOff, S::poweredOn, S::unsupported,
-                                                S::resetting, S::poweredOn}));
+    EXPECT_EQ(recorder->states,
+              (std::vector<S>{S::poweredOn, S::poweredOff, S::poweredOn, S::unsupported, S::resetting, S::poweredOn}));
 }
 
 TEST_F(CentralBluezTest, BluetoothdRestartingGoesThroughResettingAndStayingAwayIsUnsupported) {
@@ -156,7 +156,8 @@ TEST_F(CentralBluezTest, AnObjectListingOfAnotherTypeIsUnsupported) {
     const std::unique_ptr<GDBusNodeInfo, decltype(&g_dbus_node_info_unref)> node(
         g_dbus_node_info_new_for_xml(R"(<node><interface name="org.freedesktop.DBus.ObjectManager">
             <method name="GetManagedObjects"><arg type="s" direction="out"/></method>
-            </interface></node>)", nullptr),
+            </interface></node>)",
+                                     nullptr),
         g_dbus_node_info_unref);
     ASSERT_TRUE(node);
     int calls = 0;
@@ -166,8 +167,8 @@ TEST_F(CentralBluezTest, AnObjectListingOfAnotherTypeIsUnsupported) {
         ++*static_cast<int*>(data);
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", "not a listing"));
     };
-    const guint registration = g_dbus_connection_register_object(impostor.get(), "/", node->interfaces[0], &vtable,
-                                                                 &calls, nullptr, nullptr);
+    const guint registration =
+        g_dbus_connection_register_object(impostor.get(), "/", node->interfaces[0], &vtable, &calls, nullptr, nullptr);
     ASSERT_NE(registration, 0u);
     const CallResult owned = callSync(impostor.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                       "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", "org.bluez", 0u));
@@ -190,7 +191,8 @@ TEST_F(CentralBluezTest, ScanningReportsEveryAdvertisementWithNameUuidsAndRssi) 
 
     const Uuid light = idOf(Sim::LIGHT), sensor = idOf(Sim::SENSOR), beacon = idOf(Sim::BEACON);
     ASSERT_TRUE(waitFor([&] {
-        return recorder->seen[light].reports >= 5 && recorder->seen[sensor].reports >= 5 && recorder->seen.contains(beacon);
+        return recorder->seen[light].reports >= 5 && recorder->seen[sensor].reports >= 5 &&
+               recorder->seen.contains(beacon);
     }));
     const auto& l = recorder->seen[light];
     EXPECT_EQ(l.advertisement.localName, std::optional<std::string>(Sim::LIGHT_NAME));
@@ -400,9 +402,9 @@ TEST_F(CentralBluezTest, CallbacksStopWhenTheCentralGoesAndItsLinksAreTakenDown)
     // the delayed write was answered, to a connection that is closed now.
     auto probe = bus.connect();
     ASSERT_TRUE(waitFor([&] {
-        const CallResult r = callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::LIGHT),
-                                      "org.freedesktop.DBus.Properties", "Get",
-                                      g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
+        const CallResult r =
+            callSync(probe.get(), "org.bluez", Sim::devicePath(Sim::LIGHT), "org.freedesktop.DBus.Properties", "Get",
+                     g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
         return r.ok() && !g_variant_get_boolean(g_variant_get_variant(r.value.child(0).get()));
     }));
     drainQueue();
@@ -437,9 +439,12 @@ TEST_P(RefusedTest, ARefusedCallMeansUnauthorized) {
 INSTANTIATE_TEST_SUITE_P(
     Policies, RefusedTest,
     ::testing::Values(
-        Refusal{"objects", R"(<deny send_destination="org.bluez" send_interface="org.freedesktop.DBus.ObjectManager"/>)",
-                false},
-        Refusal{"discovery", R"(<deny send_destination="org.bluez" send_interface="org.bluez.Adapter1" send_member="StartDiscovery"/>)", true}),
+        Refusal{"objects",
+                R"(<deny send_destination="org.bluez" send_interface="org.freedesktop.DBus.ObjectManager"/>)", false},
+        Refusal{
+            "discovery",
+            R"(<deny send_destination="org.bluez" send_interface="org.bluez.Adapter1" send_member="StartDiscovery"/>)",
+            true}),
     [](const auto& row) { return std::string(row.param.label); });
 
 // Devices connected once are remembered by bluetoothd (a file here).
@@ -447,7 +452,9 @@ class StoredDevicesTest : public BluezTest {
 protected:
     StoredDevicesTest() : BluezTest(withStorage()) {}
     ~StoredDevicesTest() override { std::remove(storage().c_str()); }
-    static std::string storage() { return std::string(g_get_tmp_dir()) + "/orvane-bluez-test-" + std::to_string(getpid()); }
+    static std::string storage() {
+        return std::string(g_get_tmp_dir()) + "/orvane-bluez-test-" + std::to_string(getpid());
+    }
     static std::vector<std::string> withStorage() {
         auto args = Sim::fastTiming();
         args.insert(args.end(), {"--storage", storage()});

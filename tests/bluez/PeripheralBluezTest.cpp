@@ -65,8 +65,7 @@ TEST_F(PeripheralBluezTest, WritesWithResponseAreConfirmedInCallOrder) {
     sim.controlOk("DelayReplies", g_variant_new("(su)", Sim::LIGHT, 20u));
     sim.controlOk("FailNext", g_variant_new("(sssss)", Sim::LIGHT, Sim::LIGHT_CONTROL, "write",
                                             "org.bluez.Error.Failed", "Operation failed with ATT error: 0x0e"));
-    for (std::uint8_t i = 1; i <= 5; ++i)
-        call([&] { light->writeValue({0xaa, i}, control, WriteType::withResponse); });
+    for (std::uint8_t i = 1; i <= 5; ++i) call([&] { light->writeValue({0xaa, i}, control, WriteType::withResponse); });
     ASSERT_TRUE(waitFor([&] { return recorder->count("write 2B11 ok") >= 4; }));
     afterPendingSignals();
     const std::vector<std::string> tail(recorder->events.end() - 5, recorder->events.end());

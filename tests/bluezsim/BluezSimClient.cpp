@@ -2,12 +2,11 @@
 
 namespace orvane::test {
 
-PendingCall::PendingCall(GDBusConnection* c, const std::string& path, const char* iface,
-                         const char* method, GVariant* params)
+PendingCall::PendingCall(GDBusConnection* c, const std::string& path, const char* iface, const char* method,
+                         GVariant* params)
     : state_(std::make_shared<State>()) {
     g_dbus_connection_call(
-        c, "org.bluez", path.c_str(), iface, method, params, nullptr, G_DBUS_CALL_FLAGS_NONE, 10000,
-        nullptr,
+        c, "org.bluez", path.c_str(), iface, method, params, nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
         [](GObject* source, GAsyncResult* res, gpointer data) {
             std::unique_ptr<std::shared_ptr<State>> s(static_cast<std::shared_ptr<State>*>(data));
             GError* error = nullptr;
@@ -50,9 +49,9 @@ void BluezSimTest::discover(const std::string& address, bool duplicates) {
     g_variant_builder_init(&filter, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&filter, "{sv}", "Transport", g_variant_new_string("le"));
     g_variant_builder_add(&filter, "{sv}", "DuplicateData", g_variant_new_boolean(duplicates));
-    ASSERT_TRUE(call(BluezSimProcess::ADAPTER, "org.bluez.Adapter1", "SetDiscoveryFilter",
-                     g_variant_new("(a{sv})", &filter))
-                    .ok());
+    ASSERT_TRUE(
+        call(BluezSimProcess::ADAPTER, "org.bluez.Adapter1", "SetDiscoveryFilter", g_variant_new("(a{sv})", &filter))
+            .ok());
     ASSERT_TRUE(call(BluezSimProcess::ADAPTER, "org.bluez.Adapter1", "StartDiscovery").ok());
     ASSERT_TRUE(log.waitFor(SignalLog::added(BluezSimProcess::devicePath(address))));
 }

@@ -32,11 +32,9 @@ private:
 
 class BluezSimTest : public ::testing::Test {
 protected:
-    explicit BluezSimTest(std::vector<std::string> args = BluezSimProcess::fastTiming())
-        : sim(bus, std::move(args)) {}
+    explicit BluezSimTest(std::vector<std::string> args = BluezSimProcess::fastTiming()) : sim(bus, std::move(args)) {}
 
-    CallResult call(const std::string& path, const char* iface, const char* method,
-                    GVariant* params = nullptr) {
+    CallResult call(const std::string& path, const char* iface, const char* method, GVariant* params = nullptr) {
         return callAsync(client.get(), "org.bluez", path, iface, method, params);
     }
     // A property as Properties.Get returns it; empty when absent.

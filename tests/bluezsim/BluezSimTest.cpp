@@ -50,8 +50,8 @@ TEST_F(BluezSimTest, FilteredDiscoveryReportsEveryAdvertisementUntilStopped) {
     // With a filter every report is a signal: RSSI always, data with DuplicateData.
     ASSERT_TRUE(spinUntil([&] {
         return log.count([&](const Signal& s) {
-                   return s.path == light && s.changed(DEVICE1, "RSSI") && s.changed(DEVICE1, "ManufacturerData");
-               }) >= 3;
+            return s.path == light && s.changed(DEVICE1, "RSSI") && s.changed(DEVICE1, "ManufacturerData");
+        }) >= 3;
     }));
     // A filtered discovery also creates objects for non-discoverable advertisers.
     EXPECT_TRUE(log.waitFor(SignalLog::added(BluezSimProcess::devicePath(BluezSimProcess::BEACON))));
@@ -117,14 +117,14 @@ TEST_P(BadDiscoveryFilter, IsRefusedAsInvalidArguments) {
     EXPECT_EQ(r.text, "Invalid arguments in method call");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Filters, BadDiscoveryFilter,
-    ::testing::Values(BadFilter{"RssiWithPathloss", "{'RSSI': <int16 -70>, 'Pathloss': <uint16 5>}"},
-                      BadFilter{"UnknownTransport", "{'Transport': <'usb'>}"},
-                      BadFilter{"UnknownKey", "{'Colour': <'red'>}"},
-                      BadFilter{"WrongType", "{'DuplicateData': <'yes'>}"},
-                      BadFilter{"NotAUuid", "{'UUIDs': <['heart']>}"}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Filters, BadDiscoveryFilter,
+                         ::testing::Values(BadFilter{"RssiWithPathloss",
+                                                     "{'RSSI': <int16 -70>, 'Pathloss': <uint16 5>}"},
+                                           BadFilter{"UnknownTransport", "{'Transport': <'usb'>}"},
+                                           BadFilter{"UnknownKey", "{'Colour': <'red'>}"},
+                                           BadFilter{"WrongType", "{'DuplicateData': <'yes'>}"},
+                                           BadFilter{"NotAUuid", "{'UUIDs': <['heart']>}"}),
+                         CaseName());
 
 TEST_F(BluezSimTest, ConnectBringsTheLinkUpThenResolvesServicesThatOutliveTheLink) {
     connectLight();
@@ -133,16 +133,19 @@ TEST_F(BluezSimTest, ConnectBringsTheLinkUpThenResolvesServicesThatOutliveTheLin
             if (match(log.all()[i])) return i;
         return log.all().size();
     };
-    const auto connected = index([&](const Signal& s) { return s.path == light && isTrue(s.changed(DEVICE1, "Connected")); });
+    const auto connected =
+        index([&](const Signal& s) { return s.path == light && isTrue(s.changed(DEVICE1, "Connected")); });
     const auto service = index(SignalLog::added(SERVICE));
     const auto control = index(SignalLog::added(BluezSimProcess::lightControlPath()));
-    const auto resolved = index([&](const Signal& s) { return s.path == light && isTrue(s.changed(DEVICE1, "ServicesResolved")); });
+    const auto resolved =
+        index([&](const Signal& s) { return s.path == light && isTrue(s.changed(DEVICE1, "ServicesResolved")); });
     EXPECT_LT(connected, service);
     EXPECT_LT(service, control);
     EXPECT_LT(control, resolved);
     EXPECT_LT(resolved, log.all().size());
 
-    VariantPtr chr = managedObjects().lookup(BluezSimProcess::lightControlPath().c_str()).lookup("org.bluez.GattCharacteristic1");
+    VariantPtr chr =
+        managedObjects().lookup(BluezSimProcess::lightControlPath().c_str()).lookup("org.bluez.GattCharacteristic1");
     ASSERT_TRUE(chr);
     EXPECT_STREQ(g_variant_get_string(chr.lookup("UUID").get(), nullptr), BluezSimProcess::LIGHT_CONTROL);
     EXPECT_EQ(print(chr.lookup("Flags")), "['read', 'write-without-response', 'write']");
@@ -152,15 +155,16 @@ TEST_F(BluezSimTest, ConnectBringsTheLinkUpThenResolvesServicesThatOutliveTheLin
     ASSERT_TRUE(call(light, DEVICE1, "Disconnect").ok());
     // One signal for both, as BlueZ sends it when the last bearer goes.
     EXPECT_EQ(log.count([&](const Signal& s) {
-                  return s.path == light && isFalse(s.changed(DEVICE1, "Connected")) &&
-                         isFalse(s.changed(DEVICE1, "ServicesResolved"));
-              }),
+        return s.path == light && isFalse(s.changed(DEVICE1, "Connected")) &&
+               isFalse(s.changed(DEVICE1, "ServicesResolved"));
+    }),
               1u);
     EXPECT_TRUE(managedObjects().lookup(BluezSimProcess::lightControlPath().c_str()));  // the GATT cache
 
     log.clear();
     ASSERT_TRUE(call(light, DEVICE1, "Connect").ok());
-    ASSERT_TRUE(log.waitFor([&](const Signal& s) { return s.path == light && isTrue(s.changed(DEVICE1, "ServicesResolved")); }));
+    ASSERT_TRUE(log.waitFor(
+        [&](const Signal& s) { return s.path == light && isTrue(s.changed(DEVICE1, "ServicesResolved")); }));
     EXPECT_EQ(log.count([](const Signal& s) { return s.member == "InterfacesAdded"; }), 0u);
     EXPECT_TRUE(call(light, DEVICE1, "Connect").ok());  // already connected
 }

@@ -22,7 +22,8 @@ TEST_F(BluezSimTest, PoweringOffDropsLinksAndRefusesWorkUntilOnAgain) {
     connectLight();
     log.clear();
     sim.controlOk("SetPowered", g_variant_new("(b)", FALSE));
-    EXPECT_TRUE(log.waitFor([&](const Signal& s) { return s.path == light && isFalse(s.changed(DEVICE1, "Connected")); }));
+    EXPECT_TRUE(
+        log.waitFor([&](const Signal& s) { return s.path == light && isFalse(s.changed(DEVICE1, "Connected")); }));
     EXPECT_TRUE(log.waitFor([](const Signal& s) { return isFalse(s.changed(ADAPTER1, "Powered")); }));
     EXPECT_TRUE(log.waitFor([](const Signal& s) { return isFalse(s.changed(ADAPTER1, "Discovering")); }));
     // The light was connected once, so BlueZ keeps it; the sensor it only saw goes.
@@ -62,15 +63,16 @@ TEST_F(BluezSimTest, AdapterRemovalTakesItsObjectsAndComesBackEmpty) {
 TEST_F(BluezSimTest, ServiceStopsAndReturnsUnderTheSameName) {
     GPtr<GDBusConnection> watcher = bus.connect();
     auto owned = [&] {
-        CallResult r = callSync(watcher.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", "org.bluez"));
+        CallResult r = callSync(watcher.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                "NameHasOwner", g_variant_new("(s)", "org.bluez"));
         return r.ok() && g_variant_get_boolean(r.value.child(0).get());
     };
     connectLight();
     log.clear();
     sim.controlOk("StopService", g_variant_new("(b)", TRUE));
     // Gracefully: the adapter powers down before the name goes.
-    EXPECT_TRUE(log.waitFor([&](const Signal& s) { return s.path == light && isFalse(s.changed(DEVICE1, "Connected")); }));
+    EXPECT_TRUE(
+        log.waitFor([&](const Signal& s) { return s.path == light && isFalse(s.changed(DEVICE1, "Connected")); }));
     EXPECT_TRUE(spinUntil([&] { return !owned(); }));
 
     sim.controlOk("StartService");
@@ -99,8 +101,7 @@ TEST_F(BluezSimTest, AcquiredWriteTakesOneCommandPerDatagram) {
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
         client.get(), "org.bluez", BluezSimProcess::lightControlPath().c_str(), CHARACTERISTIC1, "AcquireWrite",
-        g_variant_new_parsed("(@a{sv} {},)"), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &fds, nullptr,
-        &error);
+        g_variant_new_parsed("(@a{sv} {},)"), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &fds, nullptr, &error);
     ASSERT_TRUE(reply) << error->message;
     VariantPtr result = VariantPtr::adopt(reply);
     EXPECT_EQ(g_variant_get_uint16(result.child(1).get()), 23);
@@ -114,7 +115,8 @@ TEST_F(BluezSimTest, AcquiredWriteTakesOneCommandPerDatagram) {
         auto f = frame({0x33, 0x04, b});
         ASSERT_EQ(send(fd, f.data(), f.size(), 0), 20);
     }
-    EXPECT_TRUE(spinUntil([&] { return sim.writes(BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL).size() == 3; }));
+    EXPECT_TRUE(
+        spinUntil([&] { return sim.writes(BluezSimProcess::LIGHT, BluezSimProcess::LIGHT_CONTROL).size() == 3; }));
     EXPECT_EQ(print(lightState().lookup("brightness")), "byte 0x1e");
 
     close(fd);  // releases it
@@ -141,8 +143,7 @@ TEST_F(StoredSim, KnownDevicesKeepTheirPathsAcrossRestartsAndTheLightIsShown) {
     ASSERT_TRUE(writeLight(frame({0x33, 0x05, 0x15, 0x01, 0x00, 0x80, 0xff, 0, 0, 0, 0, 0, 0xff, 0x7f})).ok());
     EXPECT_EQ(sim.stop(), 0) << sim.output();  // a clean exit (and no leaks in a sanitizer build)
     EXPECT_EQ(sim.output().find("CRITICAL"), std::string::npos) << sim.output();
-    EXPECT_NE(sim.output().find("ihoment_H617C_1C7A: on, brightness 100%, #0080ff on all segments"),
-              std::string::npos)
+    EXPECT_NE(sim.output().find("ihoment_H617C_1C7A: on, brightness 100%, #0080ff on all segments"), std::string::npos)
         << sim.output();
 
     sim.start();

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "CaseName.h"
 #include "AppValues.h"
+#include "CaseName.h"
 
 namespace orvane {
 namespace {
@@ -34,14 +34,26 @@ TEST_P(PageUrlPrecedence, PicksTheFirstUsableSource) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, PageUrlPrecedence,
     testing::Values(
-        PageUrlCase{"UserDefaultWinsOverBundle", "http://127.0.0.1:9000/x",
-                    {{"OVPageURL", "https://bundle.example/"}}, "http://127.0.0.1:9000/x", PageUrlSource::userDefault},
-        PageUrlCase{"EmptyUserDefaultFallsToBuiltInNotBundle", "",
-                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn, PageUrlSource::builtIn},
-        PageUrlCase{"UnparsableUserDefaultFallsToBuiltInNotBundle", "http://bad host/",
-                    {{"OVPageURL", "https://bundle.example/"}}, kBuiltIn, PageUrlSource::builtIn},
-        PageUrlCase{"BundleEntryWithoutUserDefault", std::nullopt,
-                    {{"OVPageURL", "https://bundle.example/"}}, "https://bundle.example/", PageUrlSource::bundle},
+        PageUrlCase{"UserDefaultWinsOverBundle",
+                    "http://127.0.0.1:9000/x",
+                    {{"OVPageURL", "https://bundle.example/"}},
+                    "http://127.0.0.1:9000/x",
+                    PageUrlSource::userDefault},
+        PageUrlCase{"EmptyUserDefaultFallsToBuiltInNotBundle",
+                    "",
+                    {{"OVPageURL", "https://bundle.example/"}},
+                    kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"UnparsableUserDefaultFallsToBuiltInNotBundle",
+                    "http://bad host/",
+                    {{"OVPageURL", "https://bundle.example/"}},
+                    kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"BundleEntryWithoutUserDefault",
+                    std::nullopt,
+                    {{"OVPageURL", "https://bundle.example/"}},
+                    "https://bundle.example/",
+                    PageUrlSource::bundle},
         PageUrlCase{"BundleEntryANumber", std::nullopt, {{"OVPageURL", 42}}, kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"NothingConfigured", std::nullopt, json::object(), kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"NoInfoAtAll", std::nullopt, json(), kBuiltIn, PageUrlSource::builtIn},
@@ -53,15 +65,21 @@ INSTANTIATE_TEST_SUITE_P(
         PageUrlCase{"AddressWithoutHostIsMalformed", "http:/page", json::object(), kBuiltIn, PageUrlSource::builtIn},
         PageUrlCase{"UpperCaseSchemeIsMalformed", "HTTPS://x.example/", json::object(), kBuiltIn,
                     PageUrlSource::builtIn},
-        PageUrlCase{"MalformedBundleEntryFallsToBuiltIn", std::nullopt, {{"OVPageURL", "bundle.example"}}, kBuiltIn,
+        PageUrlCase{"MalformedBundleEntryFallsToBuiltIn",
+                    std::nullopt,
+                    {{"OVPageURL", "bundle.example"}},
+                    kBuiltIn,
                     PageUrlSource::builtIn},
         PageUrlCase{"MalformedCommandLineIsPassedOver", "http://127.0.0.1:9000/x", json::object(),
                     "http://127.0.0.1:9000/x", PageUrlSource::userDefault, "127.0.0.1:4000"},
-        PageUrlCase{"BadPercentEscapeDoesNotParse", "https://x.example/%zz", json::object(),
-                    kBuiltIn, PageUrlSource::builtIn},
-        PageUrlCase{"CommandLineWinsOverUserDefaultAndBundle", "http://127.0.0.1:9000/x",
-                    {{"OVPageURL", "https://bundle.example/"}}, "http://127.0.0.1:4000/",
-                    PageUrlSource::commandLine, "http://127.0.0.1:4000/"},
+        PageUrlCase{"BadPercentEscapeDoesNotParse", "https://x.example/%zz", json::object(), kBuiltIn,
+                    PageUrlSource::builtIn},
+        PageUrlCase{"CommandLineWinsOverUserDefaultAndBundle",
+                    "http://127.0.0.1:9000/x",
+                    {{"OVPageURL", "https://bundle.example/"}},
+                    "http://127.0.0.1:4000/",
+                    PageUrlSource::commandLine,
+                    "http://127.0.0.1:4000/"},
         PageUrlCase{"CommandLineWithNothingConfigured", std::nullopt, json(), "http://127.0.0.1:4000/",
                     PageUrlSource::commandLine, "http://127.0.0.1:4000/"}),
     CaseName());

@@ -29,22 +29,21 @@ TEST_P(SameSite, ComparesSchemeHostAndPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SameSite,
-    testing::Values(
-        SiteCase{"PageItself", "https://orvane.app/", "https://orvane.app/", true},
-        SiteCase{"OtherPathQueryFragment", "https://orvane.app/", "https://u@orvane.app/a/b?q=1#f", true},
-        SiteCase{"UpperCaseHost", "https://orvane.app/", "https://ORVANE.App/", true},
-        SiteCase{"ExplicitDefaultPort", "https://orvane.app/", "https://orvane.app:443/", true},
-        SiteCase{"PageWithExplicitDefaultPort", "http://127.0.0.1:80/", "http://127.0.0.1/", true},
-        SiteCase{"DefaultPortOfTheOtherScheme", "http://127.0.0.1:443/", "http://127.0.0.1/", false},
-        SiteCase{"SamePort", "http://127.0.0.1:8080/", "http://127.0.0.1:8080/x", true},
-        SiteCase{"OtherPort", "http://127.0.0.1:8080/", "http://127.0.0.1:8081/", false},
-        SiteCase{"OtherScheme", "https://orvane.app/", "http://orvane.app/", false},
-        SiteCase{"SchemeCaseCounts", "https://orvane.app/", "HTTPS://orvane.app/", false},
-        SiteCase{"OtherHost", "https://orvane.app/", "https://evil.example/", false},
-        SiteCase{"NoAddress", "https://orvane.app/", nullptr, false},
-        SiteCase{"AboutBlankIsOffSite", "https://orvane.app/", "about:blank", false},
-        SiteCase{"BothRelative", "control", "other", true},
-        SiteCase{"RelativePageAgainstAbsolute", "control", "https://orvane.app/", false}),
+    testing::Values(SiteCase{"PageItself", "https://orvane.app/", "https://orvane.app/", true},
+                    SiteCase{"OtherPathQueryFragment", "https://orvane.app/", "https://u@orvane.app/a/b?q=1#f", true},
+                    SiteCase{"UpperCaseHost", "https://orvane.app/", "https://ORVANE.App/", true},
+                    SiteCase{"ExplicitDefaultPort", "https://orvane.app/", "https://orvane.app:443/", true},
+                    SiteCase{"PageWithExplicitDefaultPort", "http://127.0.0.1:80/", "http://127.0.0.1/", true},
+                    SiteCase{"DefaultPortOfTheOtherScheme", "http://127.0.0.1:443/", "http://127.0.0.1/", false},
+                    SiteCase{"SamePort", "http://127.0.0.1:8080/", "http://127.0.0.1:8080/x", true},
+                    SiteCase{"OtherPort", "http://127.0.0.1:8080/", "http://127.0.0.1:8081/", false},
+                    SiteCase{"OtherScheme", "https://orvane.app/", "http://orvane.app/", false},
+                    SiteCase{"SchemeCaseCounts", "https://orvane.app/", "HTTPS://orvane.app/", false},
+                    SiteCase{"OtherHost", "https://orvane.app/", "https://evil.example/", false},
+                    SiteCase{"NoAddress", "https://orvane.app/", nullptr, false},
+                    SiteCase{"AboutBlankIsOffSite", "https://orvane.app/", "about:blank", false},
+                    SiteCase{"BothRelative", "control", "other", true},
+                    SiteCase{"RelativePageAgainstAbsolute", "control", "https://orvane.app/", false}),
     CaseName());
 
 struct ZoomCase {
@@ -63,18 +62,15 @@ TEST_P(Zoom, StepsThroughTheLevels) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Zoom,
-    testing::Values(ZoomCase{"InFromNormal", 1.0, +1, 1.1}, ZoomCase{"OutFromNormal", 1.0, -1, 0.9},
-                    ZoomCase{"ResetFromAnywhere", 1.75, 0, 1.0},
-                    ZoomCase{"InAtTopStays", 2.0, +1, 2.0}, ZoomCase{"OutAtBottomStays", 0.5, -1, 0.5},
-                    ZoomCase{"WithinToleranceCountsAsLevel", 1.0005, +1, 1.1},
-                    ZoomCase{"JustAboveCountsAsNextLevel", 1.002, +1, 1.25},
-                    ZoomCase{"BetweenLevelsInGoesUp", 0.7, +1, 0.8},
-                    ZoomCase{"BetweenLevelsOutGoesDown", 0.7, -1, 0.67},
-                    ZoomCase{"AboveTheTopCountsFromNormalIn", 3.0, +1, 1.1},
-                    ZoomCase{"AboveTheTopCountsFromNormalOut", 2.5, -1, 0.9},
-                    ZoomCase{"NotANumber", std::numeric_limits<double>::quiet_NaN(), +1, 1.1},
-                    ZoomCase{"FarBelowClampsToBottom", 0.1, -1, 0.5},
-                    ZoomCase{"HugeStepClamps", 1.0, 1000000, 2.0}),
+    testing::Values(
+        ZoomCase{"InFromNormal", 1.0, +1, 1.1}, ZoomCase{"OutFromNormal", 1.0, -1, 0.9},
+        ZoomCase{"ResetFromAnywhere", 1.75, 0, 1.0}, ZoomCase{"InAtTopStays", 2.0, +1, 2.0},
+        ZoomCase{"OutAtBottomStays", 0.5, -1, 0.5}, ZoomCase{"WithinToleranceCountsAsLevel", 1.0005, +1, 1.1},
+        ZoomCase{"JustAboveCountsAsNextLevel", 1.002, +1, 1.25}, ZoomCase{"BetweenLevelsInGoesUp", 0.7, +1, 0.8},
+        ZoomCase{"BetweenLevelsOutGoesDown", 0.7, -1, 0.67}, ZoomCase{"AboveTheTopCountsFromNormalIn", 3.0, +1, 1.1},
+        ZoomCase{"AboveTheTopCountsFromNormalOut", 2.5, -1, 0.9},
+        ZoomCase{"NotANumber", std::numeric_limits<double>::quiet_NaN(), +1, 1.1},
+        ZoomCase{"FarBelowClampsToBottom", 0.1, -1, 0.5}, ZoomCase{"HugeStepClamps", 1.0, 1000000, 2.0}),
     CaseName());
 
 TEST(UrlParse, KeepsSchemeAndHostAsWritten) {

@@ -46,8 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "[Desktop Entry]\nExec=\"/x/\\\\\"\\\\`\\\\$\\\\\\\\%%f/O.app/Contents/Linux/orvane\"\n"
                  "TryExec=/x/\"`$\\\\%f/O.app/Contents/Linux/orvane\n"
                  "Icon=/x/\"`$\\\\%f/O.app/Contents/Resources/orvane.svg\n"},
-        PathCase{"LineBreakRefused", "/x/a\nExec=evil/O.app", ""},
-        PathCase{"NotUtf8Refused", "/x/\xff/O.app", ""}),
+        PathCase{"LineBreakRefused", "/x/a\nExec=evil/O.app", ""}, PathCase{"NotUtf8Refused", "/x/\xff/O.app", ""}),
     CaseName());
 
 class DesktopEntryFiles : public testing::Test {

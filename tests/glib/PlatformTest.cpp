@@ -61,8 +61,9 @@ TEST_F(PlatformTest, ResourcesThatAreMissingOrNotUtf8ReadAsEmpty) {
 
 TEST_F(PlatformTest, HostilePropertyListsCostNeitherStackNorMemory) {
     // Deep nesting: read, with what lies too deep left out.
-    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleName</key><string>X</string>"
-                       "<key>deep</key>";
+    std::string deep =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleName</key><string>X</string>"
+        "<key>deep</key>";
     for (int i = 0; i < 20000; ++i) deep += "<array>";
     for (int i = 0; i < 20000; ++i) deep += "</array>";
     deep += "</dict></plist>";

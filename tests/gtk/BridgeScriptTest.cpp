@@ -39,8 +39,8 @@ protected:
                                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
         webkit_user_content_manager_add_script(content, user);
         webkit_user_script_unref(user);
-        view = WEBKIT_WEB_VIEW(g_object_ref_sink(
-            g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", content, nullptr)));
+        view = WEBKIT_WEB_VIEW(
+            g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", content, nullptr)));
         g_object_unref(content);
         // What the page posts is recorded where the native side would listen.
         webkit_web_view_load_html(view, R"(<!doctype html><script>
@@ -48,7 +48,8 @@ protected:
             addEventListener("orvane-post", (e) => posted.push(JSON.parse(e.detail)));
             window.outcome = (promise) => promise.then(
                 (m) => ({resolved: m}), (e) => ({rejected: e.name, message: e.message}));
-          </script>)", "http://127.0.0.1/");
+          </script>)",
+                                  "http://127.0.0.1/");
         ASSERT_TRUE(waitForLoad(view));
     }
     void TearDown() override { g_object_unref(view); }
@@ -97,7 +98,8 @@ TEST_F(BridgeScriptTest, AnAnsweredRequestWithATimeOutResolvesAndBadTimeOutsAreR
               json::parse(R"({"resolved":{"t":"res","req":1,"ok":true,"services":[]}})"));
     for (const char* timeout : {"-1", "\"5\"", "NaN", "Infinity"}) {
         const std::string result = run(std::string("const r = await outcome(__orvane.request({t: \"write\"}, "
-                                                    "{timeout: ") + timeout + "})); window.done = r.rejected;");
+                                                   "{timeout: ") +
+                                       timeout + "})); window.done = r.rejected;");
         EXPECT_EQ(result, R"("TypeError")") << timeout;
     }
 }

@@ -9,10 +9,10 @@
 #include <fstream>
 
 #include "BluezSimProcess.h"
+#include "GRef.h"
 #include "PageServer.h"
 #include "Spin.h"
 #include "Xvfb.h"
-#include "GRef.h"
 
 namespace orvane {
 namespace {
@@ -80,7 +80,8 @@ protected:
 TEST_F(BundleSmokeTest, LoadsTheConfiguredPageIsSingleInstanceAndQuitsCleanly) {
     auto first = launch();
     ASSERT_TRUE(first);
-    ASSERT_TRUE(spinUntil([&] { return server.count("/loaded") == 1 || !g_subprocess_get_identifier(first.get()); }, 60));
+    ASSERT_TRUE(
+        spinUntil([&] { return server.count("/loaded") == 1 || !g_subprocess_get_identifier(first.get()); }, 60));
     ASSERT_EQ(server.count("/loaded"), 1u);
     EXPECT_TRUE(server.requests().front().userAgent.ends_with(" Orvane/" ORVANE_TEST_VERSION));
 
@@ -131,9 +132,9 @@ TEST_F(BundleSmokeTest, QuittingWhileConnectedLetsGoOfTheLight) {
     ASSERT_EQ(server.count("/loaded"), 1u);
     auto systemBus = system.connect();
     const auto connected = [&] {
-        auto reply = test::callSync(systemBus.get(), "org.bluez", test::BluezSimProcess::devicePath(test::BluezSimProcess::LIGHT),
-                                    "org.freedesktop.DBus.Properties", "Get",
-                                    g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
+        auto reply = test::callSync(
+            systemBus.get(), "org.bluez", test::BluezSimProcess::devicePath(test::BluezSimProcess::LIGHT),
+            "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", "org.bluez.Device1", "Connected"));
         if (!reply.ok()) return false;
         VariantPtr value = VariantPtr::adopt(g_variant_get_variant(reply.value.child(0).get()));
         return g_variant_get_boolean(value.get()) != FALSE;
@@ -143,7 +144,8 @@ TEST_F(BundleSmokeTest, QuittingWhileConnectedLetsGoOfTheLight) {
     quit();
     ASSERT_TRUE(exited(app.get()));
     EXPECT_EQ(g_subprocess_get_exit_status(app.get()), 0);
-    EXPECT_TRUE(spinUntil([&] { return !connected(); }, 10)) << "the light must not stay bound to a central that is gone";
+    EXPECT_TRUE(spinUntil([&] { return !connected(); }, 10))
+        << "the light must not stay bound to a central that is gone";
 }
 
 void BundleSmokeTest::quit() {
@@ -154,10 +156,10 @@ void BundleSmokeTest::quit() {
     std::string path = "/" + std::string(ORVANE_TEST_BUNDLE_ID);
     std::replace(path.begin(), path.end(), '.', '/');
     // Waits for the reply: the connection goes with this function.
-    VariantPtr reply = VariantPtr::adopt(g_dbus_connection_call_sync(
-        session.get(), ORVANE_TEST_BUNDLE_ID, path.c_str(), "org.gtk.Actions", "Activate",
-        g_variant_new("(sava{sv})", "quit", nullptr, nullptr), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-        ErrorOut(error)));
+    VariantPtr reply = VariantPtr::adopt(
+        g_dbus_connection_call_sync(session.get(), ORVANE_TEST_BUNDLE_ID, path.c_str(), "org.gtk.Actions", "Activate",
+                                    g_variant_new("(sava{sv})", "quit", nullptr, nullptr), nullptr,
+                                    G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ErrorOut(error)));
     EXPECT_TRUE(reply) << error->message;
 }
 

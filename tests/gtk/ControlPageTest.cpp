@@ -84,7 +84,8 @@ protected:
     // Clicks an element the way a click reaches it: only when it can be
     // clicked (present, enabled, outside an inert part).
     bool click(const std::string& selector) {
-        return js("(() => { const e = document.querySelector(" + quoted(selector) + ");"
+        return js("(() => { const e = document.querySelector(" + quoted(selector) +
+                  ");"
                   " if (!e || e.matches(':disabled') || e.closest('[inert]')) return false;"
                   " e.focus(); e.click(); return true; })()") == "true";
     }
@@ -99,13 +100,15 @@ protected:
         return js("document.querySelector(" + quoted(selector) + ")?.textContent ?? null");
     }
     std::string deviceId(const std::string& name) {
-        const std::string quotedId = js("[...document.querySelectorAll('#devices li')].find((li) => "
-                                        "li.querySelector('.name')?.textContent === " + quoted(name) +
-                                        ")?.dataset.id ?? ''");
+        const std::string quotedId =
+            js("[...document.querySelectorAll('#devices li')].find((li) => "
+               "li.querySelector('.name')?.textContent === " +
+               quoted(name) + ")?.dataset.id ?? ''");
         return quotedId.size() >= 2 ? quotedId.substr(1, quotedId.size() - 2) : "";
     }
     bool connectTo(const std::string& name) {
-        if (!waitFor("[...document.querySelectorAll('#devices .name')].some((n) => n.textContent === " + quoted(name) + ")"))
+        if (!waitFor("[...document.querySelectorAll('#devices .name')].some((n) => n.textContent === " + quoted(name) +
+                     ")"))
             return false;
         const std::string selector = "#devices li[data-id='" + deviceId(name) + "'] button";
         return click(selector);
@@ -114,12 +117,14 @@ protected:
     // What the page shows of the light: its summary line and the state of
     // the controls, in one text.
     std::string shown() {
-        return js("(() => { const q = (s) => document.querySelector(s);"
-                  " const pressed = (s) => [...document.querySelectorAll(s)]"
-                  "   .filter((b) => b.getAttribute('aria-pressed') === 'true').map((b) => b.textContent || b.dataset.colour);"
-                  " return [q('#summary').textContent, 'power ' + pressed('#on, #off'),"
-                  "   'brightness ' + q('#brightness').value, 'colour ' + q('#colour').value,"
-                  "   'scene ' + pressed('[data-scene]'), 'swatch ' + pressed('.swatches button')].join(' | '); })()");
+        return js(
+            "(() => { const q = (s) => document.querySelector(s);"
+            " const pressed = (s) => [...document.querySelectorAll(s)]"
+            "   .filter((b) => b.getAttribute('aria-pressed') === 'true').map((b) => b.textContent || "
+            "b.dataset.colour);"
+            " return [q('#summary').textContent, 'power ' + pressed('#on, #off'),"
+            "   'brightness ' + q('#brightness').value, 'colour ' + q('#colour').value,"
+            "   'scene ' + pressed('[data-scene]'), 'swatch ' + pressed('.swatches button')].join(' | '); })()");
     }
     // The same, built from the simulated light's own state.
     std::string light() {
@@ -141,8 +146,8 @@ protected:
         if (mode == "scene") out << scenes.at(scene);
         else if (kelvin) out << "white " << kelvin << " K";
         else out << "colour " << colour;
-        out << " | power " << (power ? "On" : "Off") << " | brightness " << brightness << " | colour "
-            << colour << " | scene " << (mode == "scene" ? scenes.at(scene) : "") << " | swatch "
+        out << " | power " << (power ? "On" : "Off") << " | brightness " << brightness << " | colour " << colour
+            << " | scene " << (mode == "scene" ? scenes.at(scene) : "") << " | swatch "
             << (mode == "static" && !kelvin && swatches.count(colour) ? colour : "") << '"';
         return out.str();
     }
@@ -194,7 +199,8 @@ TEST_F(ControlPageTest, DrivesTheSimulatedLightAndShowsWhatTheLightReportsBack) 
     open();
     // Before the first scan: no Bluetooth yet, and nothing to reach in the light's panel.
     EXPECT_EQ(text("#adapter"), "\"Bluetooth starts with the first scan\"");
-    EXPECT_EQ(js("document.getElementById('panel').inert && document.getElementById('on').matches(':disabled')"), "true");
+    EXPECT_EQ(js("document.getElementById('panel').inert && document.getElementById('on').matches(':disabled')"),
+              "true");
     EXPECT_FALSE(click("#on"));
 
     ASSERT_TRUE(click("#scan"));
@@ -246,8 +252,8 @@ TEST_F(ControlPageTest, DrivesTheSimulatedLightAndShowsWhatTheLightReportsBack) 
                                "org.bluez.GattCharacteristic1", "WriteValue",
                                g_variant_new("(@ay@a{sv})", bytes, g_variant_new_parsed("@a{sv} {}")))
                     .ok());
-    EXPECT_TRUE(showsTheLight([&] { return js("document.getElementById('off').getAttribute('aria-pressed')") ==
-                                           "\"true\""; }));
+    EXPECT_TRUE(
+        showsTheLight([&] { return js("document.getElementById('off').getAttribute('aria-pressed')") == "\"true\""; }));
 
     // The log reads as what happened; the frames are there behind details.
     const std::string log = text("#log");
@@ -330,9 +336,7 @@ TEST_F(ControlPageTest, ControlPagePicture) {
     ASSERT_TRUE(click("#on"));
     ASSERT_TRUE(click(".swatches button[data-colour='#3d6df2']"));
     drag("brightness", {90, 85, 80});
-    ASSERT_TRUE(showsTheLight([&] {
-        return light().find("On, 80%, colour #3d6df2") != std::string::npos;
-    }));
+    ASSERT_TRUE(showsTheLight([&] { return light().find("On, 80%, colour #3d6df2") != std::string::npos; }));
     js("document.activeElement.blur()");
 
     EXPECT_TRUE(snapshot(file));

@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
+#include "MainQueueGlib.h"
 #include "MainQueueVirtual.h"
+#include "MainWindow.h"
 #include "PageServer.h"
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
-#include "MainWindow.h"
-#include "MainQueueGlib.h"
 
 namespace orvane {
 namespace {
@@ -32,9 +32,8 @@ protected:
         server.serve("/", {kPage});
         server.serve("/frame", {kFrame});
         server.serve("/other", {"<title>Other</title>"});
-        state = fs::temp_directory_path() /
-                ("orvane-window-" + std::to_string(::getpid()) + "-" +
-                 testing::UnitTest::GetInstance()->current_test_info()->name());
+        state = fs::temp_directory_path() / ("orvane-window-" + std::to_string(::getpid()) + "-" +
+                                             testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(state);
     }
     void TearDown() override { fs::remove_all(state); }
@@ -64,8 +63,7 @@ protected:
 TEST_F(MainWindowTest, LoadsThePageWithTheUserAgentSuffixAndTheBridgeInTheTopFrameOnly) {
     auto window = shown();
     ASSERT_GE(server.count("/"), 1u);
-    EXPECT_TRUE(server.requests().front().userAgent.ends_with(" Orvane/1.2.3"))
-        << server.requests().front().userAgent;
+    EXPECT_TRUE(server.requests().front().userAgent.ends_with(" Orvane/1.2.3")) << server.requests().front().userAgent;
     EXPECT_EQ(evaluate(window->webView(), "window.bridgeAtStart"), "\"object\"");
     EXPECT_EQ(evaluate(window->webView(), "JSON.stringify(__orvane.info)"),
               R"("{\"platform\":\"linux\",\"version\":\"1.2.3\"}")");

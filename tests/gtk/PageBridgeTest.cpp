@@ -8,14 +8,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Log.h"
+#include "MainQueueGlib.h"
+#include "MainWindow.h"
 #include "PageServer.h"
 #include "RadioFake.h"
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
-#include "MainWindow.h"
-#include "Log.h"
-#include "MainQueueGlib.h"
 
 namespace orvane {
 namespace {

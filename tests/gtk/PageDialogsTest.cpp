@@ -204,8 +204,7 @@ TEST_F(PageDialogsTest, ClosingTheWindowWithADialogOpenEndsItOnce) {
     // window's teardown, and nothing reaches the freed window afterwards.
     EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(dialog.get())));
     // Whatever the teardown left queued runs now, with the window gone.
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
+    while (g_main_context_iteration(nullptr, FALSE)) {}
 }
 
 TEST_F(PageDialogsTest, LeavingAPageThatAsksToBeWarnedAsksFirst) {

@@ -13,14 +13,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "GRef.h"
+#include "Sha256.h"
 #include "SignedBundles.h"
 #include "Spin.h"
+#include "Staging.h"
 #include "ToolTesting.h"
 #include "UpdateServer.h"
 #include "Xvfb.h"
-#include "GRef.h"
-#include "Sha256.h"
-#include "Staging.h"
 
 namespace orvane {
 namespace {
@@ -75,7 +75,8 @@ protected:
         for (const auto& entry : fs::directory_iterator("/proc")) {
             std::error_code error;
             const auto exe = fs::read_symlink(entry.path() / "exe", error);
-            if (!error && exe.string().starts_with(dir.path().string())) ::kill(std::stoi(entry.path().filename()), SIGKILL);
+            if (!error && exe.string().starts_with(dir.path().string()))
+                ::kill(std::stoi(entry.path().filename()), SIGKILL);
         }
         if (bus) g_test_dbus_down(bus.get());
     }
@@ -117,7 +118,8 @@ protected:
     void offer(const fs::path& release) {
         testing::signBundle(release);
         const std::string archive = testing::zipBytes(testing::zipItems(release, "Orvane.app/"));
-        server.serve("/app/", {200, kPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
+        server.serve("/app/",
+                     {200, kPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
         server.serve("/app/downloads/app.json",
                      {200, R"({"linux": {"version": "1.1.0", "file": "Orvane-1.1.0.zip", "sha256": ")" +
                                sha256Text(archive) + R"(", "size": )" + std::to_string(archive.size()) + "}}"});
@@ -189,7 +191,8 @@ TEST_F(UpdateEndToEndTest, ANewVersionThatCannotRunIsUndoneAndTheOldOneTellsItsP
     // version would try again on its next start.
     ASSERT_TRUE(spinUntil([&] { return wasTold(R"({"state":"installing","t":"update"})"); }, 120))
         << ::testing::PrintToString(told());
-    server.serve("/app/", {200, kQuietPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
+    server.serve("/app/",
+                 {200, kQuietPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
 
     const std::string why =
         R"({"error":"The new version didn’t start, so Orvane went back to this one (it ended with status 1).",)"

@@ -43,8 +43,8 @@ public:
         backends.updater.manifest = std::make_unique<ManifestCounter>(fetches);
         backends.log = [this](const std::string& line) { logged.push_back(line); };
         if (adjust) adjust(backends);
-        session = std::make_unique<PageSession>(queue, host, PageSessionSettings{*Url::parse(page), "1.0.0", "/apps/Orvane.app"},
-                                                std::move(backends));
+        session = std::make_unique<PageSession>(
+            queue, host, PageSessionSettings{*Url::parse(page), "1.0.0", "/apps/Orvane.app"}, std::move(backends));
     }
 
     void post(const std::string& origin, const std::string& body, bool mainFrame = true) {
@@ -109,12 +109,12 @@ INSTANTIATE_TEST_SUITE_P(
         InboundCase{"SchemeComparedExactly", kPage, true, "HTTPS://orvane.app", kLog, ""},
         InboundCase{"HostComparedLowerCased", kPage, true, "https://Orvane.APP", kLog, kLogged},
         InboundCase{"OtherHostIsDropped", kPage, true, "https://evil.example", kLog, ""},
-        InboundCase{"LocalhostIsNotTheLoopbackAddress", "http://127.0.0.1:8080/", true, "http://localhost:8080",
-                    kLog, ""},
+        InboundCase{"LocalhostIsNotTheLoopbackAddress", "http://127.0.0.1:8080/", true, "http://localhost:8080", kLog,
+                    ""},
         InboundCase{"SamePortIsAccepted", "http://127.0.0.1:18431/", true, "http://127.0.0.1:18431", kLog, kLogged},
         InboundCase{"OtherPortIsDropped", "http://127.0.0.1:18431/", true, "http://127.0.0.1:18432", kLog, ""},
-        InboundCase{"ExplicitDefaultPortOfThePageMatchesTheOrigin", "http://127.0.0.1:80/", true,
-                    "http://127.0.0.1", kLog, kLogged},
+        InboundCase{"ExplicitDefaultPortOfThePageMatchesTheOrigin", "http://127.0.0.1:80/", true, "http://127.0.0.1",
+                    kLog, kLogged},
         InboundCase{"ExplicitHttpsPortOfThePageMatchesTheOrigin", "https://orvane.app:443/", true, kOrigin, kLog,
                     kLogged},
         InboundCase{"OpaqueOriginIsDropped", kPage, true, "null", kLog, ""},
@@ -124,19 +124,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, Inbound,
-    ::testing::Values(
-        InboundCase{"BodyNotAStringIsDropped", kPage, true, kOrigin, std::nullopt, ""},
-        InboundCase{"NotJsonIsDropped", kPage, true, kOrigin, "{t: log}", ""},
-        InboundCase{"NulAndMoreAfterTheObjectIsDropped", kPage, true, kOrigin,
-                    std::string(R"({"t":"open","url":"https://x.example/"})") + '\0' + "junk", ""},
-        InboundCase{"ArrayAtTheTopIsDropped", kPage, true, kOrigin, R"([{"t":"log"}])", ""},
-        InboundCase{"NumberTypeIsDropped", kPage, true, kOrigin, R"({"t":5})", ""},
-        InboundCase{"MissingTypeIsDropped", kPage, true, kOrigin, R"({"text":"x"})", ""},
-        InboundCase{"AbsurdNestingIsDroppedNotParsed", kPage, true, kOrigin,
-                    R"({"t":"log","a":)" + std::string(100000, '[') + std::string(100000, ']') + "}", ""},
-        InboundCase{"BracketsInsideStringsDoNotCount", kPage, true, kOrigin,
-                    R"({"t":"log","text":")" + std::string(1000, '[') + R"("})",
-                    "log Orvane page: " + std::string(1000, '[') + ";"}),
+    ::testing::Values(InboundCase{"BodyNotAStringIsDropped", kPage, true, kOrigin, std::nullopt, ""},
+                      InboundCase{"NotJsonIsDropped", kPage, true, kOrigin, "{t: log}", ""},
+                      InboundCase{"NulAndMoreAfterTheObjectIsDropped", kPage, true, kOrigin,
+                                  std::string(R"({"t":"open","url":"https://x.example/"})") + '\0' + "junk", ""},
+                      InboundCase{"ArrayAtTheTopIsDropped", kPage, true, kOrigin, R"([{"t":"log"}])", ""},
+                      InboundCase{"NumberTypeIsDropped", kPage, true, kOrigin, R"({"t":5})", ""},
+                      InboundCase{"MissingTypeIsDropped", kPage, true, kOrigin, R"({"text":"x"})", ""},
+                      InboundCase{"AbsurdNestingIsDroppedNotParsed", kPage, true, kOrigin,
+                                  R"({"t":"log","a":)" + std::string(100000, '[') + std::string(100000, ']') + "}", ""},
+                      InboundCase{"BracketsInsideStringsDoNotCount", kPage, true, kOrigin,
+                                  R"({"t":"log","text":")" + std::string(1000, '[') + R"("})",
+                                  "log Orvane page: " + std::string(1000, '[') + ";"}),
     CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
@@ -237,11 +236,11 @@ TEST_P(OneOriginRule, AcceptsExactlyWhereItDelivers) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, OneOriginRule,
     ::testing::Values(OriginCase{"Same", "http://127.0.0.1:18431/", "http://127.0.0.1:18431/x"},
-                    OriginCase{"OtherPort", "http://127.0.0.1:18431/", "http://127.0.0.1:18432/"},
-                    OriginCase{"ExplicitDefaultPort", "http://127.0.0.1:80/", "http://127.0.0.1/"},
-                    OriginCase{"HttpsDefaultPort", "https://orvane.app:443/", "https://orvane.app/"},
-                    OriginCase{"OtherHost", "http://127.0.0.1:18431/", "http://localhost:18431/"},
-                    OriginCase{"UpperCaseHost", "https://orvane.app/", "https://ORVANE.app/"}),
+                      OriginCase{"OtherPort", "http://127.0.0.1:18431/", "http://127.0.0.1:18432/"},
+                      OriginCase{"ExplicitDefaultPort", "http://127.0.0.1:80/", "http://127.0.0.1/"},
+                      OriginCase{"HttpsDefaultPort", "https://orvane.app:443/", "https://orvane.app/"},
+                      OriginCase{"OtherHost", "http://127.0.0.1:18431/", "http://localhost:18431/"},
+                      OriginCase{"UpperCaseHost", "https://orvane.app/", "https://ORVANE.app/"}),
     CaseName());
 
 TEST(PageSession, AnUpdateThatRelaunchesQuitsThroughTheHost) {
@@ -265,9 +264,9 @@ TEST(PageSession, AnUpdateThatRelaunchesQuitsThroughTheHost) {
     });
     s.post("https://orvane.example", R"({"t":"update"})");
     ASSERT_EQ(fetches->size(), 1u);
-    fetches->back().done({R"({"linux": {"version": "2.0.0", "file": "a.zip", "sha256": ")" + sha256Text(archive) +
-                              R"("}})",
-                          200, std::nullopt});
+    fetches->back().done(
+        {R"({"linux": {"version": "2.0.0", "file": "a.zip", "sha256": ")" + sha256Text(archive) + R"("}})", 200,
+         std::nullopt});
     s.queue.runUntilIdle();
     ASSERT_EQ(downloads->size(), 1u);
     downloads->back().callbacks.finished(200, sha256Text(archive));

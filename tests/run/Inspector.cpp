@@ -63,7 +63,8 @@ std::optional<std::string> Inspector::attach(const std::string& prefix, double l
         &context);
     if (!spinUntil([&] { return done; }, 20) || !socket_) return std::nullopt;
     soup_websocket_connection_set_max_incoming_payload_size(socket_.get(), 0);
-    g_signal_connect(socket_.get(), "message", G_CALLBACK(+[](SoupWebsocketConnection*, gint, GBytes* bytes, gpointer self) {
+    g_signal_connect(socket_.get(), "message",
+                     G_CALLBACK(+[](SoupWebsocketConnection*, gint, GBytes* bytes, gpointer self) {
                          gsize size = 0;
                          const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
                          static_cast<Inspector*>(self)->received(std::string(data, size));
@@ -89,11 +90,11 @@ void Inspector::received(const std::string& text) {
 std::optional<nlohmann::json> Inspector::evaluate(const std::string& expression) {
     if (!socket_) return std::nullopt;
     const int id = next_++;
-    const nlohmann::json inner = {{"id", id},
-                                  {"method", "Runtime.evaluate"},
-                                  {"params", {{"expression", expression}, {"returnByValue", true}}}};
-    const nlohmann::json outer = {
-        {"id", id}, {"method", "Target.sendMessageToTarget"}, {"params", {{"targetId", target_}, {"message", inner.dump()}}}};
+    const nlohmann::json inner = {
+        {"id", id}, {"method", "Runtime.evaluate"}, {"params", {{"expression", expression}, {"returnByValue", true}}}};
+    const nlohmann::json outer = {{"id", id},
+                                  {"method", "Target.sendMessageToTarget"},
+                                  {"params", {{"targetId", target_}, {"message", inner.dump()}}}};
     soup_websocket_connection_send_text(socket_.get(), outer.dump().c_str());
     if (!spinUntil([&] { return replies_.contains(id); }, 20)) return std::nullopt;
     const auto reply = replies_[id];

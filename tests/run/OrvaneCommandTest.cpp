@@ -30,8 +30,8 @@ struct Ran {
 };
 
 GPtr<GSubprocessLauncher> launcher(const std::map<std::string, std::string>& env) {
-    auto made = adopt(g_subprocess_launcher_new(
-        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
+    auto made = adopt(
+        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
     // Nothing of the machine's desktop: no display, no session bus.
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
         g_subprocess_launcher_unsetenv(made.get(), name);
@@ -61,7 +61,8 @@ Ran finish(GSubprocess* process) {
     return ran;
 }
 
-Ran run(const fs::path& bundle, const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+Ran run(const fs::path& bundle, const std::vector<std::string>& args,
+        const std::map<std::string, std::string>& env = {}) {
     auto process = start(bundle, args, env);
     return finish(process.get());
 }
@@ -101,8 +102,9 @@ TEST(OrvaneCommand, AConfiguredAddressThatIsNotAWebAddressIsNamedAndPassedOver) 
     const Ran page = run(kBundle, {"--print-page-url"}, {{"XDG_CONFIG_HOME", config.string()}});
     fs::remove_all(config);
     EXPECT_EQ(page.status, 0);
-    EXPECT_TRUE(page.output.starts_with("Orvane: the page address \"127.0.0.1:8137\" is not an http or https "
-                                        "address; loading https://"))
+    EXPECT_TRUE(
+        page.output.starts_with("Orvane: the page address \"127.0.0.1:8137\" is not an http or https "
+                                "address; loading https://"))
         << page.output;
     EXPECT_TRUE(page.output.ends_with(" (built in)\n")) << page.output;
     EXPECT_EQ(std::count(page.output.begin(), page.output.end(), '\n'), 2) << page.output;
@@ -130,7 +132,8 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     EXPECT_EQ(installed.output, entry.string() + "\n");
     const std::string first = readText(entry);
     EXPECT_NE(first.find("\nExec=\"" + (folder_ / "My Apps" / "Orvane.app").string() + "/Contents/Linux/orvane\"\n"),
-              std::string::npos) << first;
+              std::string::npos)
+        << first;
     EXPECT_NE(first.find("\nStartupWMClass=" ORVANE_BUNDLE_ID "\n"), std::string::npos) << first;
 
     // The bundle moves; its next start puts the entry right and shows a
@@ -148,12 +151,16 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     env["XDG_STATE_HOME"] = (folder_ / "state").string();
     const fs::path moved = folder_ / "Moved" / "Orvane.app";
     auto first_run = start(moved, {"--page-url", "http://127.0.0.1:9/"}, env);
-    EXPECT_TRUE(spinUntil([&] {
-        const auto names = windowClasses(display.display());
-        return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() || (g_usleep(50000), false);
-    }, 60)) << "no window of class " ORVANE_BUNDLE_ID;
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            const auto names = windowClasses(display.display());
+            return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() || (g_usleep(50000), false);
+        },
+        60))
+        << "no window of class " ORVANE_BUNDLE_ID;
     EXPECT_NE(readText(entry).find("\nTryExec=" + (moved / "Contents" / "Linux" / "orvane").string() + "\n"),
-              std::string::npos) << readText(entry);
+              std::string::npos)
+        << readText(entry);
 
     // A second start in the same session says what happened instead of nothing.
     const Ran second = run(moved, {}, env);

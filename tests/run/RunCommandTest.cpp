@@ -32,7 +32,8 @@ std::string readText(const fs::path& file) {
 }
 
 unsigned freePort() {
-    GPtr<GSocket> socket = adopt(g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr));
+    GPtr<GSocket> socket =
+        adopt(g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr));
     GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
     GPtr<GSocketAddress> any = adopt(g_inet_socket_address_new(loopback.get(), 0));
     g_socket_bind(socket.get(), any.get(), FALSE, nullptr);
@@ -60,8 +61,10 @@ public:
         : log_(folder / "launch.log") {
         auto launcher = adopt(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE));
         g_subprocess_launcher_set_stdout_file_path(launcher.get(), log_.c_str());
-        g_subprocess_launcher_set_child_setup(launcher.get(), [](gpointer) { setpgid(0, 0); }, nullptr, nullptr);
-        for (const auto& [name, value] : env) g_subprocess_launcher_setenv(launcher.get(), name.c_str(), value.c_str(), TRUE);
+        g_subprocess_launcher_set_child_setup(
+            launcher.get(), [](gpointer) { setpgid(0, 0); }, nullptr, nullptr);
+        for (const auto& [name, value] : env)
+            g_subprocess_launcher_setenv(launcher.get(), name.c_str(), value.c_str(), TRUE);
         std::vector<const char*> argv{ORVANE_SOURCE_DIR "/scripts/launch", ORVANE_BUILD_DIR};
         for (const auto& arg : args) argv.push_back(arg.c_str());
         argv.push_back(nullptr);
@@ -79,7 +82,9 @@ public:
     bool interrupt() {
         if (group_ > 0) ::kill(-group_, SIGINT);
         bool ended = false;
-        g_subprocess_wait_async(process_.get(), nullptr, [](GObject*, GAsyncResult*, gpointer done) { *static_cast<bool*>(done) = true; }, &ended);
+        g_subprocess_wait_async(
+            process_.get(), nullptr, [](GObject*, GAsyncResult*, gpointer done) { *static_cast<bool*>(done) = true; },
+            &ended);
         if (!spinUntil([&] { return ended; }, 30)) {
             if (group_ > 0) ::kill(-group_, SIGKILL);
             return false;
@@ -168,9 +173,12 @@ TEST_P(RunWithNothingConfigured, ShowsTheReferencePageWhoseScanFindsTheLight) {
     EXPECT_TRUE(page.waitUntil("document.body.innerText.includes('ihoment_H617C_1C7A')")) << launch.output();
     // A request through the bridge is answered: the light connects.
     ASSERT_TRUE(page.waitUntil("typeof window.__lightId === 'string'"));
-    page.evaluate("__orvane.request({t: 'connect', id: __lightId}).then(r => window.__reply = r, e => window.__reply = String(e)); true");
+    page.evaluate(
+        "__orvane.request({t: 'connect', id: __lightId}).then(r => window.__reply = r, e => window.__reply = "
+        "String(e)); true");
     ASSERT_TRUE(page.waitUntil("window.__reply !== undefined"));
-    EXPECT_EQ(page.evaluate("__reply.ok && __reply.name"), "ihoment_H617C_1C7A") << page.evaluate("JSON.stringify(__reply)")->dump();
+    EXPECT_EQ(page.evaluate("__reply.ok && __reply.name"), "ihoment_H617C_1C7A")
+        << page.evaluate("JSON.stringify(__reply)")->dump();
 
     // Ctrl+C ends it all, quietly.
     ASSERT_TRUE(launch.interrupt()) << launch.output();
@@ -199,8 +207,8 @@ TEST_F(RunCommand, WithAPageConfiguredStartsOrvaneAsTheDesktopDoes) {
     EXPECT_EQ(page.attach(configured), configured) << launch.output();
     // In the user's own session, with nothing served and no simulator.
     auto connection = sessionBus.connect();
-    const auto owner = callSync(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                "NameHasOwner", g_variant_new("(s)", ORVANE_BUNDLE_ID));
+    const auto owner = callSync(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", ORVANE_BUNDLE_ID));
     ASSERT_TRUE(owner.ok()) << owner.text;
     EXPECT_EQ(print(owner.value), "(true,)");
     EXPECT_EQ(page.evaluate("document.title"), "Own page");

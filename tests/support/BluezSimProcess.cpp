@@ -38,8 +38,7 @@ std::string BluezSimProcess::lightControlPath() { return devicePath(LIGHT) + "/s
 std::string BluezSimProcess::lightRepliesPath() { return devicePath(LIGHT) + "/service000e/char000f"; }
 
 std::vector<std::string> BluezSimProcess::fastTiming() {
-    return {"--interval", "20", "--connect-ms", "5", "--resolve-ms", "5", "--disconnect-ms", "5",
-            "--absent-ms", "300"};
+    return {"--interval", "20", "--connect-ms", "5", "--resolve-ms", "5", "--disconnect-ms", "5", "--absent-ms", "300"};
 }
 
 BluezSimProcess::BluezSimProcess(const PrivateBus& bus, std::vector<std::string> args)
@@ -73,8 +72,7 @@ void BluezSimProcess::start() {
     const gint64 end = g_get_monotonic_time() + gint64{10} * G_USEC_PER_SEC;
     for (;;) {
         CallResult owned = callSync(control_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                    "org.freedesktop.DBus", "NameHasOwner",
-                                    g_variant_new("(s)", "org.bluez"));
+                                    "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", "org.bluez"));
         if (owned.ok() && g_variant_get_boolean(owned.value.child(0).get())) return;
         if (exited(process_.get())) throw std::runtime_error("bluez-sim ended at start:\n" + output());
         if (g_get_monotonic_time() > end) throw std::runtime_error("bluez-sim did not take org.bluez");
@@ -108,8 +106,7 @@ std::string BluezSimProcess::output() const {
 }
 
 CallResult BluezSimProcess::control(const std::string& method, GVariant* params) {
-    return callSync(control_.get(), "org.orvane.BluezSim", "/org/orvane/sim", "org.orvane.BluezSim",
-                    method, params);
+    return callSync(control_.get(), "org.orvane.BluezSim", "/org/orvane/sim", "org.orvane.BluezSim", method, params);
 }
 
 VariantPtr BluezSimProcess::controlOk(const std::string& method, GVariant* params) {
@@ -118,8 +115,8 @@ VariantPtr BluezSimProcess::controlOk(const std::string& method, GVariant* param
     return r.value;
 }
 
-std::vector<std::pair<std::string, std::vector<std::uint8_t>>> BluezSimProcess::writes(
-    const std::string& address, const std::string& uuid) {
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> BluezSimProcess::writes(const std::string& address,
+                                                                                       const std::string& uuid) {
     VariantPtr list = controlOk("Writes", g_variant_new("(ss)", address.c_str(), uuid.c_str())).child(0);
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> out;
     for (gsize i = 0; i < g_variant_n_children(list.get()); ++i) {
@@ -127,8 +124,7 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> BluezSimProcess::
         gsize n = 0;
         VariantPtr bytes = w.child(1);
         auto* data = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(bytes.get(), &n, 1));
-        out.emplace_back(g_variant_get_string(w.child(0).get(), nullptr),
-                         std::vector<std::uint8_t>(data, data + n));
+        out.emplace_back(g_variant_get_string(w.child(0).get(), nullptr), std::vector<std::uint8_t>(data, data + n));
     }
     return out;
 }

@@ -57,7 +57,7 @@ public:
     VariantPtr controlOk(const std::string& method, GVariant* params = nullptr);
     // Every write the device received on a characteristic: (type, bytes) pairs.
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> writes(const std::string& address,
-                                                                         const std::string& uuid);
+                                                                          const std::string& uuid);
 
 private:
     const PrivateBus& bus_;

@@ -32,11 +32,11 @@ std::string print(const VariantPtr& value) {
 
 GPtr<GDBusConnection> connectTo(const std::string& address) {
     GError* error = nullptr;
-    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
+    GDBusConnection* c =
+        g_dbus_connection_new_for_address_sync(address.c_str(),
+                                               GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                               nullptr, nullptr, &error);
     if (!c) {
         std::string message = error->message;
         g_error_free(error);
@@ -46,20 +46,17 @@ GPtr<GDBusConnection> connectTo(const std::string& address) {
     return GPtr<GDBusConnection>(c);
 }
 
-CallResult callSync(GDBusConnection* connection, const std::string& destination,
-                    const std::string& path, const std::string& iface, const std::string& method,
-                    GVariant* params, int timeoutMs) {
+CallResult callSync(GDBusConnection* connection, const std::string& destination, const std::string& path,
+                    const std::string& iface, const std::string& method, GVariant* params, int timeoutMs) {
     GError* error = nullptr;
-    GVariant* value = g_dbus_connection_call_sync(connection, destination.c_str(), path.c_str(),
-                                                  iface.c_str(), method.c_str(), params, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs,
-                                                  nullptr, &error);
+    GVariant* value =
+        g_dbus_connection_call_sync(connection, destination.c_str(), path.c_str(), iface.c_str(), method.c_str(),
+                                    params, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &error);
     return finish(value, error);
 }
 
-CallResult callAsync(GDBusConnection* connection, const std::string& destination,
-                     const std::string& path, const std::string& iface, const std::string& method,
-                     GVariant* params, int timeoutMs) {
+CallResult callAsync(GDBusConnection* connection, const std::string& destination, const std::string& path,
+                     const std::string& iface, const std::string& method, GVariant* params, int timeoutMs) {
     struct State {
         bool done = false;
         CallResult result;
@@ -67,8 +64,8 @@ CallResult callAsync(GDBusConnection* connection, const std::string& destination
     auto state = std::make_shared<State>();
     auto* keep = new std::shared_ptr<State>(state);
     g_dbus_connection_call(
-        connection, destination.c_str(), path.c_str(), iface.c_str(), method.c_str(), params,
-        nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr,
+        connection, destination.c_str(), path.c_str(), iface.c_str(), method.c_str(), params, nullptr,
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr,
         [](GObject* source, GAsyncResult* res, gpointer data) {
             std::unique_ptr<std::shared_ptr<State>> s(static_cast<std::shared_ptr<State>*>(data));
             GError* error = nullptr;

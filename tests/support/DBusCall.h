@@ -26,14 +26,14 @@ struct CallResult {
 GPtr<GDBusConnection> connectTo(const std::string& address);
 
 // Calls and waits (the default main context does not run meanwhile).
-CallResult callSync(GDBusConnection* connection, const std::string& destination,
-                    const std::string& path, const std::string& iface, const std::string& method,
-                    GVariant* params = nullptr, int timeoutMs = 10000);
+CallResult callSync(GDBusConnection* connection, const std::string& destination, const std::string& path,
+                    const std::string& iface, const std::string& method, GVariant* params = nullptr,
+                    int timeoutMs = 10000);
 
 // Calls and turns the default main context until the reply is in, so that
 // signals arriving meanwhile are dispatched in order with it.
-CallResult callAsync(GDBusConnection* connection, const std::string& destination,
-                     const std::string& path, const std::string& iface, const std::string& method,
-                     GVariant* params = nullptr, int timeoutMs = 10000);
+CallResult callAsync(GDBusConnection* connection, const std::string& destination, const std::string& path,
+                     const std::string& iface, const std::string& method, GVariant* params = nullptr,
+                     int timeoutMs = 10000);
 
 }  // namespace orvane::test

@@ -8,8 +8,8 @@ void MainQueueVirtual::async(Work work) {
 
 Task MainQueueVirtual::after(double seconds, Work work) {
     auto cancelled = std::make_shared<bool>(false);
-    const auto delay = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(seconds > 0 ? seconds : 0));
+    const auto delay =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds > 0 ? seconds : 0));
     queue_.emplace(std::make_pair(now_ + delay, sequence_++), Entry{std::move(work), cancelled});
     return Task(cancelled);
 }
@@ -27,8 +27,7 @@ std::size_t MainQueueVirtual::runUntilIdle() {
 }
 
 void MainQueueVirtual::advance(double seconds) {
-    const auto delay = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(seconds));
+    const auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     const auto end = now_ + delay;
     runUntilIdle();
     while (!queue_.empty() && queue_.begin()->first.first <= end) {

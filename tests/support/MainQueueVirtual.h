@@ -36,8 +36,8 @@ private:
     std::map<std::pair<Clock::time_point, std::uint64_t>, Entry> queue_;
     std::uint64_t sequence_ = 0;
     Clock::time_point now_{};
-    std::chrono::system_clock::time_point wall_ = std::chrono::system_clock::time_point{} +
-                                                   std::chrono::hours(24 * 365 * 50);
+    std::chrono::system_clock::time_point wall_ =
+        std::chrono::system_clock::time_point{} + std::chrono::hours(24 * 365 * 50);
 };
 
 }  // namespace orvane

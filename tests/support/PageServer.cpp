@@ -22,8 +22,7 @@ std::size_t PageServer::count(const std::string& path) const {
     return n;
 }
 
-void PageServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*,
-                        gpointer data) {
+void PageServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
     auto* self = static_cast<PageServer*>(data);
     SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
     const char* agent = soup_message_headers_get_one(headers, "User-Agent");
@@ -34,10 +33,9 @@ void PageServer::handle(SoupServer*, SoupServerMessage* message, const char* pat
         return;
     }
     soup_server_message_set_status(message, page->second.status, nullptr);
-    soup_message_headers_append(soup_server_message_get_response_headers(message), "Cache-Control",
-                                "no-store");
-    soup_server_message_set_response(message, page->second.type.c_str(), SOUP_MEMORY_COPY,
-                                     page->second.body.data(), page->second.body.size());
+    soup_message_headers_append(soup_server_message_get_response_headers(message), "Cache-Control", "no-store");
+    soup_server_message_set_response(message, page->second.type.c_str(), SOUP_MEMORY_COPY, page->second.body.data(),
+                                     page->second.body.size());
 }
 
 }  // namespace orvane

@@ -23,13 +23,14 @@ PrivateBus::PrivateBus(const std::string& policy) {
             "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
             "<busconfig>\n  <include>/usr/share/dbus-1/session.conf</include>\n"
-            "  <policy context=\"mandatory\">\n    " + policy + "\n  </policy>\n</busconfig>\n";
+            "  <policy context=\"mandatory\">\n    " +
+            policy + "\n  </policy>\n</busconfig>\n";
         g_file_set_contents(file.c_str(), text.c_str(), gssize(text.size()), nullptr);
         config = "--config-file=" + file;
     }
     daemon_.reset(g_subprocess_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-                                   &error, "dbus-daemon", config.c_str(),
-                                   "--nofork", "--print-address", listen.c_str(), nullptr));
+                                   &error, "dbus-daemon", config.c_str(), "--nofork", "--print-address", listen.c_str(),
+                                   nullptr));
     if (!daemon_) {
         std::string message = error->message;
         g_error_free(error);

@@ -26,16 +26,14 @@ bool Signal::invalidated(const char* iface_, const char* property) const {
 SignalLog::SignalLog(GDBusConnection* connection, const std::string& sender) : connection_(connection) {
     id_ = g_dbus_connection_signal_subscribe(
         connection_, sender.c_str(), nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar* path, const gchar* iface, const gchar* member,
-           GVariant* args, gpointer data) {
-            static_cast<SignalLog*>(data)->signals_.push_back(
-                Signal{path, iface, member, VariantPtr::retain(args)});
+        [](GDBusConnection*, const gchar*, const gchar* path, const gchar* iface, const gchar* member, GVariant* args,
+           gpointer data) {
+            static_cast<SignalLog*>(data)->signals_.push_back(Signal{path, iface, member, VariantPtr::retain(args)});
         },
         this, nullptr);
     // The match rule reaches the bus with the next message; a round trip
     // makes sure nothing sent after this constructor is missed.
-    callSync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-             "GetId");
+    callSync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId");
 }
 
 SignalLog::~SignalLog() { g_dbus_connection_signal_unsubscribe(connection_, id_); }
@@ -50,20 +48,17 @@ bool SignalLog::waitFor(const std::function<bool(const Signal&)>& match, double 
 
 std::function<bool(const Signal&)> SignalLog::added(const std::string& path) {
     return [path](const Signal& s) {
-        return s.member == "InterfacesAdded" &&
-               g_variant_get_string(s.args.child(0).get(), nullptr) == path;
+        return s.member == "InterfacesAdded" && g_variant_get_string(s.args.child(0).get(), nullptr) == path;
     };
 }
 
 std::function<bool(const Signal&)> SignalLog::removed(const std::string& path) {
     return [path](const Signal& s) {
-        return s.member == "InterfacesRemoved" &&
-               g_variant_get_string(s.args.child(0).get(), nullptr) == path;
+        return s.member == "InterfacesRemoved" && g_variant_get_string(s.args.child(0).get(), nullptr) == path;
     };
 }
 
-std::function<bool(const Signal&)> SignalLog::property(const std::string& path, const char* iface,
-                                                       const char* name) {
+std::function<bool(const Signal&)> SignalLog::property(const std::string& path, const char* iface, const char* name) {
     return [path, iface, name](const Signal& s) {
         return s.path == path && (s.changed(iface, name) || s.invalidated(iface, name));
     };

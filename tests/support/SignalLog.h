@@ -38,8 +38,7 @@ public:
     // Matchers for the usual questions.
     static std::function<bool(const Signal&)> added(const std::string& path);
     static std::function<bool(const Signal&)> removed(const std::string& path);
-    static std::function<bool(const Signal&)> property(const std::string& path, const char* iface,
-                                                      const char* name);
+    static std::function<bool(const Signal&)> property(const std::string& path, const char* iface, const char* name);
 
 private:
     GDBusConnection* connection_;

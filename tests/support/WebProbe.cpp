@@ -1,7 +1,7 @@
 #include "WebProbe.h"
 
-#include "Spin.h"
 #include "GRef.h"
+#include "Spin.h"
 
 namespace orvane {
 

@@ -152,8 +152,12 @@ TEST_F(CodesignTest, BundlePathThatIsALinkFails) {
 }
 
 TEST(CodesignUsageTest, OtherArgumentFormsAreUsageErrors) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"--verify"}, {"--deep", "--strict", "/tmp"}, {"--verify", "a", "b"}, {"--verify", "--force", "a"}, {"--sign", "k"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                  {"--verify"},
+                                                                  {"--deep", "--strict", "/tmp"},
+                                                                  {"--verify", "a", "b"},
+                                                                  {"--verify", "--force", "a"},
+                                                                  {"--sign", "k"}}) {
         std::vector<std::string> argv = {CODESIGN};
         argv.insert(argv.end(), args.begin(), args.end());
         EXPECT_EQ(run(argv), 2) << ::testing::PrintToString(args);

@@ -63,16 +63,16 @@ TEST_F(DittoTest, UnpacksFilesFoldersModesAndInnerLinksFaithfully) {
         struct stat info {};
         ASSERT_EQ(::lstat(path.c_str(), &info), 0);
         switch (item.kind) {
-            case Kind::Folder: EXPECT_TRUE(S_ISDIR(info.st_mode)); break;
-            case Kind::Link:
-                EXPECT_TRUE(S_ISLNK(info.st_mode));
-                EXPECT_EQ(fs::read_symlink(path).string(), item.data);
-                break;
-            default:
-                EXPECT_TRUE(S_ISREG(info.st_mode));
-                EXPECT_EQ(info.st_mode & 07777, item.kind == Kind::Executable ? 0755u : 0644u);
-                EXPECT_EQ(readText(path), item.data);
-                EXPECT_EQ(info.st_mtim.tv_sec, 1'700'000'000);
+        case Kind::Folder: EXPECT_TRUE(S_ISDIR(info.st_mode)); break;
+        case Kind::Link:
+            EXPECT_TRUE(S_ISLNK(info.st_mode));
+            EXPECT_EQ(fs::read_symlink(path).string(), item.data);
+            break;
+        default:
+            EXPECT_TRUE(S_ISREG(info.st_mode));
+            EXPECT_EQ(info.st_mode & 07777, item.kind == Kind::Executable ? 0755u : 0644u);
+            EXPECT_EQ(readText(path), item.data);
+            EXPECT_EQ(info.st_mtim.tv_sec, 1'700'000'000);
         }
     }
     // Only the implied parent folders are left over.
@@ -107,19 +107,35 @@ TEST_P(DittoHostileTest, FailsAndTouchesNothingOutsideTheFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Archives, DittoHostileTest,
     ::testing::Values(
-        Hostile{"AbsoluteName", [](const fs::path& d) { return std::vector<ZipItem>{{Kind::File, (d / "canary/pwned").string(), "x"}}; }},
-        Hostile{"DotDot", [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "../canary/pwned", "x"}}; }},
-        Hostile{"DotDotInside", [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "a/../../canary/pwned", "x"}}; }},
-        Hostile{"BackslashName", [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "..\\canary\\pwned", "x"}}; }},
+        Hostile{"AbsoluteName",
+                [](const fs::path& d) {
+                    return std::vector<ZipItem>{{Kind::File, (d / "canary/pwned").string(), "x"}};
+                }},
+        Hostile{"DotDot",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "../canary/pwned", "x"}};
+                }},
+        Hostile{"DotDotInside",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "a/../../canary/pwned", "x"}};
+                }},
+        Hostile{"BackslashName",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "..\\canary\\pwned", "x"}};
+                }},
         Hostile{"LinkOutsideThenThroughIt",
                 [](const fs::path&) {
                     return std::vector<ZipItem>{{Kind::Link, "l", "../canary"}, {Kind::File, "l/pwned", "x"}};
                 }},
-        Hostile{"LinkToAbsoluteFolderThenThroughIt",
-                [](const fs::path& d) {
-                    return std::vector<ZipItem>{{Kind::Link, "l", (d / "canary").string()}, {Kind::File, "l/pwned", "x"}};
+        Hostile{
+            "LinkToAbsoluteFolderThenThroughIt",
+            [](const fs::path& d) {
+                return std::vector<ZipItem>{{Kind::Link, "l", (d / "canary").string()}, {Kind::File, "l/pwned", "x"}};
+            }},
+        Hostile{"LinkClimbingTooFar",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::Link, "a/l", "../../canary"}};
                 }},
-        Hostile{"LinkClimbingTooFar", [](const fs::path&) { return std::vector<ZipItem>{{Kind::Link, "a/l", "../../canary"}}; }},
         Hostile{"LinkUpThenClimbingThroughIt",
                 [](const fs::path&) {
                     // a/b/up points at the folder itself, so up/../.. would leave it.
@@ -130,23 +146,40 @@ INSTANTIATE_TEST_SUITE_P(
                 }},
         Hostile{"ThroughAnInsideLink",
                 [](const fs::path&) {
-                    return std::vector<ZipItem>{{Kind::Folder, "sub/", ""}, {Kind::Link, "l", "sub"}, {Kind::File, "l/f", "x"}};
+                    return std::vector<ZipItem>{
+                        {Kind::Folder, "sub/", ""}, {Kind::Link, "l", "sub"}, {Kind::File, "l/f", "x"}};
                 }},
         Hostile{"FolderThenLinkOfTheSameName",
                 [](const fs::path&) {
-                    return std::vector<ZipItem>{{Kind::Folder, "sub/", ""}, {Kind::Folder, "d/", ""}, {Kind::Link, "d", "sub"}};
+                    return std::vector<ZipItem>{
+                        {Kind::Folder, "sub/", ""}, {Kind::Folder, "d/", ""}, {Kind::Link, "d", "sub"}};
                 }},
         Hostile{"DuplicateFile",
-                [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "f", "one"}, {Kind::File, "f", "two"}}; }},
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "f", "one"}, {Kind::File, "f", "two"}};
+                }},
         Hostile{"FileThenFolderOfTheSameName",
-                [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "f", "one"}, {Kind::File, "f/g", "two"}}; }},
-        Hostile{"Fifo", [](const fs::path&) { return std::vector<ZipItem>{{Kind::Fifo, "pipe", ""}}; }},
-        Hostile{"Device", [](const fs::path&) { return std::vector<ZipItem>{{Kind::CharDevice, "tty", ""}}; }},
-        Hostile{"AbsurdDeclaredSize", [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "big", "x"}}; },
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "f", "one"}, {Kind::File, "f/g", "two"}};
+                }},
+        Hostile{"Fifo",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::Fifo, "pipe", ""}};
+                }},
+        Hostile{"Device",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::CharDevice, "tty", ""}};
+                }},
+        Hostile{"AbsurdDeclaredSize",
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "big", "x"}};
+                },
                 [](const fs::path& zip) { patchDeclaredSize(zip, "big", 0xfffffff0u); }},
         Hostile{"FarMoreUnpackedThanPacked",
                 // 64 MB of zeros in about 64 KB: no release shrinks like that.
-                [](const fs::path&) { return std::vector<ZipItem>{{Kind::File, "zeros", std::string(64 << 20, '\0')}}; }},
+                [](const fs::path&) {
+                    return std::vector<ZipItem>{{Kind::File, "zeros", std::string(64 << 20, '\0')}};
+                }},
         Hostile{"NotAZip", [](const fs::path&) { return std::vector<ZipItem>{}; },
                 [](const fs::path& zip) { writeText(zip, "not a zip archive"); }}),
     [](const auto& row) { return std::string(row.param.name); });
@@ -181,9 +214,13 @@ TEST(DittoUsageTest, OtherArgumentFormsAreUsageErrors) {
     TempDir dir;
     std::string zip = (dir / "a.zip").string(), out = (dir / "out").string();
     writeZip(zip, {{Kind::File, "f", "x"}});
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"-x", zip, out}, {"-k", zip, out}, {"-x", "-k", zip}, {"-x", "-k", zip, out, out}, {"-c", "-k", zip, out},
-             {"-x", "-x", "-k", zip, out}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                  {"-x", zip, out},
+                                                                  {"-k", zip, out},
+                                                                  {"-x", "-k", zip},
+                                                                  {"-x", "-k", zip, out, out},
+                                                                  {"-c", "-k", zip, out},
+                                                                  {"-x", "-x", "-k", zip, out}}) {
         std::vector<std::string> argv = {DITTO};
         argv.insert(argv.end(), args.begin(), args.end());
         EXPECT_EQ(run(argv), 2) << ::testing::PrintToString(args);

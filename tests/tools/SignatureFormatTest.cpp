@@ -1,9 +1,9 @@
 // The signature library on its own: minisign signature files made by the stock
 // minisign tool, then damaged line by line, and CodeResources texts.
 
-#include "ToolTesting.h"
 #include "CodeResources.h"
 #include "Minisign.h"
+#include "ToolTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -58,8 +58,8 @@ TEST_F(MinisignTest, PublicKeyFileOrLineOnly) {
     ASSERT_TRUE(fromLine && fromFile);
     EXPECT_EQ(fromLine->key, fromFile->key);
     EXPECT_EQ(fromLine->id, fromFile->id);
-    for (const std::string& bad : {std::string(), line.substr(1), line + "=", "RU" + line.substr(2), "x\n" + line + "\n",
-                            "untrusted comment: k\n" + line + "\nextra\n"})
+    for (const std::string& bad : {std::string(), line.substr(1), line + "=", "RU" + line.substr(2),
+                                   "x\n" + line + "\n", "untrusted comment: k\n" + line + "\nextra\n"})
         EXPECT_FALSE(MinisignKey::parse(bad)) << bad;
 }
 
@@ -114,30 +114,96 @@ std::string reblob(const std::string& line, const std::function<void(std::string
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signatures, MinisignDamageTest,
-    ::testing::Values(
-        Damage{"Empty", [](auto) { return std::string(); }},
-        Damage{"Truncated", [](auto l) { return joined({l[0], l[1], l[2]}); }},
-        Damage{"ExtraLine", [](auto l) { return joined(l) + "more\n"; }},
-        Damage{"CrLfLines", [](auto l) { return joined(l, "\r\n"); }},
-        Damage{"LoneCarriageReturn", [](auto l) { l[2] += "\r"; return joined(l); }},
-        Damage{"NoUntrustedComment", [](auto l) { l[0] = "comment: x"; return joined(l); }},
-        Damage{"NoTrustedCommentPrefix", [](auto l) { l[2] = l[2].substr(1); return joined(l); }},
-        Damage{"LegacyAlgorithm", [](auto l) { l[1] = reblob(l[1], [](std::string& b) { b[1] = 'd'; }); return joined(l); }},
-        Damage{"OtherKeyId", [](auto l) { l[1] = reblob(l[1], [](std::string& b) { b[2] ^= 1; }); return joined(l); }},
-        Damage{"FlippedSignatureBit", [](auto l) { l[1] = reblob(l[1], [](std::string& b) { b[40] ^= 1; }); return joined(l); }},
-        Damage{"Blob73Bytes", [](auto l) { l[1] = reblob(l[1], [](std::string& b) { b.pop_back(); }); return joined(l); }},
-        Damage{"Blob75Bytes", [](auto l) { l[1] = reblob(l[1], [](std::string& b) { b.push_back('x'); }); return joined(l); }},
-        Damage{"BadPadding", [](auto l) { l[3].back() = 'A'; l[3] += "="; return joined(l); }},
-        Damage{"NonCanonicalBase64", [](auto l) { l[3][l[3].size() - 3] ^= 1; return joined(l); }},
-        Damage{"GlobalSignatureChanged", [](auto l) { l[3][0] = l[3][0] == 'A' ? 'B' : 'A'; return joined(l); }},
-        Damage{"TrustedCommentChanged", [](auto l) { l[2] += "x"; return joined(l); }},
-        Damage{"ControlCharacterInComment", [](auto l) { l[2] += "\x1b"; return joined(l); }},
-        Damage{"InvalidUtf8InComment", [](auto l) { l[2] += "\xc3("; return joined(l); }},
-        Damage{"NineKilobyteComment", [](auto l) { l[2] += std::string(std::size_t{9} * 1024, 'a'); return joined(l); }},
-        Damage{"OversizedFile", [](auto l) { l[0] += std::string(std::size_t{17} * 1024, 'a'); return joined(l); }}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Signatures, MinisignDamageTest,
+                         ::testing::Values(Damage{"Empty", [](auto) { return std::string(); }},
+                                           Damage{"Truncated",
+                                                  [](auto l) {
+                                                      return joined({l[0], l[1], l[2]});
+                                                  }},
+                                           Damage{"ExtraLine", [](auto l) { return joined(l) + "more\n"; }},
+                                           Damage{"CrLfLines", [](auto l) { return joined(l, "\r\n"); }},
+                                           Damage{"LoneCarriageReturn",
+                                                  [](auto l) {
+                                                      l[2] += "\r";
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"NoUntrustedComment",
+                                                  [](auto l) {
+                                                      l[0] = "comment: x";
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"NoTrustedCommentPrefix",
+                                                  [](auto l) {
+                                                      l[2] = l[2].substr(1);
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"LegacyAlgorithm",
+                                                  [](auto l) {
+                                                      l[1] = reblob(l[1], [](std::string& b) { b[1] = 'd'; });
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"OtherKeyId",
+                                                  [](auto l) {
+                                                      l[1] = reblob(l[1], [](std::string& b) { b[2] ^= 1; });
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"FlippedSignatureBit",
+                                                  [](auto l) {
+                                                      l[1] = reblob(l[1], [](std::string& b) { b[40] ^= 1; });
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"Blob73Bytes",
+                                                  [](auto l) {
+                                                      l[1] = reblob(l[1], [](std::string& b) { b.pop_back(); });
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"Blob75Bytes",
+                                                  [](auto l) {
+                                                      l[1] = reblob(l[1], [](std::string& b) { b.push_back('x'); });
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"BadPadding",
+                                                  [](auto l) {
+                                                      l[3].back() = 'A';
+                                                      l[3] += "=";
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"NonCanonicalBase64",
+                                                  [](auto l) {
+                                                      l[3][l[3].size() - 3] ^= 1;
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"GlobalSignatureChanged",
+                                                  [](auto l) {
+                                                      l[3][0] = l[3][0] == 'A' ? 'B' : 'A';
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"TrustedCommentChanged",
+                                                  [](auto l) {
+                                                      l[2] += "x";
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"ControlCharacterInComment",
+                                                  [](auto l) {
+                                                      l[2] += "\x1b";
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"InvalidUtf8InComment",
+                                                  [](auto l) {
+                                                      l[2] += "\xc3(";
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"NineKilobyteComment",
+                                                  [](auto l) {
+                                                      l[2] += std::string(std::size_t{9} * 1024, 'a');
+                                                      return joined(l);
+                                                  }},
+                                           Damage{"OversizedFile",
+                                                  [](auto l) {
+                                                      l[0] += std::string(std::size_t{17} * 1024, 'a');
+                                                      return joined(l);
+                                                  }}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 CodeResource entry(CodeResource::Kind kind, std::string path, std::string extra = {}) {
     CodeResource e;
@@ -153,13 +219,11 @@ CodeResource entry(CodeResource::Kind kind, std::string path, std::string extra 
 
 TEST(CodeResourcesTest, RoundTripsOddNames) {
     using K = CodeResource::Kind;
-    std::vector<CodeResource> list = {entry(K::Directory, "Contents"),
-                                      entry(K::Executable, "Contents/a b\tc\nd%e\x7f"),
-                                      entry(K::Link, "Contents/link", "../x y%"),
-                                      entry(K::File, "Contents/über")};
+    std::vector<CodeResource> list = {entry(K::Directory, "Contents"), entry(K::Executable, "Contents/a b\tc\nd%e\x7f"),
+                                      entry(K::Link, "Contents/link", "../x y%"), entry(K::File, "Contents/über")};
     std::string problem;
     auto text = formatCodeResources(list);
-    EXPECT_EQ(text.find('\t', text.find("Contents/a")) , text.find("\t12\t"));
+    EXPECT_EQ(text.find('\t', text.find("Contents/a")), text.find("\t12\t"));
     auto back = parseCodeResources(text, problem);
     ASSERT_TRUE(back) << problem;
     EXPECT_EQ(*back, list);
@@ -168,15 +232,27 @@ TEST(CodeResourcesTest, RoundTripsOddNames) {
 TEST(CodeResourcesTest, RefusesAnythingButTheCanonicalForm) {
     const std::string sha(64, 'a');
     const std::string head = "orvane-code-resources 1\n";
-    const std::vector<std::string> refused{
-        std::string(), std::string("orvane-code-resources 2\n"), head + "dir\tContents", head + "dir\tContents\r\n",
-        head + "\n", head + "dir\tb\ndir\ta\n",  // out of order
-        head + "dir\ta\ndir\ta\n",               // twice
-        head + "file\ta/b\t1\t" + sha + "\n",    // parent not listed
-        head + "file\tf\t01\t" + sha + "\n", head + "file\tf\t1\t" + std::string(64, 'A') + "\n",
-        head + "file\tf\t99999999999999999999\t" + sha + "\n", head + "file\tf\t1\n",
-        head + "dir\ta%41\n", head + "dir\ta%2f\n", head + "dir\ta b\n", head + "dir\t..\n", head + "dir\t/abs\n",
-        head + "dir\ta//b\n", head + "link\tl\t\n", head + "dir\ta\textra\n", head + "fifo\tp\n"};
+    const std::vector<std::string> refused{std::string(),
+                                           std::string("orvane-code-resources 2\n"),
+                                           head + "dir\tContents",
+                                           head + "dir\tContents\r\n",
+                                           head + "\n",
+                                           head + "dir\tb\ndir\ta\n",             // out of order
+                                           head + "dir\ta\ndir\ta\n",             // twice
+                                           head + "file\ta/b\t1\t" + sha + "\n",  // parent not listed
+                                           head + "file\tf\t01\t" + sha + "\n",
+                                           head + "file\tf\t1\t" + std::string(64, 'A') + "\n",
+                                           head + "file\tf\t99999999999999999999\t" + sha + "\n",
+                                           head + "file\tf\t1\n",
+                                           head + "dir\ta%41\n",
+                                           head + "dir\ta%2f\n",
+                                           head + "dir\ta b\n",
+                                           head + "dir\t..\n",
+                                           head + "dir\t/abs\n",
+                                           head + "dir\ta//b\n",
+                                           head + "link\tl\t\n",
+                                           head + "dir\ta\textra\n",
+                                           head + "fifo\tp\n"};
     for (const std::string& text : refused) {
         std::string problem;
         EXPECT_FALSE(parseCodeResources(text, problem)) << ::testing::PrintToString(text);

@@ -40,8 +40,8 @@ void writeText(const std::filesystem::path& file, const std::string& text) {
 
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
     std::map<std::string, std::string> entries;
-    for (auto it = std::filesystem::recursive_directory_iterator(root); it != std::filesystem::recursive_directory_iterator();
-         ++it) {
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
         struct stat info {};
         ::lstat(it->path().c_str(), &info);
         std::string description = std::to_string(info.st_mode) + " ";

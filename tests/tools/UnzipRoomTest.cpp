@@ -48,8 +48,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UnzipRoom,
                          ::testing::Values(RoomCase{"Plenty", 1ull << 40, true},
                                            RoomCase{"RoomWithTheMargin", 3ull << 20, true},
                                            RoomCase{"RoomOnlyWithoutTheMargin", (2ull << 20) + (1 << 19), false},
-                                           RoomCase{"Full", 0, false},
-                                           RoomCase{"Unknown", std::nullopt, true}),
+                                           RoomCase{"Full", 0, false}, RoomCase{"Unknown", std::nullopt, true}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -58,31 +58,32 @@ void writeZip(const std::filesystem::path& zip, const std::vector<ZipItem>& item
         archive_entry_set_mtime(entry.get(), 1'700'000'000, 0);
         bool content = true;
         switch (item.kind) {
-            case ZipItem::Kind::Folder:
-                archive_entry_set_filetype(entry.get(), AE_IFDIR);
-                archive_entry_set_perm(entry.get(), 0755);
-                content = false;
-                break;
-            case ZipItem::Kind::Link:
-                archive_entry_set_filetype(entry.get(), AE_IFLNK);
-                archive_entry_set_perm(entry.get(), 0777);
-                archive_entry_set_symlink(entry.get(), item.data.c_str());
-                content = false;
-                break;
-            case ZipItem::Kind::Executable:
-                archive_entry_set_filetype(entry.get(), AE_IFREG);
-                archive_entry_set_perm(entry.get(), 0755);
-                break;
-            default:
-                archive_entry_set_filetype(entry.get(), AE_IFREG);
-                archive_entry_set_perm(entry.get(), 0644);
-                break;
+        case ZipItem::Kind::Folder:
+            archive_entry_set_filetype(entry.get(), AE_IFDIR);
+            archive_entry_set_perm(entry.get(), 0755);
+            content = false;
+            break;
+        case ZipItem::Kind::Link:
+            archive_entry_set_filetype(entry.get(), AE_IFLNK);
+            archive_entry_set_perm(entry.get(), 0777);
+            archive_entry_set_symlink(entry.get(), item.data.c_str());
+            content = false;
+            break;
+        case ZipItem::Kind::Executable:
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_perm(entry.get(), 0755);
+            break;
+        default:
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_perm(entry.get(), 0644);
+            break;
         }
         archive_entry_set_size(entry.get(), content ? static_cast<la_int64_t>(item.data.size()) : 0);
         if (archive_write_header(a.get(), entry.get()) != ARCHIVE_OK)
             throw std::runtime_error(std::string("zip header: ") + archive_error_string(a.get()));
         if (content && !item.data.empty() &&
-            archive_write_data(a.get(), item.data.data(), item.data.size()) != static_cast<la_ssize_t>(item.data.size()))
+            archive_write_data(a.get(), item.data.data(), item.data.size()) !=
+                static_cast<la_ssize_t>(item.data.size()))
             throw std::runtime_error("zip data");
     }
     if (archive_write_close(a.get()) != ARCHIVE_OK) throw std::runtime_error("cannot finish zip");

@@ -23,14 +23,14 @@
 #include <thread>
 
 #include "CaseName.h"
-#include "SignedBundles.h"
-#include "Spin.h"
-#include "ToolTesting.h"
-#include "Sha256.h"
 #include "Install.h"
 #include "Processes.h"
+#include "Sha256.h"
+#include "SignedBundles.h"
+#include "Spin.h"
 #include "Staging.h"
 #include "Swap.h"
+#include "ToolTesting.h"
 #include "UniqueFd.h"
 #include "UpdateTexts.h"
 
@@ -138,7 +138,6 @@ void PrintTo(const RefusedCase& row, std::ostream* out) { *out << row.name; }
 
 class InstallRefused : public InstallTest, public ::testing::WithParamInterface<RefusedCase> {};
 
-
 TEST_P(InstallRefused, LeavesTheRunningBundleAndNothingBesideIt) {
     const auto result = installItems(GetParam().items(*this), GetParam().version);
     EXPECT_EQ(problem(result), GetParam().problem);
@@ -158,7 +157,6 @@ const std::string kUnpack = "The download couldn’t be unpacked.";
 const std::string kSignature = "The downloaded app’s signature is broken.";
 const std::string kNotRunnable = "The downloaded app can’t run on this computer.";
 
-
 std::vector<ZipItem> with(std::vector<ZipItem> items, std::vector<ZipItem> more) {
     items.insert(items.end(), more.begin(), more.end());
     return items;
@@ -168,10 +166,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, InstallRefused,
     ::testing::Values(
         RefusedCase{"EmptyArchive", [](InstallTest&) { return std::vector<ZipItem>{}; }, "2.0.0", kUnpack},
-        RefusedCase{"AppInASubfolder", [](InstallTest& test) { return test.bundle("Release/Orvane.app/"); }, "2.0.0", kUnpack},
+        RefusedCase{"AppInASubfolder", [](InstallTest& test) { return test.bundle("Release/Orvane.app/"); }, "2.0.0",
+                    kUnpack},
         RefusedCase{"NoAppAtTheTop", [](InstallTest& test) { return test.bundle("Orvane/"); }, "2.0.0", kUnpack},
-        RefusedCase{"IdentifierDiffers", [](InstallTest& test) { return test.bundle("Orvane.app/", "2.0.0", "app.other.Thing"); },
-                    "2.0.0", "The download isn’t Orvane 2.0.0."},
+        RefusedCase{"IdentifierDiffers",
+                    [](InstallTest& test) { return test.bundle("Orvane.app/", "2.0.0", "app.other.Thing"); }, "2.0.0",
+                    "The download isn’t Orvane 2.0.0."},
         RefusedCase{"ShortVersionDiffers", [](InstallTest& test) { return test.bundle("Orvane.app/", "2.0"); }, "2.0.0",
                     "The download isn’t Orvane 2.0.0."},
         // The signature is checked before the download's Info.plist is read,
@@ -179,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"NoInfoPlist",
                     [](InstallTest& test) {
                         auto items = test.bundle("Orvane.app/");
-                        std::erase_if(items, [](const ZipItem& i) { return i.name == "Orvane.app/Contents/Info.plist"; });
+                        std::erase_if(items,
+                                      [](const ZipItem& i) { return i.name == "Orvane.app/Contents/Info.plist"; });
                         return items;
                     },
                     "2.0.0", kSignature},
@@ -192,14 +193,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "2.0.0", kSignature},
         RefusedCase{"AddedFile",
                     [](InstallTest& test) {
-                        return test.bundle("Orvane.app/", "2.0.0", kId,
-                                        [](const fs::path& b) { writeText(b / "Contents/Resources/extra.js", "1"); });
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            writeText(b / "Contents/Resources/extra.js", "1");
+                        });
                     },
                     "2.0.0", kSignature},
         RefusedCase{"Unsigned",
                     [](InstallTest& test) {
                         return test.bundle("Orvane.app/", "2.0.0", kId,
-                                        [](const fs::path& b) { fs::remove_all(b / "Contents/_CodeSignature"); });
+                                           [](const fs::path& b) { fs::remove_all(b / "Contents/_CodeSignature"); });
                     },
                     "2.0.0", kSignature},
         RefusedCase{"ShipsATrustingCodesignOfItsOwn",
@@ -239,16 +241,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Signed, ours, the right version, and still nothing that would run.
         RefusedCase{"ExecutableMissing",
                     [](InstallTest& test) {
-                        return test.bundle("Orvane.app/", "2.0.0", kId,
-                                           [](const fs::path& b) { fs::remove(b / "Contents/Linux/orvane");
-                                               signBundle(b);
-                                           });
+                        return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
+                            fs::remove(b / "Contents/Linux/orvane");
+                            signBundle(b);
+                        });
                     },
                     "2.0.0", kNotRunnable},
         RefusedCase{"ExecutableNotExecutable",
                     [](InstallTest& test) {
                         return test.bundle("Orvane.app/", "2.0.0", kId, [](const fs::path& b) {
-                            fs::permissions(b / "Contents/Linux/orvane", fs::perms::owner_read | fs::perms::owner_write);
+                            fs::permissions(b / "Contents/Linux/orvane",
+                                            fs::perms::owner_read | fs::perms::owner_write);
                             signBundle(b);
                         });
                     },
@@ -314,7 +317,8 @@ TEST_F(InstallTest, AMissingHelperIsReportedAsThatBeforeAnythingIsWritten) {
             if (std::string(tool) != missing) fs::copy_file(fs::path(HELPERS) / tool, helpers / tool);
         settings.helpers = helpers;
         const auto result = installItems(signedBundle("Orvane.app/"));
-        EXPECT_EQ(problem(result), std::string("Orvane’s bundle is incomplete: its helper Contents/Helpers/") + missing +
+        EXPECT_EQ(problem(result), std::string("Orvane’s bundle is incomplete: its helper Contents/Helpers/") +
+                                       missing +
                                        " is missing. Install Orvane again (or build it whole) and update again.");
         EXPECT_EQ(snapshot(running), before);
         EXPECT_TRUE(stagingFolders(apps).empty());
@@ -324,12 +328,14 @@ TEST_F(InstallTest, AMissingHelperIsReportedAsThatBeforeAnythingIsWritten) {
 TEST_F(InstallTest, UnwritableFolderFailsBeforeAnythingIsWritten) {
     // Root passes every permission check; an immutable folder stops even root.
     const bool root = ::geteuid() == 0;
-    if (root ? run({"/usr/bin/chattr", "+i", apps.string()}) != 0 : (fs::permissions(apps, fs::perms::owner_read | fs::perms::owner_exec), false))
+    if (root ? run({"/usr/bin/chattr", "+i", apps.string()}) != 0
+             : (fs::permissions(apps, fs::perms::owner_read | fs::perms::owner_exec), false))
         GTEST_SKIP() << "cannot make a folder unwritable here";
     const auto result = installItems(signedBundle("Orvane.app/"));
     if (root) run({"/usr/bin/chattr", "-i", apps.string()});
     else fs::permissions(apps, fs::perms::owner_all);
-    EXPECT_TRUE(problem(result).starts_with("A folder for the update can’t be made in " + apps.string() + " (")) << problem(result);
+    EXPECT_TRUE(problem(result).starts_with("A folder for the update can’t be made in " + apps.string() + " ("))
+        << problem(result);
     EXPECT_EQ(snapshot(running), before);
     EXPECT_TRUE(stagingFolders(apps).empty());
 }
@@ -428,8 +434,9 @@ TEST_F(InstallTest, AFailedRollBackSaysWhereTheOldBundleIs) {
         return second(a, b, c, d, f);
     };
     const auto result = installItems(signedBundle("Orvane.app/"));
-    EXPECT_EQ(problem(result), "The new version can’t be moved to " + running.string() + ", and the old one is left at " +
-                                   (staging() / "old.app").string() + " (Input/output error).");
+    EXPECT_EQ(problem(result), "The new version can’t be moved to " + running.string() +
+                                   ", and the old one is left at " + (staging() / "old.app").string() +
+                                   " (Input/output error).");
     EXPECT_EQ(snapshot(staging() / "old.app"), before) << "the old bundle is whole where the message says";
     // The folder stays, with its journal; the next start puts the old bundle back.
     appEnds();
@@ -539,8 +546,9 @@ TEST(InstallRun, KeepsErrorOutputAndReportsStatusOrMinusOne) {
     EXPECT_EQ(runTool("/bin/sh", {"-c", "kill -9 $$"}).status, -1);
     EXPECT_EQ(runTool((dir / "missing").string(), {}).status, -1);
     // Arguments arrive as they are, never through a shell.
-    EXPECT_EQ(runTool("/bin/sh", {"-c", "[ \"$1\" = \"\\$(touch x) 'a' \\\"b\\\"\" ]", "sh", "$(touch x) 'a' \"b\""}).status,
-              0);
+    EXPECT_EQ(
+        runTool("/bin/sh", {"-c", "[ \"$1\" = \"\\$(touch x) 'a' \\\"b\\\"\" ]", "sh", "$(touch x) 'a' \"b\""}).status,
+        0);
 }
 
 TEST(InstallRun, ACancelledToolIsKilled) {
@@ -643,7 +651,8 @@ TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesS
     ASSERT_TRUE(spinUntil([&] { return fs::exists(odd / "relaunched"); }, 30));
     EXPECT_EQ(readText(odd / "relaunched"), "1|" + (bundle / "Contents/Linux/orvane").string() + "|after")
         << "started with no arguments, once the app had ended";
-    EXPECT_TRUE(spinUntil([&] { return !fs::exists(stage); }, 30)) << "the staging folder goes once the new version runs";
+    EXPECT_TRUE(spinUntil([&] { return !fs::exists(stage); }, 30))
+        << "the staging folder goes once the new version runs";
     EXPECT_FALSE(fs::exists("pwned") || fs::exists(odd / "pwned") || fs::exists("pwned2"));
     app.reap();
 }
@@ -691,11 +700,20 @@ TEST_P(RelaunchUndone, PutsTheOldVersionBackStartsItAndItsPageHearsWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RelaunchUndone,
     ::testing::Values(
-        UndoneCase{"ExitsAtOnce", "#!/bin/sh\nexit 3\n", {}, {{"exit", 3}},
+        UndoneCase{"ExitsAtOnce",
+                   "#!/bin/sh\nexit 3\n",
+                   {},
+                   {{"exit", 3}},
                    "The new version didn’t start, so Orvane went back to this one (it ended with status 3)."},
-        UndoneCase{"Crashes", "#!/bin/sh\nkill -SEGV $$\n", {}, {{"signal", 11}},
+        UndoneCase{"Crashes",
+                   "#!/bin/sh\nkill -SEGV $$\n",
+                   {},
+                   {{"signal", 11}},
                    "The new version didn’t start, so Orvane went back to this one (it was stopped by signal 11)."},
-        UndoneCase{"NeverShowsItsPage", "#!/bin/sh\nexec sleep 600\n", {"--limit", "1"}, {{"timeout", 1}},
+        UndoneCase{"NeverShowsItsPage",
+                   "#!/bin/sh\nexec sleep 600\n",
+                   {"--limit", "1"},
+                   {{"timeout", 1}},
                    "The new version didn’t start, so Orvane went back to this one (it didn’t show its page within 1 "
                    "seconds)."}),
     CaseName());

@@ -11,9 +11,13 @@ namespace fs = std::filesystem;
 
 std::string infoPlist(const std::string& identifier, const std::string& version) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-           "\t<key>CFBundleIdentifier</key>\n\t<string>" + identifier + "</string>\n"
+           "\t<key>CFBundleIdentifier</key>\n\t<string>" +
+           identifier +
+           "</string>\n"
            "\t<key>CFBundleName</key>\n\t<string>Orvane</string>\n"
-           "\t<key>CFBundleShortVersionString</key>\n\t<string>" + version + "</string>\n"
+           "\t<key>CFBundleShortVersionString</key>\n\t<string>" +
+           version +
+           "</string>\n"
            "\t<key>CFBundleExecutable</key>\n\t<string>orvane</string>\n</dict>\n</plist>\n";
 }
 
@@ -25,15 +29,16 @@ void makeBundle(const fs::path& bundle, const std::string& identifier, const std
     fs::copy_file(STAND_IN, bundle / "Contents/Linux/orvane", fs::copy_options::overwrite_existing);
     writeText(bundle / "Contents/Resources/run.sh", executable);
     fs::permissions(bundle / "Contents/Linux/orvane", fs::perms::owner_all | fs::perms::group_read |
-                                                           fs::perms::group_exec | fs::perms::others_read |
-                                                           fs::perms::others_exec);
+                                                          fs::perms::group_exec | fs::perms::others_read |
+                                                          fs::perms::others_exec);
     writeText(bundle / "Contents/Resources/bridge.js", "window.__orvane = {version: \"" + version + "\"};\n");
     fs::create_symlink("bridge.js", bundle / "Contents/Resources/current.js");
 }
 
 void signBundle(const fs::path& bundle, const std::string& secretKey) {
     const std::string key = secretKey.empty() ? std::string(SIGNING_KEY) : secretKey;
-    if (run({CODESIGN, "--sign", key, bundle.string()}) != 0) throw std::runtime_error("cannot sign " + bundle.string());
+    if (run({CODESIGN, "--sign", key, bundle.string()}) != 0)
+        throw std::runtime_error("cannot sign " + bundle.string());
 }
 
 std::vector<ZipItem> zipItems(const fs::path& folder, const std::string& prefix) {

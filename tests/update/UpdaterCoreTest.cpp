@@ -6,10 +6,10 @@
 
 #include "CaseName.h"
 #include "MainQueueVirtual.h"
-#include "UpdaterFakes.h"
-#include "Sha256.h"
 #include "Manifest.h"
+#include "Sha256.h"
 #include "UpdateTexts.h"
+#include "UpdaterFakes.h"
 #include "Version.h"
 
 namespace orvane::testing {
@@ -32,27 +32,20 @@ TEST_P(Newer, ComparesComponentsAsNumbers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Newer,
-    ::testing::Values(VersionCase{"TenAfterNine", "1.2.10", "1.2.9", true},
-                      VersionCase{"NineBeforeTen", "1.2.9", "1.2.10", false},
-                      VersionCase{"ExtraComponent", "1.0.1", "1.0", true},
-                      VersionCase{"MajorAsNumber", "10.0", "9.9", true},
-                      VersionCase{"LettersCountAsZero", "1.3b", "1.2", false},
-                      VersionCase{"TrailingZeroIsEqual", "1.2", "1.2.0", false},
-                      VersionCase{"TrailingZeroIsEqualBack", "1.2.0", "1.2", false},
-                      VersionCase{"Equal", "2.0.0", "2.0.0", false},
-                      VersionCase{"AnythingBeatsDev", "1.0", "dev", true},
-                      VersionCase{"DevBeatsNothing", "dev", "0", false},
-                      VersionCase{"EmptyIsZero", "0.0.1", "", true},
-                      VersionCase{"EmptyAgainstEmpty", "", "", false},
-                      VersionCase{"EmptyComponentsDropped", "1..2", "1.1", true},
-                      VersionCase{"PlusSign", "+2", "1", true},
-                      VersionCase{"MinusSign", "-1", "0", false},
-                      VersionCase{"ZeroOverMinus", "0", "-1", true},
-                      VersionCase{"SignAloneIsZero", "-", "0", false},
-                      VersionCase{"SpaceMakesZero", "1. 5", "1.0", false},
-                      VersionCase{"OutOfRangeIsZero", "99999999999999999999", "1", false},
-                      VersionCase{"LargestFits", "9223372036854775807", "9223372036854775806", true},
-                      VersionCase{"SmallestFits", "-9223372036854775807", "-9223372036854775808", true}),
+    ::testing::Values(
+        VersionCase{"TenAfterNine", "1.2.10", "1.2.9", true}, VersionCase{"NineBeforeTen", "1.2.9", "1.2.10", false},
+        VersionCase{"ExtraComponent", "1.0.1", "1.0", true}, VersionCase{"MajorAsNumber", "10.0", "9.9", true},
+        VersionCase{"LettersCountAsZero", "1.3b", "1.2", false},
+        VersionCase{"TrailingZeroIsEqual", "1.2", "1.2.0", false},
+        VersionCase{"TrailingZeroIsEqualBack", "1.2.0", "1.2", false}, VersionCase{"Equal", "2.0.0", "2.0.0", false},
+        VersionCase{"AnythingBeatsDev", "1.0", "dev", true}, VersionCase{"DevBeatsNothing", "dev", "0", false},
+        VersionCase{"EmptyIsZero", "0.0.1", "", true}, VersionCase{"EmptyAgainstEmpty", "", "", false},
+        VersionCase{"EmptyComponentsDropped", "1..2", "1.1", true}, VersionCase{"PlusSign", "+2", "1", true},
+        VersionCase{"MinusSign", "-1", "0", false}, VersionCase{"ZeroOverMinus", "0", "-1", true},
+        VersionCase{"SignAloneIsZero", "-", "0", false}, VersionCase{"SpaceMakesZero", "1. 5", "1.0", false},
+        VersionCase{"OutOfRangeIsZero", "99999999999999999999", "1", false},
+        VersionCase{"LargestFits", "9223372036854775807", "9223372036854775806", true},
+        VersionCase{"SmallestFits", "-9223372036854775807", "-9223372036854775808", true}),
     CaseName());
 
 // ---- manifest ----
@@ -83,34 +76,36 @@ std::string linux(const std::string& members) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ManifestReading,
-    ::testing::Values(ManifestCase{"Plain", linux(""), true, 0, "abc"},
-                      ManifestCase{"SizeWhole", linux(R"(, "size": 12)"), true, 12},
-                      ManifestCase{"SizeWholeFloat", linux(R"(, "size": 12.0)"), true, 12},
-                      ManifestCase{"SizeFraction", linux(R"(, "size": 12.5)"), true, 0},
-                      ManifestCase{"SizeText", linux(R"(, "size": "12")"), true, 0},
-                      ManifestCase{"SizeNull", linux(R"(, "size": null)"), true, 0},
-                      ManifestCase{"SizeHuge", linux(R"(, "size": 1e300)"), true, 0},
-                      ManifestCase{"SizeBeyondInt64", linux(R"(, "size": 18446744073709551615)"), true, 0},
-                      ManifestCase{"OtherMembersIgnored", R"({"mac": 1, "linux": {"version": "1", "file": "f", "sha256": "", "x": []}})", true},
-                      ManifestCase{"OnlyMacMember", R"({"mac": {"version": "2.0", "file": "a.zip", "sha256": "x"}})", false},
-                      ManifestCase{"LinuxIsString", R"({"linux": "2.0"})", false},
-                      ManifestCase{"LinuxIsArray", R"({"linux": []})", false},
-                      ManifestCase{"TopLevelArray", R"([{"linux": {"version": "2.0", "file": "a.zip", "sha256": "x"}}])", false},
-                      ManifestCase{"TopLevelString", R"("linux")", false},
-                      ManifestCase{"VersionNumber", R"({"linux": {"version": 2, "file": "a.zip", "sha256": "x"}})", false},
-                      ManifestCase{"FileMissing", R"({"linux": {"version": "2", "sha256": "x"}})", false},
-                      ManifestCase{"Sha256Null", R"({"linux": {"version": "2", "file": "a.zip", "sha256": null}})", false},
-                      ManifestCase{"NotJson", "<html>404</html>", false},
-                      ManifestCase{"Truncated", R"({"linux": {"version": "2", "file": "a.z)", false},
-                      ManifestCase{"TrailingGarbage", linux("") + "x", false},
-                      ManifestCase{"InvalidUtf8", "{\"linux\": {\"version\": \"\xff\", \"file\": \"a\", \"sha256\": \"x\"}}", false},
-                      ManifestCase{"Empty", "", false},
-                      ManifestCase{"DeepNesting", std::string(100000, '[') + std::string(100000, ']'), false}),
+    ::testing::Values(
+        ManifestCase{"Plain", linux(""), true, 0, "abc"}, ManifestCase{"SizeWhole", linux(R"(, "size": 12)"), true, 12},
+        ManifestCase{"SizeWholeFloat", linux(R"(, "size": 12.0)"), true, 12},
+        ManifestCase{"SizeFraction", linux(R"(, "size": 12.5)"), true, 0},
+        ManifestCase{"SizeText", linux(R"(, "size": "12")"), true, 0},
+        ManifestCase{"SizeNull", linux(R"(, "size": null)"), true, 0},
+        ManifestCase{"SizeHuge", linux(R"(, "size": 1e300)"), true, 0},
+        ManifestCase{"SizeBeyondInt64", linux(R"(, "size": 18446744073709551615)"), true, 0},
+        ManifestCase{"OtherMembersIgnored",
+                     R"({"mac": 1, "linux": {"version": "1", "file": "f", "sha256": "", "x": []}})", true},
+        ManifestCase{"OnlyMacMember", R"({"mac": {"version": "2.0", "file": "a.zip", "sha256": "x"}})", false},
+        ManifestCase{"LinuxIsString", R"({"linux": "2.0"})", false},
+        ManifestCase{"LinuxIsArray", R"({"linux": []})", false},
+        ManifestCase{"TopLevelArray", R"([{"linux": {"version": "2.0", "file": "a.zip", "sha256": "x"}}])", false},
+        ManifestCase{"TopLevelString", R"("linux")", false},
+        ManifestCase{"VersionNumber", R"({"linux": {"version": 2, "file": "a.zip", "sha256": "x"}})", false},
+        ManifestCase{"FileMissing", R"({"linux": {"version": "2", "sha256": "x"}})", false},
+        ManifestCase{"Sha256Null", R"({"linux": {"version": "2", "file": "a.zip", "sha256": null}})", false},
+        ManifestCase{"NotJson", "<html>404</html>", false},
+        ManifestCase{"Truncated", R"({"linux": {"version": "2", "file": "a.z)", false},
+        ManifestCase{"TrailingGarbage", linux("") + "x", false},
+        ManifestCase{"InvalidUtf8", "{\"linux\": {\"version\": \"\xff\", \"file\": \"a\", \"sha256\": \"x\"}}", false},
+        ManifestCase{"Empty", "", false},
+        ManifestCase{"DeepNesting", std::string(100000, '[') + std::string(100000, ']'), false}),
     CaseName());
 
 TEST(ArchiveName, AllowsOnlyPlainFileNames) {
     for (const char* good : {"app-2.1_b.zip", "Orvane.zip", "a", "..zip"}) EXPECT_TRUE(validArchiveName(good)) << good;
-    for (const char* bad : {"", ".", "..", "...", "../app.zip", "app 1.zip", "a/b.zip", "a\\b.zip", "%2e%2e", "a.zip\n", "ä.zip", "a?b"})
+    for (const char* bad :
+         {"", ".", "..", "...", "../app.zip", "app 1.zip", "a/b.zip", "a\\b.zip", "%2e%2e", "a.zip\n", "ä.zip", "a?b"})
         EXPECT_FALSE(validArchiveName(bad)) << bad;
     EXPECT_FALSE(validArchiveName(std::string("a\0b", 3)));
 }
@@ -183,7 +178,8 @@ protected:
         std::make_shared<std::vector<ArchiveSessionFake::Download>>();
     std::optional<bool> readOnly = false;
     std::set<std::string> unwritable;
-    InstallResult installResult = RelaunchTask::make("/apps/.orvane-update-x/old.app/Contents/Helpers/relaunch", "/apps/.orvane-update-x", "/apps/Orvane.app");
+    InstallResult installResult = RelaunchTask::make("/apps/.orvane-update-x/old.app/Contents/Helpers/relaunch",
+                                                     "/apps/.orvane-update-x", "/apps/Orvane.app");
     bool relaunchStarts = true;
     std::optional<Problem> stagingProblem;
     std::function<void(std::function<void()>)> background = [](const std::function<void()>& work) { work(); };
@@ -321,13 +317,20 @@ const char* const kWrong = "The update information is wrong.";
 INSTANTIATE_TEST_SUITE_P(
     Cases, UpdaterManifestOutcome,
     ::testing::Values(
-        ManifestOutcome{"TransportError", {std::nullopt, std::nullopt, "The request timed out."}, "1.0", kError,
+        ManifestOutcome{"TransportError",
+                        {std::nullopt, std::nullopt, "The request timed out."},
+                        "1.0",
+                        kError,
                         "The update information didn’t load (The request timed out.)."},
         ManifestOutcome{"NotFound", {"", 404, std::nullopt}, "1.0", kError, kUnreadable},
         ManifestOutcome{"NoData", {std::nullopt, 200, std::nullopt}, "1.0", kError, kUnreadable},
         ManifestOutcome{"NotHttp", {manifest("9", "a.zip"), std::nullopt, std::nullopt}, "1.0", kError, kUnreadable},
         ManifestOutcome{"NotJson", {"<html>", 200, std::nullopt}, "1.0", kError, kUnreadable},
-        ManifestOutcome{"MacOnly", {R"({"mac": {"version": "9", "file": "a", "sha256": "x"}})", 200, {}}, "1.0", kError, kUnreadable},
+        ManifestOutcome{"MacOnly",
+                        {R"({"mac": {"version": "9", "file": "a", "sha256": "x"}})", 200, {}},
+                        "1.0",
+                        kError,
+                        kUnreadable},
         ManifestOutcome{"SameVersion", {manifest("1.2.0", "a.zip"), 200, {}}, "1.2.0", kCurrent, ""},
         ManifestOutcome{"ShorterSameVersion", {manifest("1.2", "a.zip"), 200, {}}, "1.2.0", kCurrent, ""},
         ManifestOutcome{"OlderVersion", {manifest("1.1.9", "a.zip"), 200, {}}, "1.2.0", kCurrent, ""},
@@ -384,8 +387,13 @@ const std::string kNoPermission = "Orvane can’t replace itself in /apps (no pe
 INSTANTIATE_TEST_SUITE_P(
     Cases, UpdaterPlace,
     ::testing::Values(PlaceCase{"Writable", false, {}, "/apps/Orvane.app", ""},
-                      PlaceCase{"ReadOnlyFileSystem", true, {}, "/apps/Orvane.app", std::string(updateTexts.protectedPlace)},
-                      PlaceCase{"ReadOnlyWinsOverPermissions", true, {"/apps"}, "/apps/Orvane.app", std::string(updateTexts.protectedPlace)},
+                      PlaceCase{
+                          "ReadOnlyFileSystem", true, {}, "/apps/Orvane.app", std::string(updateTexts.protectedPlace)},
+                      PlaceCase{"ReadOnlyWinsOverPermissions",
+                                true,
+                                {"/apps"},
+                                "/apps/Orvane.app",
+                                std::string(updateTexts.protectedPlace)},
                       PlaceCase{"UnknownVolumeIsIgnored", std::nullopt, {}, "/apps/Orvane.app", ""},
                       PlaceCase{"FolderNotWritable", false, {"/apps"}, "/apps/Orvane.app", kNoPermission},
                       PlaceCase{"BundleNotWritable", false, {"/apps/Orvane.app"}, "/apps/Orvane.app", kNoPermission},
@@ -394,15 +402,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The member name is a contract with the published app.json files; the texts
 // themselves are the table's to change, so they are not restated here.
-TEST(UpdateTexts, LinuxBuildReadsItsOwnManifestMember) {
-    EXPECT_EQ(updateTexts.manifestMember, "linux");
-}
+TEST(UpdateTexts, LinuxBuildReadsItsOwnManifestMember) { EXPECT_EQ(updateTexts.manifestMember, "linux"); }
 
 // ---- progress ----
 
 struct ProgressCase {
     const char* name;
-    std::int64_t size;  // the manifest's
+    std::int64_t size;                                         // the manifest's
     std::vector<std::pair<std::int64_t, std::int64_t>> calls;  // written, expected
     std::vector<double> reported;
 };
@@ -414,19 +420,22 @@ TEST_P(UpdaterProgress, ReportsStepsOfAtLeastFivePercentCappedAtOne) {
     offer("2.0", "a.zip", R"(, "size": )" + std::to_string(GetParam().size));
     for (auto [written, expected] : GetParam().calls) download().progress(written, expected);
     std::vector<double> reported;
-    for (std::size_t i = 2; i < record.events.size(); ++i) reported.push_back(record.events[i]["progress"].get<double>());
+    for (std::size_t i = 2; i < record.events.size(); ++i)
+        reported.push_back(record.events[i]["progress"].get<double>());
     EXPECT_EQ(reported, GetParam().reported);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UpdaterProgress,
-    ::testing::Values(
-        ProgressCase{"KnownLength", 0, {{4, 100}, {5, 100}, {9, 100}, {10, 100}, {60, 100}, {99, 100}, {100, 100}}, {0.05, 0.1, 0.6, 0.99, 1}},
-        ProgressCase{"OneIsAlwaysReported", 0, {{100, 100}, {100, 100}}, {1, 1}},
-        ProgressCase{"NoLengthUsesManifestSize", 200, {{10, 0}, {100, -1}}, {0.05, 0.5}},
-        ProgressCase{"NoLengthSmallSizeCapsAtOne", 50, {{40, 0}, {60, 0}, {80, 0}}, {0.8, 1, 1}},
-        ProgressCase{"NoLengthNoSize", 0, {{10, 0}, {1000, 0}}, {}},
-        ProgressCase{"NegativeSize", -5, {{10, 0}}, {}}),
+    ::testing::Values(ProgressCase{"KnownLength",
+                                   0,
+                                   {{4, 100}, {5, 100}, {9, 100}, {10, 100}, {60, 100}, {99, 100}, {100, 100}},
+                                   {0.05, 0.1, 0.6, 0.99, 1}},
+                      ProgressCase{"OneIsAlwaysReported", 0, {{100, 100}, {100, 100}}, {1, 1}},
+                      ProgressCase{"NoLengthUsesManifestSize", 200, {{10, 0}, {100, -1}}, {0.05, 0.5}},
+                      ProgressCase{"NoLengthSmallSizeCapsAtOne", 50, {{40, 0}, {60, 0}, {80, 0}}, {0.8, 1, 1}},
+                      ProgressCase{"NoLengthNoSize", 0, {{10, 0}, {1000, 0}}, {}},
+                      ProgressCase{"NegativeSize", -5, {{10, 0}}, {}}),
     CaseName());
 
 TEST_F(UpdaterTest, ResetsProgressForEachDownload) {
@@ -565,17 +574,17 @@ TEST_P(UpdaterRate, GivesUpOnlyAfterAWholeMinuteBelowTheFloor) {
 
 constexpr std::int64_t kFloor = Updater::kSlowestBytesPerSecond;
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UpdaterRate,
-    ::testing::Values(RateCase{"SilentServer", {{0, 200}}, 0},
-                      RateCase{"Trickle", {{2048, 200}}, 0},
-                      RateCase{"JustUnderTheFloor", {{kFloor - 1, 200}}, 0},
-                      RateCase{"AtTheFloor", {{kFloor, 600}}, std::nullopt},
-                      RateCase{"FastThenStalled", {{1 << 20, 30}, {0, 200}}, 30},
-                      RateCase{"SlowStartThenFast", {{0, 50}, {1 << 20, 300}}, std::nullopt},
-                      RateCase{"PausesShorterThanAMinute", {{1 << 20, 5}, {0, 50}, {1 << 20, 5}, {0, 50}, {1 << 20, 5}},
-                               std::nullopt}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Cases, UpdaterRate,
+                         ::testing::Values(RateCase{"SilentServer", {{0, 200}}, 0},
+                                           RateCase{"Trickle", {{2048, 200}}, 0},
+                                           RateCase{"JustUnderTheFloor", {{kFloor - 1, 200}}, 0},
+                                           RateCase{"AtTheFloor", {{kFloor, 600}}, std::nullopt},
+                                           RateCase{"FastThenStalled", {{1 << 20, 30}, {0, 200}}, 30},
+                                           RateCase{"SlowStartThenFast", {{0, 50}, {1 << 20, 300}}, std::nullopt},
+                                           RateCase{"PausesShorterThanAMinute",
+                                                    {{1 << 20, 5}, {0, 50}, {1 << 20, 5}, {0, 50}, {1 << 20, 5}},
+                                                    std::nullopt}),
+                         CaseName());
 
 TEST_F(UpdaterTest, RateWatchEndsWithTheDownload) {
     updater->start();
@@ -632,7 +641,8 @@ TEST_F(UpdaterTest, InstallationResultArrivesThroughTheMainLoop) {
     parts.makeStaging = [] { return std::filesystem::path("/a/.orvane-update-x"); };
     parts.install = [](const std::filesystem::path&, const std::string&) -> InstallResult { return Problem("x"); };
     parts.background = [this](std::function<void()> work) { heldWork = std::move(work); };
-    updater = std::make_unique<Updater>(queue, UpdaterSettings{*Url::parse(kPage), "1.0", "/a/O.app"}, std::move(parts));
+    updater =
+        std::make_unique<Updater>(queue, UpdaterSettings{*Url::parse(kPage), "1.0", "/a/O.app"}, std::move(parts));
     updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };
     updater->start();
     offer("2.0");
@@ -731,8 +741,9 @@ TEST_F(UpdaterTest, AVersionPutBackTellsThePageOnceItHasLoaded) {
     ASSERT_EQ(record.events.size(), 1u) << "told once";
     EXPECT_EQ(record.events[0], (nlohmann::json{{"t", "update"},
                                                 {"state", "error"},
-                                                {"error", "The new version didn’t start, so Orvane went back to this "
-                                                          "one (it ended with status 1)."}}));
+                                                {"error",
+                                                 "The new version didn’t start, so Orvane went back to this "
+                                                 "one (it ended with status 1)."}}));
     EXPECT_FALSE(updater->busy());
 }
 

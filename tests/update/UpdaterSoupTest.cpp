@@ -4,16 +4,16 @@
 #include <gtest/gtest.h>
 
 #include "CaseName.h"
-#include "MainQueueVirtual.h"
-#include "Spin.h"
-#include "UpdateServer.h"
-#include "ToolTesting.h"
-#include "UpdaterFakes.h"
-#include "MainQueueGlib.h"
-#include "Sha256.h"
-#include "ManifestSourceSoup.h"
-#include "UpdaterLinux.h"
 #include "Install.h"
+#include "MainQueueGlib.h"
+#include "MainQueueVirtual.h"
+#include "ManifestSourceSoup.h"
+#include "Sha256.h"
+#include "Spin.h"
+#include "ToolTesting.h"
+#include "UpdateServer.h"
+#include "UpdaterFakes.h"
+#include "UpdaterLinux.h"
 
 namespace orvane::testing {
 namespace {
@@ -49,9 +49,9 @@ public:
             return true;
         };
         parts.log = [this](const std::string& line) { record.log.push_back(line); };
-        updater = std::make_unique<Updater>(queue, UpdaterSettings{*Url::parse(server.url(pagePath)), "1.0.0",
-                                                                   "/nowhere/Orvane.app"},
-                                            std::move(parts));
+        updater = std::make_unique<Updater>(
+            queue, UpdaterSettings{*Url::parse(server.url(pagePath)), "1.0.0", "/nowhere/Orvane.app"},
+            std::move(parts));
         updater->send = [this](const nlohmann::json& event) { record.events.push_back(event); };
     }
 
@@ -65,7 +65,8 @@ public:
 
     bool ended() const {
         const auto states = record.states();
-        return !states.empty() && (states.back() == "error" || states.back() == "current" || states.back() == "restarting");
+        return !states.empty() &&
+               (states.back() == "error" || states.back() == "current" || states.back() == "restarting");
     }
     // Runs the cycle to its end, then until what was queued behind it has run,
     // so that a second outcome would show.
@@ -170,7 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"ManifestNotFound", [](auto&, UpdateServer&) {}, "The update information couldn’t be read."},
         FailureCase{"ManifestServerError",
-                    [](auto&, UpdateServer& s) { s.serve("/app/downloads/app.json", {500, R"({"linux": {}})"}); },
+                    [](auto&, UpdateServer& s) {
+                        s.serve("/app/downloads/app.json", {500, R"({"linux": {}})"});
+                    },
                     "The update information couldn’t be read."},
         FailureCase{"ManifestTooLarge",
                     [](auto&, UpdateServer& s) {
@@ -196,8 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                         s.serve("/app/downloads/Orvane-1.1.0.zip", {301, "", Mode::Whole, "https://127.0.0.1:1/x.zip"});
                     },
                     "The download failed (301)."},
-        FailureCase{"ConnectionCut",
-                    [](UpdaterSoupTest& test, auto&) { test.offer(bytes(4 << 20), "", Mode::Cut); },
+        FailureCase{"ConnectionCut", [](UpdaterSoupTest& test, auto&) { test.offer(bytes(4 << 20), "", Mode::Cut); },
                     "The download failed ("},
         FailureCase{"DigestMismatch",
                     [](UpdaterSoupTest& test, auto&) { test.offer("zip", "", Mode::Whole, sha256Text("other")); },

@@ -44,8 +44,7 @@ bool Adapter::Filter::matches(const Device& device) const {
             return false;
     }
     if (rssi && device.model().rssi < *rssi) return false;
-    if (!pattern.empty() && device.address().rfind(pattern, 0) != 0 &&
-        device.model().name.rfind(pattern, 0) != 0)
+    if (!pattern.empty() && device.address().rfind(pattern, 0) != 0 && device.model().name.rfind(pattern, 0) != 0)
         return false;
     return true;
 }
@@ -86,8 +85,8 @@ void Adapter::plug(const std::string& name) {
             setPowered(g_variant_get_boolean(value));
             return {};
         }
-        if (prop == "Alias" || prop == "Discoverable" || prop == "Pairable" ||
-            prop == "DiscoverableTimeout" || prop == "PairableTimeout") {
+        if (prop == "Alias" || prop == "Discoverable" || prop == "Pairable" || prop == "DiscoverableTimeout" ||
+            prop == "PairableTimeout") {
             tree_.update(path_, ADAPTER, {{prop, VariantPtr::retain(value)}});
             return {};
         }
@@ -145,8 +144,8 @@ void Adapter::onCall(Call& call) {
     if (call.method == "SetDiscoveryFilter") return setDiscoveryFilter(call);
     if (call.method == "RemoveDevice") return removeDevice(call);
     if (call.method == "GetDiscoveryFilters") {
-        VariantPtr keys = strings(std::vector<std::string>{"UUIDs", "RSSI", "Pathloss", "Transport",
-                                                        "DuplicateData", "Discoverable", "Pattern"});
+        VariantPtr keys = strings(std::vector<std::string>{"UUIDs", "RSSI", "Pathloss", "Transport", "DuplicateData",
+                                                           "Discoverable", "Pattern"});
         return call.reply.ok(g_variant_new("(@as)", keys.get()));
     }
     call.reply.fail("org.bluez.Error.NotSupported", "Operation is not supported");

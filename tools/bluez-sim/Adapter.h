@@ -81,8 +81,8 @@ private:
     std::set<std::string> sessions_;         // clients discovering
     std::map<std::string, Filter> filters_;  // by client
     std::vector<std::unique_ptr<Device>> devices_;
-    unsigned floodFirst_ = 1;  // the index of the current flood's first device
-    std::set<std::string> stored_;           // addresses BlueZ keeps
+    unsigned floodFirst_ = 1;       // the index of the current flood's first device
+    std::set<std::string> stored_;  // addresses BlueZ keeps
     Ticker advertising_;
     Ticker sweeper_;
 };

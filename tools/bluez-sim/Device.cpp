@@ -30,9 +30,7 @@ std::string dashed(std::string address) {
     return address;
 }
 
-std::string shortToFull(const char* id) {
-    return std::string("0000") + id + "-0000-1000-8000-00805f9b34fb";
-}
+std::string shortToFull(const char* id) { return std::string("0000") + id + "-0000-1000-8000-00805f9b34fb"; }
 
 VariantPtr option(GVariant* options, const char* key) {
     return VariantPtr::adopt(g_variant_lookup_value(options, key, nullptr));
@@ -381,7 +379,8 @@ void Device::exportGatt() {
             if (c.has("write-without-response")) cp["WriteAcquired"] = boolean(false);
             if (c.has("notify")) cp["NotifyAcquired"] = boolean(false);
             Characteristic* target = &c;
-            tree.add(c.path, {Interface{CHARACTERISTIC, std::move(cp),
+            tree.add(c.path, {Interface{CHARACTERISTIC,
+                                        std::move(cp),
                                         [this, target](Call& call) { onCharacteristicCall(*target, call); },
                                         {}}});
             gattPaths_.push_back(c.path);
@@ -391,7 +390,8 @@ void Device::exportGatt() {
             Props dp{{"UUID", text(shortToFull("2902"))},
                      {"Characteristic", objectPath(c.path)},
                      {"Value", bytes({0x00, 0x00})}};
-            tree.add(descPath, {Interface{DESCRIPTOR, std::move(dp),
+            tree.add(descPath, {Interface{DESCRIPTOR,
+                                          std::move(dp),
                                           [](Call& call) {
                                               if (call.method == "ReadValue")
                                                   return call.reply.ok(g_variant_new("(@ay)", newBytes({0, 0})));
@@ -501,8 +501,7 @@ void Device::write(Characteristic& c, Call& call) {
     });
 }
 
-std::vector<Notification> Device::deliver(Characteristic& c, const std::string& type,
-                                         const Bytes& value) {
+std::vector<Notification> Device::deliver(Characteristic& c, const std::string& type, const Bytes& value) {
     c.log.push_back({type, value});
     lastWrite_ = monotonicMs();
     if (!peripheral_) return {};
@@ -581,8 +580,7 @@ void Device::armNotifications() {
 void Device::acquireWrite(Characteristic& c, Call& call) {
     if (!linked_) return call.reply.fail(FAILED, "Not connected");
     if (c.acquiredFd >= 0) return call.reply.fail("org.bluez.Error.NotPermitted", "Write acquired");
-    if (!c.has("write-without-response"))
-        return call.reply.fail("org.bluez.Error.NotSupported", NOT_SUPPORTED_TEXT);
+    if (!c.has("write-without-response")) return call.reply.fail("org.bluez.Error.NotSupported", NOT_SUPPORTED_TEXT);
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0)
         return call.reply.fail(FAILED, "Operation failed");
@@ -610,10 +608,10 @@ void Device::acquireWrite(Characteristic& c, Call& call) {
         }
         return G_SOURCE_CONTINUE;
     };
-    c.acquiredWatch = g_unix_fd_add_full(G_PRIORITY_DEFAULT, ends[0],
-                                         GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), onData,
-                                         new std::pair<Device*, Characteristic*>(this, target),
-                                         [](gpointer data) { delete static_cast<std::pair<Device*, Characteristic*>*>(data); });
+    c.acquiredWatch =
+        g_unix_fd_add_full(G_PRIORITY_DEFAULT, ends[0], GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), onData,
+                           new std::pair<Device*, Characteristic*>(this, target),
+                           [](gpointer data) { delete static_cast<std::pair<Device*, Characteristic*>*>(data); });
     adapter_.tree().update(c.path, CHARACTERISTIC, {{"WriteAcquired", boolean(true)}});
     call.reply.okWithFd(g_variant_new("(hq)", 0, MTU), ends[1]);
 }

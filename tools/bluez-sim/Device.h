@@ -51,8 +51,8 @@ public:
     // Radio: whether the device advertises now, and when it next will.
     bool advertising() const;
     void setInRange(bool on) { inRange_ = on; }
-    std::int64_t due = 0;       // monotonic ms of its next advertisement
-    std::int64_t lastSeen = 0;  // monotonic ms of the last one the adapter reported
+    std::int64_t due = 0;         // monotonic ms of its next advertisement
+    std::int64_t lastSeen = 0;    // monotonic ms of the last one the adapter reported
     unsigned advertisements = 0;  // sent while the adapter listened, reported or not
 
     // One advertisement that passed the discovery filter.

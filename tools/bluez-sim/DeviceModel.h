@@ -40,9 +40,9 @@ struct DeviceModel {
     std::optional<std::uint16_t> appearance;
     bool discoverable = true;  // LE General Discoverable in its flags
     bool connectable = true;
-    bool flood = false;        // one of the many devices of a flood
-    unsigned intervalMs = 0;   // advertising interval; 0: the simulator's default
-    std::vector<ServiceModel> services;  // in handle order
+    bool flood = false;                                      // one of the many devices of a flood
+    unsigned intervalMs = 0;                                 // advertising interval; 0: the simulator's default
+    std::vector<ServiceModel> services;                      // in handle order
     std::function<std::unique_ptr<Peripheral>()> behaviour;  // may be empty
 };
 

@@ -14,10 +14,8 @@ constexpr const char* HARDWARE = "3.01.01";
 
 std::string hexColour(const Segment& s) {
     char text[16];
-    if (s.kelvin)
-        std::snprintf(text, sizeof text, "%uK", unsigned(s.kelvin));
-    else
-        std::snprintf(text, sizeof text, "#%02x%02x%02x", s.r, s.g, s.b);
+    if (s.kelvin) std::snprintf(text, sizeof text, "%uK", unsigned(s.kelvin));
+    else std::snprintf(text, sizeof text, "#%02x%02x%02x", s.r, s.g, s.b);
     return text;
 }
 
@@ -50,15 +48,12 @@ std::vector<Notification> LightStrip::written(const std::string& uuid, const Byt
         known = command(f);
         if (known && acks_) reply = frame({COMMAND, f[1]});
         break;
-    case QUERY:
-        known = query(f, reply);
-        break;
+    case QUERY: known = query(f, reply); break;
     case UPLOAD:
         known = upload(f);
         if (known && acks_ && f[1] == 0xff) reply = frame({UPLOAD, 0x02});
         break;
-    default:
-        break;
+    default: break;
     }
     if (!known) {
         ++state_.ignored;
@@ -113,8 +108,7 @@ bool LightStrip::command(const Bytes& f) {
         return false;
     case 0x09:  // the app's clock; nothing to show
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -124,22 +118,19 @@ bool LightStrip::query(const Bytes& f, Bytes& reply) {
         ++state_.keepAlives;
         reply = frame({QUERY, 0x01, std::uint8_t(state_.power)});
         return true;
-    case 0x04:
-        reply = frame({QUERY, 0x04, state_.brightness});
-        return true;
+    case 0x04: reply = frame({QUERY, 0x04, state_.brightness}); return true;
     case 0x05: {
         const Segment& s = state_.segments[0];
         if (state_.mode == "scene") {
-            reply = frame({QUERY, 0x05, 0x04, std::uint8_t(state_.scene & 0xff),
-                           std::uint8_t(state_.scene >> 8)});
+            reply = frame({QUERY, 0x05, 0x04, std::uint8_t(state_.scene & 0xff), std::uint8_t(state_.scene >> 8)});
         } else if (state_.mode == "music") {
             reply = frame({QUERY, 0x05, 0x13});
             for (std::size_t i = 0; i < state_.music.size() && 3 + i < FRAME_SIZE - 1; ++i)
                 reply[3 + i] = state_.music[i];
             reply[FRAME_SIZE - 1] = checksum(reply);
         } else {
-            reply = frame({QUERY, 0x05, 0x15, 0x01, s.r, s.g, s.b, std::uint8_t(s.kelvin >> 8),
-                           std::uint8_t(s.kelvin & 0xff)});
+            reply = frame(
+                {QUERY, 0x05, 0x15, 0x01, s.r, s.g, s.b, std::uint8_t(s.kelvin >> 8), std::uint8_t(s.kelvin & 0xff)});
         }
         return true;
     }
@@ -151,9 +142,7 @@ bool LightStrip::query(const Bytes& f, Bytes& reply) {
         reply[FRAME_SIZE - 1] = checksum(reply);
         return true;
     }
-    case 0x40:
-        reply = frame({QUERY, 0x40, std::uint8_t(SEGMENTS)});
-        return true;
+    case 0x40: reply = frame({QUERY, 0x40, std::uint8_t(SEGMENTS)}); return true;
     case 0xa5: {  // three segments per group, groups 1..5
         const std::uint8_t group = f[2];
         if (group < 1 || group > SEGMENTS / 3) return false;
@@ -166,8 +155,7 @@ bool LightStrip::query(const Bytes& f, Bytes& reply) {
         reply[FRAME_SIZE - 1] = checksum(reply);
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -35,11 +35,11 @@ struct LightState {
     std::string mode = "static";    // "static", "scene" or "music"
     std::array<Segment, SEGMENTS> segments{};
     std::uint16_t scene = 0;
-    Bytes music;                    // the music frame's parameters
-    std::uint32_t accepted = 0;     // valid frames acted on or answered
-    std::uint32_t ignored = 0;      // frames dropped: wrong size or checksum, unknown
+    Bytes music;                 // the music frame's parameters
+    std::uint32_t accepted = 0;  // valid frames acted on or answered
+    std::uint32_t ignored = 0;   // frames dropped: wrong size or checksum, unknown
     std::uint32_t keepAlives = 0;
-    std::uint32_t uploads = 0;      // completed multi-frame uploads
+    std::uint32_t uploads = 0;  // completed multi-frame uploads
 };
 
 class LightStrip final : public Peripheral {
@@ -53,9 +53,9 @@ public:
     const LightState& state() const { return state_; }
 
 private:
-    bool command(const Bytes& f);                       // 0x33
-    bool query(const Bytes& f, Bytes& reply);           // 0xaa
-    bool upload(const Bytes& f);                        // 0xa3
+    bool command(const Bytes& f);              // 0x33
+    bool query(const Bytes& f, Bytes& reply);  // 0xaa
+    bool upload(const Bytes& f);               // 0xa3
     void paint(std::uint16_t mask, const Segment& colour);
 
     bool acks_;

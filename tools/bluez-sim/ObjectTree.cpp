@@ -47,14 +47,12 @@ void Reply::okWithFd(GVariant* value, int fd) {
         return;
     }
     GPtr<GUnixFDList> fds(g_unix_fd_list_new_from_array(&fd, 1));  // takes the fd
-    g_dbus_method_invocation_return_value_with_unix_fd_list(std::exchange(invocation_, nullptr),
-                                                            value, fds.get());
+    g_dbus_method_invocation_return_value_with_unix_fd_list(std::exchange(invocation_, nullptr), value, fds.get());
 }
 
 void Reply::fail(const std::string& name, const std::string& text) {
     if (!invocation_) return;
-    g_dbus_method_invocation_return_dbus_error(std::exchange(invocation_, nullptr), name.c_str(),
-                                               text.c_str());
+    g_dbus_method_invocation_return_dbus_error(std::exchange(invocation_, nullptr), name.c_str(), text.c_str());
 }
 
 // ObjectTree ---------------------------------------------------------------
@@ -66,9 +64,8 @@ ObjectTree::ObjectTree(GDBusConnection* connection) : connection_(connection) {
     manager->iface.name = OBJECT_MANAGER;
     manager->iface.methods = [this](Call& call) { managedObjects(call); };
     GErrorPtr error;
-    managerId_ = g_dbus_connection_register_object(connection_, "/", interfaceInfo(OBJECT_MANAGER),
-                                                   vtable(), manager.get(), nullptr,
-                                                   ErrorOut(error));
+    managerId_ = g_dbus_connection_register_object(connection_, "/", interfaceInfo(OBJECT_MANAGER), vtable(),
+                                                   manager.get(), nullptr, ErrorOut(error));
     if (!managerId_) throw std::runtime_error(error->message);
     Object root;
     root.managed = false;
@@ -91,8 +88,7 @@ void ObjectTree::add(const std::string& path, std::vector<Interface> interfaces,
         reg->path = path;
         reg->iface = std::move(iface);
         GErrorPtr error;
-        reg->id = g_dbus_connection_register_object(connection_, path.c_str(),
-                                                    interfaceInfo(reg->iface.name.c_str()),
+        reg->id = g_dbus_connection_register_object(connection_, path.c_str(), interfaceInfo(reg->iface.name.c_str()),
                                                     vtable(), reg.get(), nullptr, ErrorOut(error));
         if (!reg->id) throw std::runtime_error(error->message);
         object.interfaces.push_back(std::move(reg));
@@ -100,8 +96,7 @@ void ObjectTree::add(const std::string& path, std::vector<Interface> interfaces,
     auto& stored = objects_.emplace(path, std::move(object)).first->second;
     if (!managed) return;
     order_.push_back(path);
-    emit("/", OBJECT_MANAGER, "InterfacesAdded",
-         g_variant_new("(o@a{sa{sv}})", path.c_str(), describe(stored)));
+    emit("/", OBJECT_MANAGER, "InterfacesAdded", g_variant_new("(o@a{sa{sv}})", path.c_str(), describe(stored)));
 }
 
 void ObjectTree::remove(const std::string& path) {
@@ -118,11 +113,8 @@ void ObjectTree::remove(const std::string& path) {
         g_variant_builder_add(&names, "s", reg->iface.name.c_str());
     }
     g_variant_builder_add(&names, "s", "org.freedesktop.DBus.Properties");
-    if (object.managed)
-        emit("/", OBJECT_MANAGER, "InterfacesRemoved",
-             g_variant_new("(oas)", path.c_str(), &names));
-    else
-        g_variant_builder_clear(&names);
+    if (object.managed) emit("/", OBJECT_MANAGER, "InterfacesRemoved", g_variant_new("(oas)", path.c_str(), &names));
+    else g_variant_builder_clear(&names);
 }
 
 void ObjectTree::update(const std::string& path, const std::string& iface, const Props& changed,
@@ -145,21 +137,18 @@ void ObjectTree::update(const std::string& path, const std::string& iface, const
          g_variant_new("(sa{sv}as)", iface.c_str(), &values, &gone));
 }
 
-VariantPtr ObjectTree::get(const std::string& path, const std::string& iface,
-                        const std::string& name) const {
+VariantPtr ObjectTree::get(const std::string& path, const std::string& iface, const std::string& name) const {
     Registration* reg = find(path, iface);
     if (!reg) return {};
     auto it = reg->iface.props.find(name);
     return it == reg->iface.props.end() ? VariantPtr() : it->second;
 }
 
-void ObjectTree::emit(const std::string& path, const char* iface, const char* member,
-                      GVariant* args) {
+void ObjectTree::emit(const std::string& path, const char* iface, const char* member, GVariant* args) {
     g_dbus_connection_emit_signal(connection_, nullptr, path.c_str(), iface, member, args, nullptr);
 }
 
-ObjectTree::Registration* ObjectTree::find(const std::string& path,
-                                           const std::string& iface) const {
+ObjectTree::Registration* ObjectTree::find(const std::string& path, const std::string& iface) const {
     auto it = objects_.find(path);
     if (it == objects_.end()) return nullptr;
     for (auto& reg : it->second.interfaces)
@@ -176,8 +165,7 @@ GVariant* ObjectTree::describe(const Object& object) const {
     for (auto& reg : object.interfaces) {
         GVariantBuilder props;
         g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
-        for (auto& [name, value] : reg->iface.props)
-            g_variant_builder_add(&props, "{sv}", name.c_str(), value.get());
+        for (auto& [name, value] : reg->iface.props) g_variant_builder_add(&props, "{sv}", name.c_str(), value.get());
         g_variant_builder_add(&ifaces, "{sa{sv}}", reg->iface.name.c_str(), &props);
     }
     g_variant_builder_add(&ifaces, "{s@a{sv}}", "org.freedesktop.DBus.Properties",
@@ -188,14 +176,12 @@ GVariant* ObjectTree::describe(const Object& object) const {
 void ObjectTree::managedObjects(Call& call) {
     GVariantBuilder all;
     g_variant_builder_init(&all, G_VARIANT_TYPE("a{oa{sa{sv}}}"));
-    for (auto& path : order_)
-        g_variant_builder_add(&all, "{o@a{sa{sv}}}", path.c_str(), describe(objects_.at(path)));
+    for (auto& path : order_) g_variant_builder_add(&all, "{o@a{sa{sv}}}", path.c_str(), describe(objects_.at(path)));
     call.reply.ok(g_variant_new("(a{oa{sa{sv}}})", &all));
 }
 
-void ObjectTree::onMethod(GDBusConnection*, const gchar* sender, const gchar* path, const gchar*,
-                          const gchar* method, GVariant* params,
-                          GDBusMethodInvocation* invocation, gpointer data) {
+void ObjectTree::onMethod(GDBusConnection*, const gchar* sender, const gchar* path, const gchar*, const gchar* method,
+                          GVariant* params, GDBusMethodInvocation* invocation, gpointer data) {
     auto* reg = static_cast<Registration*>(data);
     Call call{sender ? sender : "", path, method, params, Reply(invocation)};
     if (!reg->iface.methods) {
@@ -206,8 +192,8 @@ void ObjectTree::onMethod(GDBusConnection*, const gchar* sender, const gchar* pa
     handler(call);
 }
 
-GVariant* ObjectTree::onGet(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                            const gchar* name, GError** error, gpointer data) {
+GVariant* ObjectTree::onGet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+                            GError** error, gpointer data) {
     auto* reg = static_cast<Registration*>(data);
     auto it = reg->iface.props.find(name);
     if (it == reg->iface.props.end()) {
@@ -219,12 +205,11 @@ GVariant* ObjectTree::onGet(GDBusConnection*, const gchar*, const gchar*, const 
     return g_variant_ref(it->second.get());
 }
 
-gboolean ObjectTree::onSet(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                           const gchar* name, GVariant* value, GError** error, gpointer data) {
+gboolean ObjectTree::onSet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+                           GVariant* value, GError** error, gpointer data) {
     auto* reg = static_cast<Registration*>(data);
     if (!reg->iface.setter) {
-        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "Property '%s' is read-only",
-                    name);
+        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "Property '%s' is read-only", name);
         return FALSE;
     }
     auto setter = reg->iface.setter;

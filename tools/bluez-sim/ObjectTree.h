@@ -28,7 +28,7 @@ public:
     Reply& operator=(const Reply&) = delete;
     ~Reply();
 
-    void ok(GVariant* value = nullptr);  // floating values are consumed
+    void ok(GVariant* value = nullptr);      // floating values are consumed
     void okWithFd(GVariant* value, int fd);  // passes `fd` (closed here) with the reply
     void fail(const std::string& name, const std::string& text);
     explicit operator bool() const { return invocation_ != nullptr; }
@@ -47,14 +47,13 @@ struct Call {
 
 using MethodHandler = std::function<void(Call&)>;
 // Sets a writable property; returns an error name and text to refuse.
-using PropertySetter =
-    std::function<std::pair<std::string, std::string>(const std::string& name, GVariant* value)>;
+using PropertySetter = std::function<std::pair<std::string, std::string>(const std::string& name, GVariant* value)>;
 
 struct Interface {
     std::string name;
     Props props;
-    MethodHandler methods;   // may be empty: calls are then refused
-    PropertySetter setter;   // may be empty: nothing is writable
+    MethodHandler methods;  // may be empty: calls are then refused
+    PropertySetter setter;  // may be empty: nothing is writable
 };
 
 class ObjectTree {
@@ -99,16 +98,16 @@ private:
     void managedObjects(Call& call);
 
     static const GDBusInterfaceVTable* vtable();
-    static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                         GVariant*, GDBusMethodInvocation*, gpointer);
-    static GVariant* onGet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                           GError**, gpointer);
-    static gboolean onSet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                          GVariant*, GError**, gpointer);
+    static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                         GDBusMethodInvocation*, gpointer);
+    static GVariant* onGet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GError**,
+                           gpointer);
+    static gboolean onSet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, GError**,
+                          gpointer);
 
     GDBusConnection* connection_;
     std::map<std::string, Object> objects_;  // path order, as a client would list them
-    std::vector<std::string> order_;          // export order, as GetManagedObjects answers
+    std::vector<std::string> order_;         // export order, as GetManagedObjects answers
     guint managerId_ = 0;
 };
 

@@ -109,9 +109,9 @@ std::optional<Settings> parseSettings(int argc, char** argv, int& status) {
         const char* name;
         unsigned* target;
     } numeric[] = {
-        {"--interval", &s.intervalMs},         {"--connect-ms", &s.connectMs},
-        {"--resolve-ms", &s.resolveMs},        {"--disconnect-ms", &s.disconnectMs},
-        {"--absent-ms", &s.absentMs},          {"--temporary-timeout", &s.temporarySeconds},
+        {"--interval", &s.intervalMs},      {"--connect-ms", &s.connectMs},
+        {"--resolve-ms", &s.resolveMs},     {"--disconnect-ms", &s.disconnectMs},
+        {"--absent-ms", &s.absentMs},       {"--temporary-timeout", &s.temporarySeconds},
         {"--idle-timeout", &s.idleSeconds},
     };
     auto fail = [&](const std::string& message) {

@@ -19,20 +19,15 @@ struct NameContext {
 
 }  // namespace
 
-Simulator::Simulator(GDBusConnection* connection, const Settings& settings,
-                     std::function<void(int)> quit)
-    : connection_(connection),
-      settings_(settings),
-      quit_(std::move(quit)),
-      tree_(connection),
-      adapter_(tree_, settings),
-      control_(tree_, *this) {
+Simulator::Simulator(GDBusConnection* connection, const Settings& settings, std::function<void(int)> quit)
+    : connection_(connection), settings_(settings), quit_(std::move(quit)), tree_(connection),
+      adapter_(tree_, settings), control_(tree_, *this) {
     // Clients that leave the bus lose their discovery and notify sessions.
-    ownerWatch_ = g_dbus_connection_signal_subscribe(
-        connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
-        "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onOwnerChanged, this, nullptr);
-    controlName_ = g_bus_own_name_on_connection(connection_, CONTROL, G_BUS_NAME_OWNER_FLAGS_NONE,
-                                                nullptr, nullptr, nullptr, nullptr);
+    ownerWatch_ = g_dbus_connection_signal_subscribe(connection_, "org.freedesktop.DBus", "org.freedesktop.DBus",
+                                                     "NameOwnerChanged", "/org/freedesktop/DBus", nullptr,
+                                                     G_DBUS_SIGNAL_FLAGS_NONE, onOwnerChanged, this, nullptr);
+    controlName_ = g_bus_own_name_on_connection(connection_, CONTROL, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr,
+                                                nullptr, nullptr);
     startService();
 }
 
@@ -60,8 +55,8 @@ void Simulator::startService(bool withAdapter) {
             if (*c->announced || c->settings->quiet) return;
             *c->announced = true;
             Device* light = c->simulator->adapter().device(LIGHT_ADDRESS);
-            std::printf("bluez-sim: org.bluez is ready; the light is %s at %s\n",
-                        light->model().name.c_str(), LIGHT_ADDRESS);
+            std::printf("bluez-sim: org.bluez is ready; the light is %s at %s\n", light->model().name.c_str(),
+                        LIGHT_ADDRESS);
             std::printf("%s: %s\n", light->model().name.c_str(),
                         light->peripheral()->describe(c->settings->colour).c_str());
             std::fflush(stdout);
@@ -87,14 +82,13 @@ void Simulator::stopService(bool graceful) {
     running_ = false;
 }
 
-void Simulator::onOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                               const gchar*, GVariant* params, gpointer data) {
+void Simulator::onOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                               GVariant* params, gpointer data) {
     const gchar* name = nullptr;
     const gchar* oldOwner = nullptr;
     const gchar* newOwner = nullptr;
     g_variant_get(params, "(&s&s&s)", &name, &oldOwner, &newOwner);
-    if (name[0] == ':' && newOwner[0] == '\0')
-        static_cast<Simulator*>(data)->adapter_.clientGone(name);
+    if (name[0] == ':' && newOwner[0] == '\0') static_cast<Simulator*>(data)->adapter_.clientGone(name);
 }
 
 }  // namespace bluezsim

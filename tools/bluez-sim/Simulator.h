@@ -30,8 +30,8 @@ public:
 
 private:
     void exportService(bool withAdapter);
-    static void onOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                               const gchar*, GVariant*, gpointer);
+    static void onOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                               gpointer);
 
     GDBusConnection* connection_;
     const Settings& settings_;

@@ -25,11 +25,11 @@ int main(int argc, char** argv) {
         address = system;
         g_free(system);
     }
-    GPtr<GDBusConnection> connection(g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, ErrorOut(error)));
+    GPtr<GDBusConnection> connection(
+        g_dbus_connection_new_for_address_sync(address.c_str(),
+                                               GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                               nullptr, nullptr, ErrorOut(error)));
     if (!connection) {
         std::fprintf(stderr, "bluez-sim: cannot connect to %s: %s\n", address.c_str(), error->message);
         return 1;

@@ -41,9 +41,10 @@ constexpr int USAGE = 2;
 constexpr std::size_t MAX_DIFFERENCES_SHOWN = 20;
 
 int usage() {
-    std::fputs("usage: codesign --verify [--deep] [--strict] APP\n"
-               "       codesign --sign SECRETKEY APP\n",
-               stderr);
+    std::fputs(
+        "usage: codesign --verify [--deep] [--strict] APP\n"
+        "       codesign --sign SECRETKEY APP\n",
+        stderr);
     return USAGE;
 }
 
@@ -71,8 +72,8 @@ std::optional<std::string> readCapped(int root, std::string_view relative, std::
     auto slash = relative.rfind('/');
     UniqueFd folder = openFolder(root, relative.substr(0, slash));
     std::string name(relative.substr(slash + 1));
-    UniqueFd fd(folder.get() < 0 ? -1
-                           : ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(
+        folder.get() < 0 ? -1 : ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         why = std::string(relative) + " is missing";
@@ -123,7 +124,8 @@ std::vector<std::string> differences(const std::vector<CodeResource>& sealed, co
             out.push_back(entry.path + ": sealed as " + describe(*it->second) + ", found " + describe(entry));
         expected.erase(it);
     }
-    for (const auto& [path, entry] : expected) out.push_back(std::string(path) + ": missing (" + describe(*entry) + ")");
+    for (const auto& [path, entry] : expected)
+        out.push_back(std::string(path) + ": missing (" + describe(*entry) + ")");
     return out;
 }
 
@@ -155,14 +157,11 @@ int verify(const std::string& app) {
     }
     auto mismatches = differences(*sealed, found);
     if (mismatches.empty()) return OK;
-    for (std::size_t i = 0; i < mismatches.size() && i < MAX_DIFFERENCES_SHOWN; ++i)
-        problem(app, mismatches[i]);
+    for (std::size_t i = 0; i < mismatches.size() && i < MAX_DIFFERENCES_SHOWN; ++i) problem(app, mismatches[i]);
     return problem(app, "the bundle does not match its signature");
 }
 
-int runMinisign(const std::vector<std::string>& arguments) {
-    return spawnAndWait(arguments, SpawnOptions::searched());
-}
+int runMinisign(const std::vector<std::string>& arguments) { return spawnAndWait(arguments, SpawnOptions::searched()); }
 
 int sign(const std::string& secretKey, const std::string& app) {
     UniqueFd root(::open(app.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

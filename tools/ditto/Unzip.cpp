@@ -1,6 +1,6 @@
 #include "Unzip.h"
-#include "ZipDirectory.h"
 #include "UniqueFd.h"
+#include "ZipDirectory.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -9,8 +9,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -69,8 +69,7 @@ std::vector<std::string> components(std::string_view name, bool& folder) {
     while (true) {
         auto end = name.find('/', start);
         auto part = name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (part.empty() || part == "." || part.size() > MAX_NAME)
-            refuse(std::string(name) + ": malformed name");
+        if (part.empty() || part == "." || part.size() > MAX_NAME) refuse(std::string(name) + ": malformed name");
         if (part == "..") refuse(std::string(name) + ": \"..\" in the name");
         parts.emplace_back(part);
         if (end == std::string_view::npos) return parts;
@@ -83,8 +82,7 @@ std::vector<std::string> components(std::string_view name, bool& folder) {
 // step after the climb is a name inside the tree, and by the same rule every
 // link among those names stays inside too.
 void checkLinkTarget(const std::string& name, std::string_view target, std::size_t depth) {
-    if (target.empty() || target.size() > MAX_PATH || !plainText(target))
-        refuse(name + ": malformed link target");
+    if (target.empty() || target.size() > MAX_PATH || !plainText(target)) refuse(name + ": malformed link target");
     if (target.front() == '/') refuse(name + ": link to an absolute path");
     std::size_t climbs = 0;
     bool descending = false;
@@ -132,9 +130,9 @@ public:
         int parent = parentOf(parts);
         const std::string& name = parts.back();
         switch (type) {
-            case AE_IFDIR: folder(parent, name, path); break;
-            case AE_IFLNK: link(parent, name, path, item, parts.size() - 1); break;
-            default: file(a, parent, name, path, item); break;
+        case AE_IFDIR: folder(parent, name, path); break;
+        case AE_IFLNK: link(parent, name, path, item, parts.size() - 1); break;
+        default: file(a, parent, name, path, item); break;
         }
     }
 
@@ -317,8 +315,8 @@ std::string unzip(const std::string& zip, const std::string& folder, const Unzip
         if (const auto free = limits.freeBytes ? limits.freeBytes(root.get()) : std::nullopt) {
             const std::uint64_t room = *free > limits.spareBytes ? *free - limits.spareBytes : 0;
             if (declared > room)
-                refuse(folder + ": not enough free space: " + mb(declared) + " needed with " +
-                       mb(limits.spareBytes) + " to spare, " + mb(*free) + " free");
+                refuse(folder + ": not enough free space: " + mb(declared) + " needed with " + mb(limits.spareBytes) +
+                       " to spare, " + mb(*free) + " free");
             limits.totalBytes = std::min(limits.totalBytes, room);
         }
 
@@ -328,8 +326,7 @@ std::string unzip(const std::string& zip, const std::string& folder, const Unzip
         // the part of a zip that unzip tools agree on. It reads the same open
         // file that was just checked.
         archive_read_support_format_zip_seekable(a.get());
-        if (archive_read_open_fd(a.get(), input.get(), READ_BLOCK) != ARCHIVE_OK)
-            refuse(zip + ": " + errorOf(a.get()));
+        if (archive_read_open_fd(a.get(), input.get(), READ_BLOCK) != ARCHIVE_OK) refuse(zip + ": " + errorOf(a.get()));
 
         Extraction extraction(root.get(), limits);
         while (true) {

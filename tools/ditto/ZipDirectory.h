@@ -11,7 +11,7 @@
 namespace orvane {
 
 struct ZipDirectory {
-    std::string problem;             // empty when the directory is acceptable
+    std::string problem;              // empty when the directory is acceptable
     std::uint64_t declaredBytes = 0;  // the entries' declared unpacked sizes, added up
 };
 

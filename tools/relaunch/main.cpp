@@ -101,7 +101,7 @@ std::optional<pid_t> startApp(const fs::path& bundle, int readyFd) {
 }
 
 double now() {
-    timespec time {};
+    timespec time{};
     ::clock_gettime(CLOCK_MONOTONIC, &time);
     return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
 }
@@ -146,8 +146,7 @@ std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds) {
     // helpers too (they share its process group).
     ::kill(-*pid, SIGKILL);
     int status = 0;
-    while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {}
     if (!ended) return nlohmann::json{{"timeout", limitSeconds}};
     if (WIFEXITED(status)) return nlohmann::json{{"exit", WEXITSTATUS(status)}};
     return nlohmann::json{{"signal", WIFSIGNALED(status) ? WTERMSIG(status) : 0}};

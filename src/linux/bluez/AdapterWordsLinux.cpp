@@ -8,8 +8,9 @@ namespace orvane {
 constinit const AdapterRefusals adapterRefusals = {
     .unsupported = "This computer has no Bluetooth LE.",
     .noService = "The Bluetooth service isn’t running (start it with “systemctl start bluetooth”).",
-    .unauthorized = "Orvane isn’t allowed to use Bluetooth (add your user to the bluetooth group, "
-                    "or check the system's Bluetooth policy).",
+    .unauthorized =
+        "Orvane isn’t allowed to use Bluetooth (add your user to the bluetooth group, "
+        "or check the system's Bluetooth policy).",
     .poweredOff = "Bluetooth is off.",
     .notReady = "Bluetooth isn’t ready.",
 };

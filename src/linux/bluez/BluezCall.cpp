@@ -36,14 +36,14 @@ void call(GDBusConnection* connection, const char* path, const char* iface, cons
     }
     // With a reply type, GDBus turns a reply of another type into an error.
     g_dbus_connection_call(
-        connection, bluezName, path, iface, method, params, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        timeoutMs, cancellable,
+        connection, bluezName, path, iface, method, params, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs,
+        cancellable,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             const std::unique_ptr<Context> context(static_cast<Context*>(data));
             GErrorPtr error;
             CallReply reply;
-            reply.value = VariantPtr::adopt(
-                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, ErrorOut(error)));
+            reply.value =
+                VariantPtr::adopt(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, ErrorOut(error)));
             // Cancelled, even if the reply came first: the owner is gone or has
             // moved on, and nothing may touch it.
             if (context->cancellable && g_cancellable_is_cancelled(context->cancellable.get())) return;
@@ -56,8 +56,8 @@ void call(GDBusConnection* connection, const char* path, const char* iface, cons
 
 }  // namespace
 
-void callBluez(GDBusConnection* connection, const char* path, const char* iface, const char* method,
-               GVariant* params, GCancellable* cancellable, CallDone done, int timeoutMs) {
+void callBluez(GDBusConnection* connection, const char* path, const char* iface, const char* method, GVariant* params,
+               GCancellable* cancellable, CallDone done, int timeoutMs) {
     call(connection, path, iface, method, params, nullptr, cancellable, std::move(done), timeoutMs);
 }
 

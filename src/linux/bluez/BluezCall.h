@@ -29,8 +29,8 @@ inline constexpr int noTimeout = G_MAXINT;
 // `params` may be floating (it is consumed). An empty `done` sends the call
 // without asking for a reply. The reply's value is not checked: for calls
 // whose answer is only success or failure.
-void callBluez(GDBusConnection* connection, const char* path, const char* iface, const char* method,
-               GVariant* params, GCancellable* cancellable, CallDone done, int timeoutMs = -1);
+void callBluez(GDBusConnection* connection, const char* path, const char* iface, const char* method, GVariant* params,
+               GCancellable* cancellable, CallDone done, int timeoutMs = -1);
 
 // GetManagedObjects: the value is (a{oa{sa{sv}}}); a reply of any other type
 // is a failed call, whoever owns org.bluez sent it.

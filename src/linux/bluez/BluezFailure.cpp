@@ -10,20 +10,20 @@ namespace orvane {
 BluetoothFailure failureOf(const BluezError& error, BluetoothFailure otherwise) {
     using Kind = BluezErrorKind;
     switch (error.kind) {
-        case Kind::accessDenied: return BluetoothFailure::notPermitted;
-        case Kind::serviceGone: return BluetoothFailure::linkLost;
-        case Kind::unknownObject:
-            return otherwise == BluetoothFailure::connectFailed ? BluetoothFailure::deviceGone
-                                                                : BluetoothFailure::attributeGone;
-        case Kind::inProgress: return BluetoothFailure::busy;
-        case Kind::notReady: return BluetoothFailure::adapterOff;
-        case Kind::notConnected: return BluetoothFailure::notConnected;
-        case Kind::notPermitted: return BluetoothFailure::notPermitted;
-        case Kind::notSupported: return BluetoothFailure::notSupported;
-        case Kind::invalidArguments: return BluetoothFailure::invalidValue;
-        case Kind::timedOut: return BluetoothFailure::timedOut;
-        case Kind::aborted: return BluetoothFailure::connectFailed;
-        case Kind::failed: break;
+    case Kind::accessDenied: return BluetoothFailure::notPermitted;
+    case Kind::serviceGone: return BluetoothFailure::linkLost;
+    case Kind::unknownObject:
+        return otherwise == BluetoothFailure::connectFailed ? BluetoothFailure::deviceGone
+                                                            : BluetoothFailure::attributeGone;
+    case Kind::inProgress: return BluetoothFailure::busy;
+    case Kind::notReady: return BluetoothFailure::adapterOff;
+    case Kind::notConnected: return BluetoothFailure::notConnected;
+    case Kind::notPermitted: return BluetoothFailure::notPermitted;
+    case Kind::notSupported: return BluetoothFailure::notSupported;
+    case Kind::invalidArguments: return BluetoothFailure::invalidValue;
+    case Kind::timedOut: return BluetoothFailure::timedOut;
+    case Kind::aborted: return BluetoothFailure::connectFailed;
+    case Kind::failed: break;
     }
     return otherwise;
 }

@@ -50,8 +50,7 @@ void BluezObjects::remove(const std::string& path, GVariant* names) {
     if (object->second.empty()) objects_.erase(object);
 }
 
-void BluezObjects::change(const std::string& path, std::string_view iface, GVariant* changed,
-                          GVariant* invalidated) {
+void BluezObjects::change(const std::string& path, std::string_view iface, GVariant* changed, GVariant* invalidated) {
     const auto object = objects_.find(path);
     if (object == objects_.end()) return;
     const auto properties = object->second.find(iface);

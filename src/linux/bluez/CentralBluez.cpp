@@ -34,9 +34,7 @@ std::string devicePathOf(const std::string& path) {
 }  // namespace
 
 CentralBluez::CentralBluez(MainQueue& queue, std::weak_ptr<CentralDelegate> delegate, BluezOptions options)
-    : queue_(queue),
-      delegate_(std::move(delegate)),
-      options_(std::move(options)),
+    : queue_(queue), delegate_(std::move(delegate)), options_(std::move(options)),
       cancellable_(adopt(g_cancellable_new())) {
     std::string address = options_.busAddress;
     if (address.empty()) {
@@ -101,21 +99,21 @@ CentralBluez::~CentralBluez() {
 void CentralBluez::connected(GDBusConnection* connection) {
     connection_.reset(connection);
     g_dbus_connection_set_exit_on_close(connection, FALSE);
-    closedSignal_ = connectWith(connection, "closed",
-                                G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer data) {
-                                    const auto self = static_cast<Weak*>(data)->lock();
-                                    if (!self) return;
-                                    // The bus itself went away: nothing will come back on it.
-                                    self->busFailed_ = true;
-                                    self->settle();
-                                }),
-                                Weak(weak_.weak()));
+    closedSignal_ =
+        connectWith(connection, "closed", G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer data) {
+                        const auto self = static_cast<Weak*>(data)->lock();
+                        if (!self) return;
+                        // The bus itself went away: nothing will come back on it.
+                        self->busFailed_ = true;
+                        self->settle();
+                    }),
+                    Weak(weak_.weak()));
     // Every signal org.bluez sends; subscribed before the first GetManagedObjects
     // so that nothing falls between the two.
     signalSubscription_ = g_dbus_connection_signal_subscribe(
         connection, bluezName, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar* path, const gchar* iface, const gchar* member,
-           GVariant* params, gpointer data) {
+        [](GDBusConnection*, const gchar*, const gchar* path, const gchar* iface, const gchar* member, GVariant* params,
+           gpointer data) {
             if (const auto self = static_cast<Weak*>(data)->lock()) self->onSignal(path, iface, member, params);
         },
         new Weak(weak_.weak()), [](gpointer data) { delete static_cast<Weak*>(data); });
@@ -192,31 +190,32 @@ void CentralBluez::fetched(GVariant* managed) {
 void CentralBluez::refetch(const std::string& devicePath) {
     if (!connection_ || fetching_) return;
     const auto number = fetchNumber_;
-    listBluezObjects(connection_.get(), cancellable_.get(), [weak = Weak(weak_.weak()), devicePath, number](CallReply& reply) {
-        const auto self = weak.lock();
-        if (!self || reply.error || self->fetchNumber_ != number) return;
-        // Signals that came before this reply are older than it, so
-        // objects it lists and the copy lacks are simply missing.
-        BluezObjects fresh;
-        fresh.reset(reply.value.child(0).get());
-        const auto peripheral = self->owningPeripheral(devicePath);
-        for (const char* iface : {serviceInterface, characteristicInterface})
-            for (const std::string& path : fresh.withInterface(iface)) {
-                if (!under(path, devicePath) || self->objects_.has(path, iface)) continue;
-                // Copied property by property through a{sv} of this interface.
-                GVariantBuilder props;
-                g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
-                for (const char* name : {"UUID", "Device", "Service", "Flags", "Primary"})
-                    if (GVariant* value = fresh.get(path, iface, name))
-                        g_variant_builder_add(&props, "{sv}", name, value);
-                GVariantBuilder entry;
-                g_variant_builder_init(&entry, G_VARIANT_TYPE("a{sa{sv}}"));
-                g_variant_builder_add(&entry, "{s@a{sv}}", iface, g_variant_builder_end(&props));
-                const VariantPtr added = VariantPtr::adopt(g_variant_builder_end(&entry));
-                self->objects_.add(path, added.get());
-                if (peripheral) peripheral->gattAdded(path);
-            }
-    });
+    listBluezObjects(connection_.get(), cancellable_.get(),
+                     [weak = Weak(weak_.weak()), devicePath, number](CallReply& reply) {
+                         const auto self = weak.lock();
+                         if (!self || reply.error || self->fetchNumber_ != number) return;
+                         // Signals that came before this reply are older than it, so
+                         // objects it lists and the copy lacks are simply missing.
+                         BluezObjects fresh;
+                         fresh.reset(reply.value.child(0).get());
+                         const auto peripheral = self->owningPeripheral(devicePath);
+                         for (const char* iface : {serviceInterface, characteristicInterface})
+                             for (const std::string& path : fresh.withInterface(iface)) {
+                                 if (!under(path, devicePath) || self->objects_.has(path, iface)) continue;
+                                 // Copied property by property through a{sv} of this interface.
+                                 GVariantBuilder props;
+                                 g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
+                                 for (const char* name : {"UUID", "Device", "Service", "Flags", "Primary"})
+                                     if (GVariant* value = fresh.get(path, iface, name))
+                                         g_variant_builder_add(&props, "{sv}", name, value);
+                                 GVariantBuilder entry;
+                                 g_variant_builder_init(&entry, G_VARIANT_TYPE("a{sa{sv}}"));
+                                 g_variant_builder_add(&entry, "{s@a{sv}}", iface, g_variant_builder_end(&props));
+                                 const VariantPtr added = VariantPtr::adopt(g_variant_builder_end(&entry));
+                                 self->objects_.add(path, added.get());
+                                 if (peripheral) peripheral->gattAdded(path);
+                             }
+                     });
 }
 
 void CentralBluez::onSignal(const char* path, const char* iface, const char* member, GVariant* params) {
@@ -463,11 +462,11 @@ void CentralBluez::startDiscovery() {
                   const auto self = weak.lock();
                   if (!self || !reply.error) return;
                   switch (reply.error->kind) {
-                      case BluezErrorKind::inProgress: return;  // already ours
-                      case BluezErrorKind::accessDenied: return self->refused(*reply.error);
-                      default:
-                          // Not scanning after all; the next state change starts it again.
-                          if (self->adapterPath_ == adapter) self->scanning_ = false;
+                  case BluezErrorKind::inProgress: return;  // already ours
+                  case BluezErrorKind::accessDenied: return self->refused(*reply.error);
+                  default:
+                      // Not scanning after all; the next state change starts it again.
+                      if (self->adapterPath_ == adapter) self->scanning_ = false;
                   }
               });
 }

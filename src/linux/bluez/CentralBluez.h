@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "Central.h"
 #include "BluezError.h"
 #include "BluezObjects.h"
+#include "Central.h"
+#include "GRef.h"
 #include "MainQueue.h"
 #include "WeakPtr.h"
-#include "GRef.h"
 
 namespace orvane {
 

@@ -32,8 +32,7 @@ private:
 
 class CharacteristicBluez final : public Characteristic {
 public:
-    CharacteristicBluez(std::string path, GattUuid uuid, std::uint32_t properties,
-                        std::weak_ptr<ServiceBluez> service)
+    CharacteristicBluez(std::string path, GattUuid uuid, std::uint32_t properties, std::weak_ptr<ServiceBluez> service)
         : path_(std::move(path)), uuid_(std::move(uuid)), properties_(properties), service_(std::move(service)) {}
 
     GattUuid uuid() const override { return uuid_; }

@@ -3,8 +3,8 @@
 #include <array>
 #include <utility>
 
-#include "Peripheral.h"
 #include "Hex.h"
+#include "Peripheral.h"
 
 namespace orvane {
 namespace {

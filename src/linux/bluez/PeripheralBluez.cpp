@@ -44,7 +44,8 @@ PeripheralBluez::~PeripheralBluez() {
 
 std::optional<std::string> PeripheralBluez::name() const {
     if (const auto central = central_.lock(); central && !path_.empty())
-        if (auto name = stringValue(central->objects().get(path_, deviceInterface, "Name"))) lastName_ = std::move(name);
+        if (auto name = stringValue(central->objects().get(path_, deviceInterface, "Name")))
+            lastName_ = std::move(name);
     return lastName_;
 }
 
@@ -103,8 +104,7 @@ void PeripheralBluez::freshLink() {
         // BlueZ keeps notify sessions over a reconnection and would send
         // values nobody asked for on the next link: end ours now.
         if (characteristic->mayHaveSession && central && central->connection())
-            callBluez(central->connection(), path.c_str(), characteristicInterface, "StopNotify", nullptr,
-                      nullptr, {});
+            callBluez(central->connection(), path.c_str(), characteristicInterface, "StopNotify", nullptr, nullptr, {});
         characteristic->mayHaveSession = false;
     }
 }
@@ -113,27 +113,23 @@ void PeripheralBluez::connect() {
     const auto central = central_.lock();
     if (!central) return;
     switch (state_) {
-        case PeripheralState::connecting:
-            return;  // the attempt under way answers
-        case PeripheralState::connected:
-            return post([](PeripheralBluez& self) {
-                if (const auto c = self.central_.lock())
-                    c->tell([&](CentralDelegate& d, Central& m) { d.didConnect(m, self.shared_from_this()); });
-            });
-        case PeripheralState::disconnecting:
-            // BlueZ refuses a new attempt until the old link is down.
-            connectWhenDown_ = true;
-            return;
-        case PeripheralState::disconnected:
-            break;
+    case PeripheralState::connecting: return;  // the attempt under way answers
+    case PeripheralState::connected:
+        return post([](PeripheralBluez& self) {
+            if (const auto c = self.central_.lock())
+                c->tell([&](CentralDelegate& d, Central& m) { d.didConnect(m, self.shared_from_this()); });
+        });
+    case PeripheralState::disconnecting:
+        // BlueZ refuses a new attempt until the old link is down.
+        connectWhenDown_ = true;
+        return;
+    case PeripheralState::disconnected: break;
     }
     if (path_.empty() || !central->poweredOn()) {
         const BluetoothError error = path_.empty() ? deviceGone : adapterOff;
         return post([error](PeripheralBluez& self) {
             if (const auto c = self.central_.lock())
-                c->tell([&](CentralDelegate& d, Central& m) {
-                    d.didFailToConnect(m, self.shared_from_this(), error);
-                });
+                c->tell([&](CentralDelegate& d, Central& m) { d.didFailToConnect(m, self.shared_from_this(), error); });
         });
     }
     startConnect();
@@ -152,13 +148,14 @@ void PeripheralBluez::sendConnect() {
     if (!central || path_.empty()) return;
     // The reply comes when the link is up (before the services are known),
     // or with BlueZ's reason when it failed.
-    callBluez(central->connection(), path_.c_str(), deviceInterface, "Connect", nullptr, linkCancellable_.get(),
-              [weak = weak_from_this(), link = link_](CallReply& reply) {
-                  const auto self = weak.lock();
-                  if (!self || self->link_ != link || self->state_ != PeripheralState::connecting) return;
-                  self->connectDone(reply);
-              },
-              noTimeout);
+    callBluez(
+        central->connection(), path_.c_str(), deviceInterface, "Connect", nullptr, linkCancellable_.get(),
+        [weak = weak_from_this(), link = link_](CallReply& reply) {
+            const auto self = weak.lock();
+            if (!self || self->link_ != link || self->state_ != PeripheralState::connecting) return;
+            self->connectDone(reply);
+        },
+        noTimeout);
 }
 
 void PeripheralBluez::connectDone(CallReply& reply) {
@@ -178,10 +175,10 @@ void PeripheralBluez::connectDone(CallReply& reply) {
         // Never reported connected, so no disconnection follows either.
         freshLink();
         state_ = PeripheralState::disconnected;
-        const BluetoothError error = reply.error ? bluetoothError(*reply.error, BluetoothFailure::connectFailed)
-                                                 : BluetoothError{BluetoothFailure::connectFailed, "The connection was lost."};
-        return central->tell(
-            [&](CentralDelegate& d, Central& m) { d.didFailToConnect(m, shared_from_this(), error); });
+        const BluetoothError error = reply.error
+                                         ? bluetoothError(*reply.error, BluetoothFailure::connectFailed)
+                                         : BluetoothError{BluetoothFailure::connectFailed, "The connection was lost."};
+        return central->tell([&](CentralDelegate& d, Central& m) { d.didFailToConnect(m, shared_from_this(), error); });
     }
     state_ = PeripheralState::connected;
     central->tell([&](CentralDelegate& d, Central& m) { d.didConnect(m, shared_from_this()); });
@@ -205,8 +202,7 @@ void PeripheralBluez::cancel() {
     state_ = PeripheralState::disconnecting;
     // A pending Connect fails with "br-connection-canceled" and this one
     // succeeds; on a live link the reply waits for the link to go down.
-    callBluez(central->connection(), path_.c_str(), deviceInterface, "Disconnect", nullptr,
-              linkCancellable_.get(),
+    callBluez(central->connection(), path_.c_str(), deviceInterface, "Disconnect", nullptr, linkCancellable_.get(),
               [weak = weak_from_this(), link = link_](CallReply&) {
                   const auto self = weak.lock();
                   if (self && self->link_ == link) self->disconnectConfirmed();
@@ -216,9 +212,8 @@ void PeripheralBluez::cancel() {
     post(
         [](PeripheralBluez& self) {
             if (const auto c = self.central_.lock())
-                c->tell([&](CentralDelegate& d, Central& m) {
-                    d.didDisconnect(m, self.shared_from_this(), std::nullopt);
-                });
+                c->tell(
+                    [&](CentralDelegate& d, Central& m) { d.didDisconnect(m, self.shared_from_this(), std::nullopt); });
         },
         false);
 }
@@ -266,22 +261,18 @@ void PeripheralBluez::deviceRemoved() {
     for (auto& [path, characteristic] : characteristicObjects_) characteristic->detach();
     characteristicObjects_.clear();
     switch (state_) {
-        case PeripheralState::connected:
-            return linkLost();
-        case PeripheralState::connecting: {
-            const auto central = central_.lock();
-            freshLink();
-            state_ = PeripheralState::disconnected;
-            if (central)
-                central->tell([&](CentralDelegate& d, Central& m) {
-                    d.didFailToConnect(m, shared_from_this(), deviceGone);
-                });
-            return;
-        }
-        case PeripheralState::disconnecting:
-            return disconnectConfirmed();
-        case PeripheralState::disconnected:
-            return;
+    case PeripheralState::connected: return linkLost();
+    case PeripheralState::connecting: {
+        const auto central = central_.lock();
+        freshLink();
+        state_ = PeripheralState::disconnected;
+        if (central)
+            central->tell(
+                [&](CentralDelegate& d, Central& m) { d.didFailToConnect(m, shared_from_this(), deviceGone); });
+        return;
+    }
+    case PeripheralState::disconnecting: return disconnectConfirmed();
+    case PeripheralState::disconnected: return;
     }
 }
 
@@ -312,11 +303,11 @@ void PeripheralBluez::discoverServices() {
             self.tell([&](PeripheralDelegate& d) { d.didDiscoverServices(self, notConnected); });
         });
     if (servicesWanted_++ == 0)
-        discoveryTimer_ = central->queue().after(central->options().discoveryTimeout,
-                                                 [weak = weak_from_this(), link = link_] {
-                                                     const auto self = weak.lock();
-                                                     if (self && self->link_ == link) self->discoveryTimedOut();
-                                                 });
+        discoveryTimer_ =
+            central->queue().after(central->options().discoveryTimeout, [weak = weak_from_this(), link = link_] {
+                const auto self = weak.lock();
+                if (self && self->link_ == link) self->discoveryTimedOut();
+            });
     post([](PeripheralBluez& self) { self.tryResolve(); });
 }
 
@@ -425,7 +416,8 @@ void PeripheralBluez::listServices() {
     sortByHandle(paths);
     services_.clear();
     for (const std::string& path : paths) {
-        const auto uuid = GattUuid::parse(stringValue(central->objects().get(path, serviceInterface, "UUID")).value_or(""));
+        const auto uuid =
+            GattUuid::parse(stringValue(central->objects().get(path, serviceInterface, "UUID")).value_or(""));
         if (!uuid) continue;
         auto& service = serviceObjects_[path];
         if (!service || service->uuid() != *uuid) service = std::make_shared<ServiceBluez>(path, *uuid);
@@ -571,9 +563,7 @@ void PeripheralBluez::setNotifyValue(bool enabled, const std::shared_ptr<Charact
         if (!characteristic) return;
         const BluetoothError error = target ? notConnected : unknownAttribute;
         return post([characteristic, error](PeripheralBluez& self) {
-            self.tell([&](PeripheralDelegate& d) {
-                d.didUpdateNotificationState(self, *characteristic, error);
-            });
+            self.tell([&](PeripheralDelegate& d) { d.didUpdateNotificationState(self, *characteristic, error); });
         });
     }
     target->notifyChanges.push_back(enabled);
@@ -600,8 +590,8 @@ void PeripheralBluez::sendNotify(const CharacteristicPtr& characteristic) {
               });
 }
 
-void PeripheralBluez::notifyDone(const CharacteristicPtr& characteristic, bool enabled, bool wasOn,
-                                 CallReply& reply, bool settled) {
+void PeripheralBluez::notifyDone(const CharacteristicPtr& characteristic, bool enabled, bool wasOn, CallReply& reply,
+                                 bool settled) {
     if (reply.error && reply.error->kind == BluezErrorKind::accessDenied)
         if (const auto central = central_.lock()) return central->refused(*reply.error);
     if (reply.error && !settled)

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "Peripheral.h"
-#include "GattBluez.h"
-#include "Variant.h"
-#include "MainQueue.h"
 #include "GRef.h"
+#include "GattBluez.h"
+#include "MainQueue.h"
+#include "Peripheral.h"
+#include "Variant.h"
 
 namespace orvane {
 
@@ -42,8 +42,7 @@ public:
     const std::vector<std::shared_ptr<Service>>& services() const override { return services_; }
     void discoverServices() override;
     void discoverCharacteristics(const std::shared_ptr<Service>& service) override;
-    void writeValue(const Bytes& value, const std::shared_ptr<Characteristic>& characteristic,
-                    WriteType type) override;
+    void writeValue(const Bytes& value, const std::shared_ptr<Characteristic>& characteristic, WriteType type) override;
     bool canSendWriteWithoutResponse() const override;
     void setNotifyValue(bool enabled, const std::shared_ptr<Characteristic>& characteristic) override;
 
@@ -119,7 +118,7 @@ private:
     Task retryTimer_;
 
     // Discovery on the current link.
-    int servicesWanted_ = 0;      // discoverServices() calls not yet answered
+    int servicesWanted_ = 0;          // discoverServices() calls not yet answered
     bool waitingForObjects_ = false;  // resolved, but BlueZ has not exported the objects yet
     bool refetched_ = false;
     bool tableKnown_ = false;  // discovery finished on this link

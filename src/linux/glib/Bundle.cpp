@@ -125,8 +125,7 @@ nlohmann::json Bundle::info() const {
     return readPropertyList(root_ / "Contents" / "Info.plist");
 }
 
-std::filesystem::path Bundle::resourcePath(std::string_view name,
-                                           std::string_view extension) const {
+std::filesystem::path Bundle::resourcePath(std::string_view name, std::string_view extension) const {
     if (empty()) return {};
     return root_ / "Contents" / "Resources" / (std::string(name) + "." + std::string(extension));
 }
@@ -134,8 +133,7 @@ std::filesystem::path Bundle::resourcePath(std::string_view name,
 std::string Bundle::resource(std::string_view name, std::string_view extension) const {
     if (empty()) return {};
     auto text = readFile(resourcePath(name, extension));
-    if (!text || !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr))
-        return {};
+    if (!text || !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr)) return {};
     return std::move(*text);
 }
 

@@ -40,7 +40,9 @@ public:
     // Takes over `owned` (transfer full), sinking a floating reference.
     static VariantPtr adopt(GVariant* owned) { return VariantPtr(owned ? g_variant_take_ref(owned) : nullptr); }
     // Adds a reference to a borrowed value (transfer none).
-    static VariantPtr retain(GVariant* borrowed) { return VariantPtr(borrowed ? g_variant_ref_sink(borrowed) : nullptr); }
+    static VariantPtr retain(GVariant* borrowed) {
+        return VariantPtr(borrowed ? g_variant_ref_sink(borrowed) : nullptr);
+    }
     VariantPtr(const VariantPtr& other) : v_(other.v_ ? g_variant_ref(other.v_) : nullptr) {}
     VariantPtr(VariantPtr&& other) noexcept : v_(std::exchange(other.v_, nullptr)) {}
     VariantPtr& operator=(VariantPtr other) noexcept {
@@ -125,8 +127,8 @@ template <typename Data>
 SignalConnection connectWith(gpointer instance, const char* signal, GCallback callback, Data data) {
     auto* owned = new Data(std::move(data));
     const gulong id = g_signal_connect_data(
-        instance, signal, callback, owned,
-        [](gpointer p, GClosure*) { delete static_cast<Data*>(p); }, GConnectFlags(0));
+        instance, signal, callback, owned, [](gpointer p, GClosure*) { delete static_cast<Data*>(p); },
+        GConnectFlags(0));
     return {instance, id};
 }
 

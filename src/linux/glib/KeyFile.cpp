@@ -24,8 +24,7 @@ std::filesystem::path xdgDir(const char* variable, const char* fallbackUnderHome
 
 KeyFilePtr parse(const std::string& text) {
     KeyFilePtr file(g_key_file_new());
-    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
-        return nullptr;
+    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr)) return nullptr;
     return file;
 }
 
@@ -71,8 +70,7 @@ bool UserDefaults::boolean(const std::string& key) const {
     return value;
 }
 
-std::optional<WindowFrame> loadWindowFrame(const std::string& name,
-                                           const std::filesystem::path& file) {
+std::optional<WindowFrame> loadWindowFrame(const std::string& name, const std::filesystem::path& file) {
     auto keys = loadFile(file);
     if (!keys) return std::nullopt;
     GError* error = nullptr;
@@ -86,13 +84,11 @@ std::optional<WindowFrame> loadWindowFrame(const std::string& name,
     frame.maximized = g_key_file_get_boolean(keys.get(), name.c_str(), "maximized", nullptr);
     // Beyond any screen, the file is damaged: the window opens at its default.
     constexpr int kLargest = 16384;
-    if (frame.width <= 0 || frame.height <= 0 || frame.width > kLargest || frame.height > kLargest)
-        return std::nullopt;
+    if (frame.width <= 0 || frame.height <= 0 || frame.width > kLargest || frame.height > kLargest) return std::nullopt;
     return frame;
 }
 
-bool saveWindowFrame(const std::string& name, const WindowFrame& frame,
-                     const std::filesystem::path& file) {
+bool saveWindowFrame(const std::string& name, const WindowFrame& frame, const std::filesystem::path& file) {
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
     // Keep whatever else the file holds; start afresh only if it is unreadable.

@@ -31,8 +31,7 @@ struct WindowFrame {
 
 // The frame saved under `name` in window.ini, when there is a usable one.
 std::optional<WindowFrame> loadWindowFrame(const std::string& name,
-                                           const std::filesystem::path& file = userStateDir() /
-                                                                               "window.ini");
+                                           const std::filesystem::path& file = userStateDir() / "window.ini");
 // Saves atomically: a crash mid-write never leaves a damaged file.
 bool saveWindowFrame(const std::string& name, const WindowFrame& frame,
                      const std::filesystem::path& file = userStateDir() / "window.ini");

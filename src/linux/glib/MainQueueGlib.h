@@ -11,9 +11,7 @@ public:
     void async(Work work) override;
     Task after(double seconds, Work work) override;
     Clock::time_point now() const override { return Clock::now(); }
-    std::chrono::system_clock::time_point wallNow() const override {
-        return std::chrono::system_clock::now();
-    }
+    std::chrono::system_clock::time_point wallNow() const override { return std::chrono::system_clock::now(); }
 };
 
 // The product's queue. It is never destroyed, so that a worker thread that

@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "MainWindow.h"
 #include "GRef.h"
 #include "MainQueueGlib.h"
+#include "MainWindow.h"
 #include "Relaunched.h"
 
 namespace orvane {

@@ -43,7 +43,8 @@ const std::string& VERSION() {
 const std::string& applicationId() {
     static const std::string id = [] {
         auto it = info().find("CFBundleIdentifier");
-        if (it != info().end() && it->is_string() && g_application_id_is_valid(it->get_ref<const std::string&>().c_str()))
+        if (it != info().end() && it->is_string() &&
+            g_application_id_is_valid(it->get_ref<const std::string&>().c_str()))
             return it->get<std::string>();
         return std::string(ORVANE_BUNDLE_ID);
     }();

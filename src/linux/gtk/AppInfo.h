@@ -7,8 +7,8 @@
 #include <string>
 
 #include "AppValues.h"
-#include "Url.h"
 #include "Bundle.h"
+#include "Url.h"
 
 namespace orvane {
 

@@ -80,7 +80,7 @@ std::optional<std::string> stringAt(JSCValue* array, guint index) {
     GPtr<JSCValue> item = adopt(jsc_value_object_get_property_at_index(array, index));
     if (!item || !jsc_value_is_string(item.get())) return std::nullopt;
     const std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(jsc_value_to_string_as_bytes(item.get()),
-                                                                 g_bytes_unref);
+                                                                  g_bytes_unref);
     if (!bytes) return std::nullopt;
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
@@ -97,8 +97,7 @@ std::shared_ptr<MainWindow> MainWindow::create(MainQueue& queue, MainWindowSetti
     return made;
 }
 
-MainWindow::MainWindow(MainQueue& queue, MainWindowSettings settings)
-    : queue_(queue), settings_(std::move(settings)) {
+MainWindow::MainWindow(MainQueue& queue, MainWindowSettings settings) : queue_(queue), settings_(std::move(settings)) {
     session_ = std::make_unique<PageSession>(
         queue, *this, PageSessionSettings{settings_.pageUrl, settings_.version, settings_.updateRoot},
         std::move(settings_.backends));
@@ -124,14 +123,12 @@ void MainWindow::build() {
 
     GPtr<WebKitSettings> prefs = adopt(webkit_settings_new());
     // WebKit appends "Orvane/<version>" to its own user agent.
-    webkit_settings_set_user_agent_with_application_details(prefs.get(), "Orvane",
-                                                            settings_.version.c_str());
+    webkit_settings_set_user_agent_with_application_details(prefs.get(), "Orvane", settings_.version.c_str());
 
     const std::string script =
         replaceAll(settings_.bundle.resource("bridge", "js"), "__ORVANE_INFO__", pageInfo(settings_.version));
-    WebKitUserScript* bridge = webkit_user_script_new(
-        script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-        nullptr, nullptr);
+    WebKitUserScript* bridge = webkit_user_script_new(script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_.get(), bridge);
     webkit_user_script_unref(bridge);
 
@@ -140,8 +137,8 @@ void MainWindow::build() {
     if (settings_.inspectable) webkit_settings_set_enable_developer_extras(prefs.get(), TRUE);
     webkit_settings_set_enable_back_forward_navigation_gestures(prefs.get(), FALSE);
 
-    webView_ = adopt(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", prefs.get(),
-                                                  "user-content-manager", content_.get(), nullptr)));
+    webView_ = adopt(WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", prefs.get(), "user-content-manager", content_.get(), nullptr)));
     const GdkRGBA transparent = {0, 0, 0, 0};
     webkit_web_view_set_background_color(webView_.get(), &transparent);
     gtk_widget_set_hexpand(GTK_WIDGET(webView_.get()), TRUE);
@@ -173,18 +170,17 @@ void MainWindow::build() {
     zoomOnControlScroll(GTK_WIDGET(webView_.get()), [weak](int step) {
         if (auto window = weak.lock()) window->zoom(step);
     });
-    titleWatch_ = connectWith(webView_.get(), "notify::title",
-                              G_CALLBACK(+[](WebKitWebView*, GParamSpec*, WeakWindow* self) {
-                                  if (auto window = self->lock()) window->titleChanged();
-                              }),
-                              weak);
+    titleWatch_ =
+        connectWith(webView_.get(), "notify::title", G_CALLBACK(+[](WebKitWebView*, GParamSpec*, WeakWindow* self) {
+                        if (auto window = self->lock()) window->titleChanged();
+                    }),
+                    weak);
     loadWatch_ = connectWith(webView_.get(), "load-changed",
                              G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, WeakWindow* self) {
                                  if (auto window = self->lock()) window->loadChanged(event);
                              }),
                              weak);
-    closeWatch_ = connectWith(window_.get(), "close-request",
-                              G_CALLBACK(+[](GtkWindow*, WeakWindow* self) -> gboolean {
+    closeWatch_ = connectWith(window_.get(), "close-request", G_CALLBACK(+[](GtkWindow*, WeakWindow* self) -> gboolean {
                                   if (auto window = self->lock()) {
                                       window->saveFrame();
                                       // An install under way holds the app
@@ -221,9 +217,9 @@ PageNavigationSettings MainWindow::navigationSettings() {
 }
 
 void MainWindow::installBridge() {
-    WebKitUserScript* relay = webkit_user_script_new_for_world(
-        kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-        kRelayWorld, nullptr, nullptr);
+    WebKitUserScript* relay =
+        webkit_user_script_new_for_world(kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kRelayWorld, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_.get(), relay);
     webkit_user_script_unref(relay);
     // With a reply: what a message's handling queues for the page goes back
@@ -277,8 +273,8 @@ void MainWindow::deliverBatch(const std::string& array) {
 }
 
 void MainWindow::evaluateScript(const std::string& script) {
-    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()),
-                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
 }
 
 void MainWindow::openExternally(const Url& url) {

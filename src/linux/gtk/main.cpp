@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "AppDelegate.h"
+#include "AppInfo.h"
 #include "CommandLine.h"
 #include "DesktopEntry.h"
 #include "GRef.h"
-#include "AppDelegate.h"
-#include "AppInfo.h"
 
 namespace {
 
@@ -22,10 +22,10 @@ using orvane::CommandLine;
 
 const char* sourceText(orvane::PageUrlSource source) {
     switch (source) {
-        case orvane::PageUrlSource::commandLine: return "the command line";
-        case orvane::PageUrlSource::userDefault: return "pageURL in defaults.ini";
-        case orvane::PageUrlSource::bundle: return "OVPageURL in the bundle's Info.plist";
-        case orvane::PageUrlSource::builtIn: break;
+    case orvane::PageUrlSource::commandLine: return "the command line";
+    case orvane::PageUrlSource::userDefault: return "pageURL in defaults.ini";
+    case orvane::PageUrlSource::bundle: return "OVPageURL in the bundle's Info.plist";
+    case orvane::PageUrlSource::builtIn: break;
     }
     return "built in";
 }
@@ -33,24 +33,24 @@ const char* sourceText(orvane::PageUrlSource source) {
 // The actions that print and end: no display is opened for them.
 int printAndEnd(const CommandLine& line, const char* program) {
     switch (line.action) {
-        case CommandLine::Action::Help:
-            std::fputs(orvane::usageText(program, orvane::builtInPageUrl()).c_str(), stdout);
-            return 0;
-        case CommandLine::Action::Version:
-            std::printf("%s %s\n", orvane::appNameFrom(orvane::info()).c_str(), orvane::VERSION().c_str());
-            return 0;
-        case CommandLine::Action::PrintPageUrl:
-            std::printf("%s (%s)\n", orvane::PAGE_URL().text.c_str(), sourceText(orvane::pageAddress().source));
-            return 0;
-        case CommandLine::Action::InstallDesktopEntry: {
-            if (auto problem = orvane::installDesktopEntry(orvane::runningBundle(), orvane::applicationId())) {
-                std::fprintf(stderr, "orvane: cannot install the desktop entry: %s\n", problem->c_str());
-                return 1;
-            }
-            std::printf("%s\n", orvane::desktopEntryPath(orvane::applicationId()).c_str());
-            return 0;
+    case CommandLine::Action::Help:
+        std::fputs(orvane::usageText(program, orvane::builtInPageUrl()).c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::printf("%s %s\n", orvane::appNameFrom(orvane::info()).c_str(), orvane::VERSION().c_str());
+        return 0;
+    case CommandLine::Action::PrintPageUrl:
+        std::printf("%s (%s)\n", orvane::PAGE_URL().text.c_str(), sourceText(orvane::pageAddress().source));
+        return 0;
+    case CommandLine::Action::InstallDesktopEntry: {
+        if (auto problem = orvane::installDesktopEntry(orvane::runningBundle(), orvane::applicationId())) {
+            std::fprintf(stderr, "orvane: cannot install the desktop entry: %s\n", problem->c_str());
+            return 1;
         }
-        case CommandLine::Action::Run: break;
+        std::printf("%s\n", orvane::desktopEntryPath(orvane::applicationId()).c_str());
+        return 0;
+    }
+    case CommandLine::Action::Run: break;
     }
     return -1;
 }
@@ -62,8 +62,7 @@ void quitOnSignals(GApplication* app) {
         // Before the launch has added the quit action there is no window to close.
         if (g_action_group_has_action(G_ACTION_GROUP(data), "quit"))
             g_action_group_activate_action(G_ACTION_GROUP(data), "quit", nullptr);
-        else
-            g_application_quit(G_APPLICATION(data));
+        else g_application_quit(G_APPLICATION(data));
         return G_SOURCE_CONTINUE;
     };
     g_unix_signal_add(SIGINT, quit, app);

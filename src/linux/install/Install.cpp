@@ -50,7 +50,8 @@ std::optional<std::vector<std::string>> list(int parent, const char* name) {
 }
 
 bool sameFile(int fd, const fs::path& path) {
-    struct stat opened {}, named {};
+    struct stat opened {
+    }, named{};
     return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
            opened.st_ino == named.st_ino;
 }
@@ -83,8 +84,7 @@ std::optional<std::string> whyNotRunnable(int bundle) {
     UniqueFd at(::dup(bundle));
     for (std::size_t i = 0; i + 1 < std::size(kExecutable) && at.valid(); ++i)
         at = UniqueFd(::openat(at.get(), kExecutable[i], O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    UniqueFd file(at.valid() ? ::openat(at.get(), kExecutable[2], O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
-                             : -1);
+    UniqueFd file(at.valid() ? ::openat(at.get(), kExecutable[2], O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
     struct stat info {};
     if (!file.valid() || ::fstat(file.get(), &info) != 0) return "it has no Contents/Linux/orvane";
     if (!S_ISREG(info.st_mode)) return "Contents/Linux/orvane is not a regular file";
@@ -125,7 +125,8 @@ private:
     // Runs a helper; its error output goes to the log line by line.
     int tool(const std::string& name, const std::vector<std::string>& arguments) const {
         const auto path = (settings_.helpers / name).string();
-        const ToolRun done = settings_.run ? settings_.run(path, arguments) : runTool(path, arguments, settings_.cancel.get());
+        const ToolRun done =
+            settings_.run ? settings_.run(path, arguments) : runTool(path, arguments, settings_.cancel.get());
         std::istringstream lines(done.errors);
         for (std::string line; std::getline(lines, line);)
             if (!line.empty()) log(line);
@@ -229,15 +230,11 @@ InstallResult Installing::run(const std::string& version) {
     if (auto failure = swapBundles(settings_.rename, places)) {
         using Step = SwapFailure::Step;
         switch (failure->step) {
-        case Step::Exchange:
-            return platformError(text::cantMove(bundle.string()), failure->error);
-        case Step::Journal:
-            return platformError(text::cantRecord(staging.string()), failure->error);
-        case Step::MoveAside:
-            return platformError(text::cantMoveAside(bundle.string()), failure->error);
+        case Step::Exchange: return platformError(text::cantMove(bundle.string()), failure->error);
+        case Step::Journal: return platformError(text::cantRecord(staging.string()), failure->error);
+        case Step::MoveAside: return platformError(text::cantMoveAside(bundle.string()), failure->error);
         case Step::MoveIn:
-            if (failure->movedBack)
-                return platformError(text::cantMove(bundle.string()), failure->error);
+            if (failure->movedBack) return platformError(text::cantMove(bundle.string()), failure->error);
             // Say where the application is now, or nobody will find it; the
             // journal left with it puts it back at the next start.
             keepStaging = true;
@@ -266,8 +263,7 @@ InstallSettings InstallSettings::forBundle(const fs::path& bundle, const std::st
 
 std::variant<fs::path, Problem> makeStaging(const fs::path& bundle) {
     auto staging = Staging::create(bundle);
-    if (!staging)
-        return platformError(text::stagingCantBeMade(bundle.parent_path().string()), errno);
+    if (!staging) return platformError(text::stagingCantBeMade(bundle.parent_path().string()), errno);
     fs::path path = staging->path();
     holdStaging(std::move(*staging));
     return path;

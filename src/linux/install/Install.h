@@ -13,8 +13,8 @@
 
 #include <atomic>
 #include <filesystem>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 

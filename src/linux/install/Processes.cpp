@@ -20,7 +20,8 @@ namespace {
 constexpr std::size_t kErrorsKept = std::size_t{16} * 1024;
 constexpr int kCancelCheckMs = 100;
 
-std::vector<char*> argv(const std::string& path, const std::vector<std::string>& arguments, std::vector<std::string>& keep) {
+std::vector<char*> argv(const std::string& path, const std::vector<std::string>& arguments,
+                        std::vector<std::string>& keep) {
     keep.clear();
     keep.push_back(path);
     keep.insert(keep.end(), arguments.begin(), arguments.end());

@@ -6,8 +6,9 @@ namespace orvane {
 // or a read-only medium look like here; there is no translocation.
 const UpdateTexts updateTexts = {
     .manifestMember = "linux",
-    .protectedPlace = "Orvane is running from a read-only place. Move it to a folder of your own, open it from "
-                      "there and update again.",
+    .protectedPlace =
+        "Orvane is running from a read-only place. Move it to a folder of your own, open it from "
+        "there and update again.",
     .protectedMarkers = {},
     .noBundle = "Orvane isn’t running from its bundle, so it can’t replace itself.",
 };

@@ -5,9 +5,9 @@
 
 #include <thread>
 
-#include "Log.h"
 #include "ArchiveSessionSoup.h"
 #include "Install.h"
+#include "Log.h"
 #include "ManifestSourceSoup.h"
 #include "Processes.h"
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "MainQueue.h"
 #include "Bundle.h"
+#include "MainQueue.h"
 #include "UpdaterParts.h"
 
 namespace orvane {

@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Hex.h"
 #include "HttpGet.h"
+#include "Sha256.h"
 #include "UniqueFd.h"
 #include "WriteAll.h"
-#include "Hex.h"
-#include "Sha256.h"
 
 namespace orvane {
 namespace {
@@ -53,8 +53,7 @@ void ArchiveSessionSoup::download(const Url& url, const std::filesystem::path& f
         state->expected = soup_message_headers_get_content_length(soup_message_get_response_headers(message));
         // A new file only: whatever is at that name already is neither
         // followed nor replaced.
-        state->file = UniqueFd(
-            ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        state->file = UniqueFd(::open(state->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!state->file.valid()) state->storeError = cantStore();
         return state->file.valid();
     };

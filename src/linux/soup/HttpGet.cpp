@@ -26,18 +26,20 @@ std::shared_ptr<HttpGet> HttpGet::start(SoupSession* session, const Url& url, Ha
     self->message_ = adopt(soup_message_new(SOUP_METHOD_GET, url.text.c_str()));
     if (!self->message_) {
         // Reported on a later turn, as every other outcome is.
-        g_idle_add_full(G_PRIORITY_DEFAULT, [](gpointer data) -> gboolean {
-            (*static_cast<Holder*>(data))->finish("unsupported URL");
-            return G_SOURCE_REMOVE;
-        }, hold(self), [](gpointer data) { unhold(data); });
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                (*static_cast<Holder*>(data))->finish("unsupported URL");
+                return G_SOURCE_REMOVE;
+            },
+            hold(self), [](gpointer data) { unhold(data); });
         return self;
     }
     self->headersWatch_ = connectWith(
         self->message_.get(), "got-headers", G_CALLBACK(+[](SoupMessage* message, std::weak_ptr<HttpGet>* weak) {
             auto get = weak->lock();
             if (!get || !SOUP_STATUS_IS_REDIRECTION(soup_message_get_status(message))) return;
-            const char* location =
-                soup_message_headers_get_one(soup_message_get_response_headers(message), "Location");
+            const char* location = soup_message_headers_get_one(soup_message_get_response_headers(message), "Location");
             GUri* current = soup_message_get_uri(message);
             GCharPtr base(g_uri_to_string(current));
             std::optional<Url> target;
@@ -47,8 +49,8 @@ std::shared_ptr<HttpGet> HttpGet::start(SoupSession* session, const Url& url, Ha
             if (!sameSite(target, get->url_)) soup_message_add_flags(message, SOUP_MESSAGE_NO_REDIRECT);
         }),
         std::weak_ptr<HttpGet>(self));
-    soup_session_send_async(session, self->message_.get(), G_PRIORITY_DEFAULT, self->cancellable_.get(),
-                            &HttpGet::sent, hold(self));
+    soup_session_send_async(session, self->message_.get(), G_PRIORITY_DEFAULT, self->cancellable_.get(), &HttpGet::sent,
+                            hold(self));
     return self;
 }
 
@@ -77,8 +79,8 @@ void HttpGet::sent(GObject* source, GAsyncResult* result, gpointer data) {
 }
 
 void HttpGet::readNext() {
-    g_input_stream_read_bytes_async(stream_.get(), kChunkBytes, G_PRIORITY_DEFAULT, cancellable_.get(),
-                                    &HttpGet::read, hold(shared_from_this()));
+    g_input_stream_read_bytes_async(stream_.get(), kChunkBytes, G_PRIORITY_DEFAULT, cancellable_.get(), &HttpGet::read,
+                                    hold(shared_from_this()));
 }
 
 void HttpGet::read(GObject* source, GAsyncResult* result, gpointer data) {

@@ -13,8 +13,8 @@
 #include <span>
 #include <string>
 
-#include "Url.h"
 #include "GRef.h"
+#include "Url.h"
 
 namespace orvane {
 

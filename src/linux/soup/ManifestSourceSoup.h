@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "MainQueue.h"
 #include "GRef.h"
+#include "MainQueue.h"
 #include "UpdaterParts.h"
 
 namespace orvane {

@@ -28,7 +28,6 @@ UniqueFd lockFolder(int dir, bool wait) {
     return lock;
 }
 
-
 void recoverIn(Staging& staging, const std::function<void(const std::string&)>& log) {
     UniqueFd parent(::open(staging.path().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid()) return;

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 #include <nlohmann/json.hpp>
+#include <system_error>
 
 #include "UniqueFd.h"
 
@@ -49,7 +49,6 @@ void dropJournal(int staging) {
     ::unlinkat(staging, kJournalName, 0);
     ::fsync(staging);
 }
-
 
 // A name inside one folder, nothing that leads elsewhere.
 bool plainName(const nlohmann::json& value) {

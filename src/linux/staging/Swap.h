@@ -25,12 +25,12 @@ int systemRename(int fromDir, const char* from, int toDir, const char* to, unsig
 inline constexpr const char* kJournalName = "journal";
 
 struct SwapPlaces {
-    int parent = -1;         // the folder holding the place
-    std::string bundle;      // the place: the bundle's name in `parent`
-    int incomingDir = -1;    // where the bundle that goes in lies
-    std::string incoming;    // its name there
-    int staging = -1;        // the staging folder, the journal's home
-    std::string aside;       // the name the place's present bundle takes in the staging folder
+    int parent = -1;       // the folder holding the place
+    std::string bundle;    // the place: the bundle's name in `parent`
+    int incomingDir = -1;  // where the bundle that goes in lies
+    std::string incoming;  // its name there
+    int staging = -1;      // the staging folder, the journal's home
+    std::string aside;     // the name the place's present bundle takes in the staging folder
     // The name, in the staging folder, of the bundle that belongs in the
     // place should the two moves break off between them: the known good one.
     std::string restore;

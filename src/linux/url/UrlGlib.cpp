@@ -54,8 +54,8 @@ std::optional<Url> Url::parse(std::string_view text) {
          *fragment = nullptr;
     gint port = -1;
     // Encoded: keep the text as written, percent escapes included.
-    if (!g_uri_split(owned.c_str(), G_URI_FLAGS_ENCODED, &scheme, &userinfo, &host, &port, &path,
-                     &query, &fragment, nullptr))
+    if (!g_uri_split(owned.c_str(), G_URI_FLAGS_ENCODED, &scheme, &userinfo, &host, &port, &path, &query, &fragment,
+                     nullptr))
         return std::nullopt;
 
     Url url;
