@@ -372,7 +372,7 @@ std::vector<std::string> entriesOf(WebKitContextMenu* menu) {
     return entries;
 }
 
-GPtr<WebKitContextMenu> menuOf(std::initializer_list<int> actions) {
+GPtr<WebKitContextMenu> menuOf(const std::vector<int>& actions) {
     GPtr<WebKitContextMenu> menu = adopt(webkit_context_menu_new());
     for (int action : actions) {
         webkit_context_menu_append(menu.get(), action < 0 ? webkit_context_menu_item_new_separator()
@@ -388,7 +388,7 @@ TEST(PageContextMenuTidy, KeepsEditingDropsNavigationAndNewWindowsAndAddsReload)
     constexpr int sep = -1;
     struct Case {
         const char* what;
-        std::initializer_list<int> given;
+        std::vector<int> given;
         bool inspectable;
         std::vector<std::string> expected;
     };
