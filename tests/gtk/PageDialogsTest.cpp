@@ -50,8 +50,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::shared_ptr<MainWindow> shown(FileChooser chooser = {}) {
+    std::shared_ptr<MainWindow> shown(FileChooser chooser = {}, const std::string& appName = "Orvane") {
         MainWindowSettings settings;
+        settings.appName = appName;
         settings.pageUrl = *Url::parse(server.url("/"));
         settings.version = "1.0";
         settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
@@ -180,6 +181,15 @@ INSTANTIATE_TEST_SUITE_P(
         DialogCase{"PromptTypedCancel", "prompt('Name?', 'x')", 2, "x", "Desk", End::cancel, R"(["object",null])"},
         DialogCase{"PromptEscape", "prompt('Name?')", 2, "", {}, End::escape, R"(["object",null])"}),
     CaseName());
+
+TEST_F(PageDialogsTest, DialogsAreTitledWithTheAppsNameAsTheBundleGivesIt) {
+    auto window = shown({}, "Strip Remote");
+    GtkWindow* dialog = ask(*window, "confirm('Sure?')");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_STREQ(gtk_window_get_title(dialog), "Strip Remote");
+    end(dialog, End::ok);
+    answer(*window);
+}
 
 TEST_F(PageDialogsTest, ThePageAddressIsNeverTheTitleAndTheMessageIsPlainText) {
     auto window = shown();

@@ -88,8 +88,9 @@ std::string moveInto(const std::string& part, const std::string& path) {
 
 }  // namespace
 
-Downloads::Downloads(GtkWindow* parent, WebKitWebView* view, FileChooser choose)
-    : parent_(parent), view_(view), choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
+Downloads::Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose)
+    : parent_(parent), appName_(std::move(appName)), view_(view),
+      choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
     startWatch_ = connectWith(webkit_web_view_get_network_session(view), "download-started",
                               G_CALLBACK(+[](WebKitNetworkSession*, WebKitDownload* download, WeakDownloads* self) {
                                   if (auto downloads = self->lock()) downloads->started(download);
@@ -235,7 +236,7 @@ void Downloads::drop(Item& item) {
 }
 
 void Downloads::showError(const std::string& detail) {
-    GtkWidget* sheet = makeSheet(parent_, texts::downloadFailed, detail);
+    GtkWidget* sheet = makeSheet(parent_, appName_, texts::downloadFailed, detail);
     gtk_dialog_add_button(GTK_DIALOG(sheet), texts::ok, GTK_RESPONSE_OK);
     gtk_dialog_set_default_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);
     errors_.push_back(retain(sheet));

@@ -32,7 +32,7 @@ class Downloads {
 public:
     // Takes the downloads of `view` (others in its network session are not
     // ours), asking through `choose` (the desktop's chooser when empty).
-    Downloads(GtkWindow* parent, WebKitWebView* view, FileChooser choose);
+    Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose);
     // Cancels what still runs: nothing is left half-written behind the app.
     ~Downloads();
     Downloads(const Downloads&) = delete;
@@ -56,6 +56,7 @@ private:
     void showError(const std::string& detail);
 
     GtkWindow* parent_;
+    std::string appName_;  // the title of its error dialog
     WebKitWebView* view_;
     FileChooser choose_;
     std::uint64_t lastId_ = 0;

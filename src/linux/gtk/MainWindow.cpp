@@ -197,8 +197,8 @@ void MainWindow::build() {
 }
 
 void MainWindow::installDialogsAndDownloads() {
-    dialogs_ = std::make_unique<PageDialogs>(window_.get(), webView_.get(), settings_.chooseFiles);
-    downloads_ = std::make_unique<Downloads>(window_.get(), webView_.get(), settings_.chooseFiles);
+    dialogs_ = std::make_unique<PageDialogs>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles);
+    downloads_ = std::make_unique<Downloads>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles);
     downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload);
     header_->packEnd(downloadsIndicator_->widget());
 }

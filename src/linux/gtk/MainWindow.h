@@ -32,7 +32,7 @@ namespace orvane {
 struct MainWindowSettings {
     Url pageUrl;
     std::string version;
-    std::string appName = "Orvane";  // in the menu and the About window
+    std::string appName = "Orvane";  // in the menu, the About window and the dialogs' titles
     bool inspectable = false;
     Bundle bundle;                      // where bridge.js and offline.html come from
     std::filesystem::path windowState;  // key file the window frame is saved in

@@ -6,10 +6,6 @@
 
 namespace orvane::pageDialogTexts {
 
-// Dialogs are titled with the app's name: a page must not be able to pass a
-// dialog off as coming from the system or from another site.
-inline constexpr const char* appName = "Orvane";
-
 inline constexpr const char* ok = "_OK";
 inline constexpr const char* cancel = "_Cancel";
 

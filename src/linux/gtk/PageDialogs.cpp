@@ -33,8 +33,8 @@ struct PageDialogs::Open {
     Open& operator=(const Open&) = delete;
 };
 
-PageDialogs::PageDialogs(GtkWindow* parent, WebKitWebView* view, FileChooser choose)
-    : parent_(parent), choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
+PageDialogs::PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose)
+    : parent_(parent), appName_(std::move(appName)), choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
     dialogWatch_ = connectWith(view, "script-dialog",
                                G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, WeakDialogs* self) {
                                    auto dialogs = self->lock();
@@ -60,8 +60,8 @@ GtkWindow* PageDialogs::current() const { return open_.empty() ? nullptr : GTK_W
 bool PageDialogs::show(WebKitScriptDialog* dialog) {
     const auto type = webkit_script_dialog_get_dialog_type(dialog);
     const bool leaving = type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM;
-    GtkWidget* sheet = leaving ? makeSheet(parent_, texts::leaveQuestion, texts::leaveDetail)
-                               : makeSheet(parent_, webkit_script_dialog_get_message(dialog));
+    GtkWidget* sheet = leaving ? makeSheet(parent_, appName_, texts::leaveQuestion, texts::leaveDetail)
+                               : makeSheet(parent_, appName_, webkit_script_dialog_get_message(dialog));
     auto open = std::make_unique<Open>(dialog, sheet);
     GtkDialog* box = GTK_DIALOG(sheet);
     switch (type) {

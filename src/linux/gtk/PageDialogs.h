@@ -8,6 +8,7 @@
 #include <webkit/webkit.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "FileChooser.h"
@@ -20,7 +21,9 @@ class PageDialogs {
 public:
     // Serves `view`'s requests with dialogs on `parent`; files through
     // `choose` (the desktop's chooser when empty).
-    PageDialogs(GtkWindow* parent, WebKitWebView* view, FileChooser choose);
+    // Dialogs are titled `appName`: a page must not be able to pass one off as
+    // coming from the system or from another site.
+    PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose);
     // Ends every dialog still open as cancelled.
     ~PageDialogs();
     PageDialogs(const PageDialogs&) = delete;
@@ -36,6 +39,7 @@ private:
     bool chooseFiles(WebKitFileChooserRequest* request);
 
     GtkWindow* parent_;
+    std::string appName_;
     FileChooser choose_;
     std::vector<std::unique_ptr<Open>> open_;
     SignalConnection dialogWatch_, chooserWatch_;
