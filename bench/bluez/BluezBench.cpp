@@ -35,14 +35,7 @@ using nlohmann::json;
 using Sim = BluezSimProcess;
 
 // A light frame that the strip answers with nothing: brightness 50 %.
-const std::string brightnessFrame = [] {
-    Bytes f{0x33, 0x04, 0x32};
-    f.resize(20, 0);
-    std::uint8_t x = 0;
-    for (std::size_t i = 0; i < 19; ++i) x ^= f[i];
-    f[19] = x;
-    return hex(f);
-}();
+const std::string brightnessFrame = hex(frame({0x33, 0x04, 0x32}));
 
 // Bus, simulator and a connected bridge, made once for all benchmarks.
 struct World {

@@ -43,14 +43,7 @@ using Sim = test::BluezSimProcess;
 using nlohmann::json;
 
 // A light frame the strip takes without answering: brightness 50 %.
-std::string brightnessFrame() {
-    Bytes f{0x33, 0x04, 0x32};
-    f.resize(20, 0);
-    std::uint8_t x = 0;
-    for (std::size_t i = 0; i < 19; ++i) x ^= f[i];
-    f[19] = x;
-    return hex(f);
-}
+std::string brightnessFrame() { return hex(test::frame({0x33, 0x04, 0x32})); }
 
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) text = replaceAll(text, key, value);

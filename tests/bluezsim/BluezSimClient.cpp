@@ -74,15 +74,6 @@ CallResult BluezSimTest::writeLight(const std::vector<std::uint8_t>& bytes, cons
                 g_variant_new("(@aya{sv})", bytesValue(bytes), &options));
 }
 
-std::vector<std::uint8_t> frame(std::initializer_list<std::uint8_t> head) {
-    std::vector<std::uint8_t> f(head);
-    f.resize(20, 0);
-    std::uint8_t x = 0;
-    for (int i = 0; i < 19; ++i) x ^= f[i];
-    f[19] = x;
-    return f;
-}
-
 GVariant* bytesValue(const std::vector<std::uint8_t>& bytes) {
     return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1);
 }

@@ -54,8 +54,6 @@ protected:
     const std::string light = BluezSimProcess::devicePath(BluezSimProcess::LIGHT);
 };
 
-// A 20-byte light frame from its leading bytes, with the XOR checksum.
-std::vector<std::uint8_t> frame(std::initializer_list<std::uint8_t> head);
 GVariant* bytesValue(const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> bytesOf(const VariantPtr& ay);
 

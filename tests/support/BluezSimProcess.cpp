@@ -129,4 +129,13 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> BluezSimProcess::
     return out;
 }
 
+std::vector<std::uint8_t> frame(std::initializer_list<std::uint8_t> head) {
+    std::vector<std::uint8_t> f(head);
+    f.resize(20, 0);
+    std::uint8_t x = 0;
+    for (int i = 0; i < 19; ++i) x ^= f[i];
+    f[19] = x;
+    return f;
+}
+
 }  // namespace orvane::test

@@ -4,6 +4,7 @@
 // driven through its control interface, stopped (or killed) at the end.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,5 +67,8 @@ private:
     GPtr<GDBusConnection> control_;
     GPtr<GSubprocess> process_;
 };
+
+// A 20-byte light frame from its leading bytes, with the XOR checksum.
+std::vector<std::uint8_t> frame(std::initializer_list<std::uint8_t> head);
 
 }  // namespace orvane::test
