@@ -122,14 +122,19 @@ private:
 };
 
 // Connects `callback` with a heap copy of `data` that the signal owns and
-// deletes when the handler goes: the usual way to pass a std::weak_ptr.
+// deletes when the handler goes, for as long as `instance` lives.
+template <typename Data>
+gulong connectForLife(gpointer instance, const char* signal, GCallback callback, Data data) {
+    return g_signal_connect_data(
+        instance, signal, callback, new Data(std::move(data)),
+        [](gpointer p, GClosure*) { delete static_cast<Data*>(p); }, GConnectFlags(0));
+}
+
+// The same, until the returned connection goes: the usual way to pass a
+// std::weak_ptr to a handler.
 template <typename Data>
 SignalConnection connectWith(gpointer instance, const char* signal, GCallback callback, Data data) {
-    auto* owned = new Data(std::move(data));
-    const gulong id = g_signal_connect_data(
-        instance, signal, callback, owned, [](gpointer p, GClosure*) { delete static_cast<Data*>(p); },
-        GConnectFlags(0));
-    return {instance, id};
+    return {instance, connectForLife(instance, signal, callback, std::move(data))};
 }
 
 }  // namespace orvane

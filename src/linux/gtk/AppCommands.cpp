@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AboutWindow.h"
+#include "GRef.h"
 #include "ShortcutsWindow.h"
 
 namespace orvane {
@@ -61,14 +62,13 @@ std::span<const AppCommand> appCommands() { return kCommands; }
 void installAppCommands(GtkApplication* app, const std::shared_ptr<MainWindow>& window) {
     for (const AppCommand& entry : kCommands) {
         GSimpleAction* action = g_simple_action_new(entry.action, nullptr);
-        g_signal_connect_data(
-            action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, Handler* handler) {
-                if (auto main = handler->window.lock()) handler->command.run(*main);
-                // Without its window the app has nothing to save: quit ends it at once.
-                else if (std::string_view(handler->command.action) == "quit") g_application_quit(handler->app);
-            }),
-            new Handler{window, entry, G_APPLICATION(app)},
-            [](gpointer handler, GClosure*) { delete static_cast<Handler*>(handler); }, GConnectFlags(0));
+        connectForLife(action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, Handler* handler) {
+                           if (auto main = handler->window.lock()) handler->command.run(*main);
+                           // Without its window the app has nothing to save: quit ends it at once.
+                           else if (std::string_view(handler->command.action) == "quit")
+                               g_application_quit(handler->app);
+                       }),
+                       Handler{window, entry, G_APPLICATION(app)});
         g_action_map_add_action(G_ACTION_MAP(app), G_ACTION(action));
         g_object_unref(action);
 

@@ -33,14 +33,6 @@ struct Target {
     std::uint64_t id;
 };
 
-// Connects for the life of `instance`, with a copy of `data` that goes with it.
-template <typename Data>
-void connectForLife(gpointer instance, const char* signal, GCallback callback, Data data) {
-    g_signal_connect_data(
-        instance, signal, callback, new Data(std::move(data)),
-        [](gpointer p, GClosure*) { delete static_cast<Data*>(p); }, GConnectFlags(0));
-}
-
 // The name the chooser starts with: a bare file name, never a path.
 std::string suggestion(const char* suggested) {
     if (!suggested || !*suggested) return texts::unnamedDownload;

@@ -1,5 +1,7 @@
 #include "ScrollZoom.h"
 
+#include "GRef.h"
+
 namespace orvane {
 namespace {
 
@@ -20,9 +22,7 @@ void zoomOnControlScroll(GtkWidget* widget, std::function<void(int step)> zoom) 
         GtkEventControllerScrollFlags(GTK_EVENT_CONTROLLER_SCROLL_VERTICAL | GTK_EVENT_CONTROLLER_SCROLL_DISCRETE));
     // Capture: the page never sees a Control-scroll, so it cannot also scroll.
     gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_CAPTURE);
-    g_signal_connect_data(
-        controller, "scroll", G_CALLBACK(scrolled), new Zoom(std::move(zoom)),
-        [](gpointer data, GClosure*) { delete static_cast<Zoom*>(data); }, GConnectFlags(0));
+    connectForLife(controller, "scroll", G_CALLBACK(scrolled), std::move(zoom));
     gtk_widget_add_controller(widget, controller);
 }
 
