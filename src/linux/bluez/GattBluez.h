@@ -50,10 +50,13 @@ public:
         Bytes value;
         WriteType type;
     };
-    // BlueZ takes one write at a time per characteristic ("In Progress"
-    // otherwise), so writes wait here in call order; the front one is in flight.
+    // Writes not yet sent to BlueZ, in call order.
     std::deque<Write> writes;
-    bool writing = false;
+    // Sent and not yet answered. BlueZ refuses any write while a request is
+    // unanswered ("In Progress"), but answers a command once it has queued
+    // it: commands go out back to back, a request waits for the one before.
+    bool requestSent = false;
+    int commandsSent = 0;
     // Notification changes in call order; the front one is in flight.
     std::deque<bool> notifyChanges;
     bool changingNotify = false;

@@ -97,7 +97,8 @@ void PeripheralBluez::freshLink() {
     const auto central = central_.lock();
     for (auto& [path, characteristic] : characteristicObjects_) {
         characteristic->writes.clear();
-        characteristic->writing = false;
+        characteristic->requestSent = false;
+        characteristic->commandsSent = 0;
         characteristic->notifyChanges.clear();
         characteristic->changingNotify = false;
         characteristic->notifying = false;
@@ -361,17 +362,15 @@ void PeripheralBluez::abandon(const CharacteristicPtr& characteristic) {
     // replies to it, if any come, find nothing left to answer.
     auto writes = std::exchange(characteristic->writes, {});
     auto changes = std::exchange(characteristic->notifyChanges, {});
-    characteristic->writing = false;
+    int requests = std::exchange(characteristic->requestSent, false) ? 1 : 0;
+    int commands = std::exchange(characteristic->commandsSent, 0);
     characteristic->changingNotify = false;
     characteristic->notifying = false;
-    int commands = 0;
-    for (const auto& write : writes) commands += write.type == WriteType::withoutResponse ? 1 : 0;
-    commandsInFlight_ -= commands;
+    for (const auto& write : writes) (write.type == WriteType::withResponse ? requests : commands) += 1;
     const auto weak = weak_from_this();
     const auto link = link_;
     const auto gone = [&] { return weak.expired() || link_ != link; };
-    for (const auto& write : writes) {
-        if (write.type != WriteType::withResponse) continue;
+    for (; requests > 0; --requests) {
         tell([&](PeripheralDelegate& d) { d.didWriteValue(*this, *characteristic, attributeRemoved); });
         if (gone()) return;
     }
@@ -379,8 +378,7 @@ void PeripheralBluez::abandon(const CharacteristicPtr& characteristic) {
         tell([&](PeripheralDelegate& d) { d.didUpdateNotificationState(*this, *characteristic, attributeRemoved); });
         if (gone()) return;
     }
-    if (commands > 0 && commandsInFlight_ == 0)
-        tell([&](PeripheralDelegate& d) { d.isReadyToSendWriteWithoutResponse(*this); });
+    commandsAnswered(commands);
 }
 
 void PeripheralBluez::refreshTable() {
@@ -503,54 +501,64 @@ void PeripheralBluez::writeValue(const Bytes& value, const std::shared_ptr<Chara
     }
     if (type == WriteType::withoutResponse) ++commandsInFlight_;
     target->writes.push_back({value, type});
-    if (!target->writing) sendWrite(target);
+    sendWrites(target);
 }
 
 bool PeripheralBluez::canSendWriteWithoutResponse() const {
-    // BlueZ acknowledges a command once it has queued it; one at a time keeps
-    // its queue (and the radio's) from growing without bound.
-    return state_ == PeripheralState::connected && commandsInFlight_ == 0;
+    return state_ == PeripheralState::connected && commandsInFlight_ < kMostCommandsInFlight;
 }
 
-void PeripheralBluez::sendWrite(const CharacteristicPtr& characteristic) {
+void PeripheralBluez::sendWrites(const CharacteristicPtr& characteristic) {
     const auto central = central_.lock();
-    if (!central || characteristic->writes.empty()) return;
-    characteristic->writing = true;
-    const CharacteristicBluez::Write& next = characteristic->writes.front();
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&options, "{sv}", "type",
-                          g_variant_new_string(next.type == WriteType::withResponse ? "request" : "command"));
-    callBluez(central->connection(), characteristic->path().c_str(), characteristicInterface, "WriteValue",
-              g_variant_new("(@ay@a{sv})", newByteArray(next.value), g_variant_builder_end(&options)),
-              linkCancellable_.get(),
-              [weak = weak_from_this(), link = link_, target = std::weak_ptr(characteristic)](CallReply& reply) {
-                  const auto self = weak.lock();
-                  const auto c = target.lock();
-                  if (!self || !c || self->link_ != link || c->writes.empty()) return;
-                  self->writeDone(c, reply);
-              });
+    if (!central) return;
+    while (!characteristic->writes.empty() && !characteristic->requestSent) {
+        CharacteristicBluez::Write next = std::move(characteristic->writes.front());
+        characteristic->writes.pop_front();
+        const bool request = next.type == WriteType::withResponse;
+        if (request) characteristic->requestSent = true;
+        else ++characteristic->commandsSent;
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&options, "{sv}", "type", g_variant_new_string(request ? "request" : "command"));
+        callBluez(central->connection(), characteristic->path().c_str(), characteristicInterface, "WriteValue",
+                  g_variant_new("(@ay@a{sv})", newByteArray(next.value), g_variant_builder_end(&options)),
+                  linkCancellable_.get(),
+                  [weak = weak_from_this(), link = link_, target = std::weak_ptr(characteristic),
+                   type = next.type](CallReply& reply) {
+                      const auto self = weak.lock();
+                      const auto c = target.lock();
+                      if (self && c && self->link_ == link && self->ours(c)) self->writeDone(c, type, reply);
+                  });
+    }
 }
 
-void PeripheralBluez::writeDone(const CharacteristicPtr& characteristic, CallReply& reply, bool settled) {
+void PeripheralBluez::writeDone(const CharacteristicPtr& characteristic, WriteType type, CallReply& reply,
+                                bool settled) {
     if (reply.error && reply.error->kind == BluezErrorKind::accessDenied)
         if (const auto central = central_.lock()) return central->refused(*reply.error);
     if (reply.error && !settled)
-        return afterPendingSignals([characteristic, reply](PeripheralBluez& self) mutable {
-            if (!characteristic->writes.empty()) self.writeDone(characteristic, reply, true);
+        return afterPendingSignals([characteristic, type, reply](PeripheralBluez& self) mutable {
+            if (self.ours(characteristic)) self.writeDone(characteristic, type, reply, true);
         });
-    const CharacteristicBluez::Write done = std::move(characteristic->writes.front());
-    characteristic->writes.pop_front();
-    characteristic->writing = false;
-    // The next one is on its way before anybody hears of this one.
-    sendWrite(characteristic);
-    if (done.type == WriteType::withResponse) {
+    if (type == WriteType::withResponse) {
+        characteristic->requestSent = false;
+        // The next ones are on their way before anybody hears of this one.
+        sendWrites(characteristic);
         const std::optional<BluetoothError> error =
             reply.error ? std::optional(bluetoothError(*reply.error)) : std::nullopt;
         return tell([&](PeripheralDelegate& d) { d.didWriteValue(*this, *characteristic, error); });
     }
     // A failed command has nobody to tell; the device only misses it.
-    if (--commandsInFlight_ == 0) tell([&](PeripheralDelegate& d) { d.isReadyToSendWriteWithoutResponse(*this); });
+    --characteristic->commandsSent;
+    commandsAnswered(1);
+}
+
+void PeripheralBluez::commandsAnswered(int count) {
+    if (count == 0) return;
+    const bool wasFull = commandsInFlight_ >= kMostCommandsInFlight;
+    commandsInFlight_ -= count;
+    if (wasFull && canSendWriteWithoutResponse())
+        tell([&](PeripheralDelegate& d) { d.isReadyToSendWriteWithoutResponse(*this); });
 }
 
 // Notifications -------------------------------------------------------------

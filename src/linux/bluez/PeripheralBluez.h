@@ -93,8 +93,10 @@ private:
     void discoveryTimedOut();
     void fillCharacteristics(ServiceBluez& service);
     CharacteristicPtr ours(const std::shared_ptr<Characteristic>& characteristic) const;
-    void sendWrite(const CharacteristicPtr& characteristic);
-    void writeDone(const CharacteristicPtr& characteristic, CallReply& reply, bool settled = false);
+    void sendWrites(const CharacteristicPtr& characteristic);
+    void writeDone(const CharacteristicPtr& characteristic, WriteType type, CallReply& reply, bool settled = false);
+    // Takes `count` commands off the books; says "ready" if that frees room.
+    void commandsAnswered(int count);
     void sendNotify(const CharacteristicPtr& characteristic);
     void notifyDone(const CharacteristicPtr& characteristic, bool enabled, bool wasOn, CallReply& reply,
                     bool settled = false);
@@ -128,7 +130,11 @@ private:
     std::map<std::string, std::shared_ptr<ServiceBluez>> serviceObjects_;
     std::map<std::string, CharacteristicPtr> characteristicObjects_;
 
-    // Writes without response handed to BlueZ and not yet acknowledged.
+    // Writes without response taken and not yet acknowledged by BlueZ. A
+    // few may be on their way at once, so that a page sending one after
+    // another never waits for BlueZ's answer; the bound keeps BlueZ's queue
+    // (and the radio's) from growing without end.
+    static constexpr int kMostCommandsInFlight = 16;
     int commandsInFlight_ = 0;
 };
 
