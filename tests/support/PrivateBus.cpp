@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "TiedChild.h"
+
 namespace orvane::test {
 
 PrivateBus::PrivateBus(const std::string& policy) {
@@ -28,9 +30,15 @@ PrivateBus::PrivateBus(const std::string& policy) {
         g_file_set_contents(file.c_str(), text.c_str(), gssize(text.size()), nullptr);
         config = "--config-file=" + file;
     }
-    daemon_.reset(g_subprocess_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-                                   &error, "dbus-daemon", config.c_str(), "--nofork", "--print-address", listen.c_str(),
-                                   nullptr));
+    GPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(
+        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
+    // A bus kept to the end of the process (GLib holds its connection) ends
+    // with it, and so do the services it started.
+    g_subprocess_launcher_set_child_setup(
+        launcher.get(), [](gpointer parent) { endWithParent(static_cast<pid_t>(GPOINTER_TO_INT(parent))); },
+        GINT_TO_POINTER(getpid()), nullptr);
+    daemon_.reset(g_subprocess_launcher_spawn(launcher.get(), &error, "dbus-daemon", config.c_str(), "--nofork",
+                                              "--print-address", listen.c_str(), nullptr));
     if (!daemon_) {
         std::string message = error->message;
         g_error_free(error);

@@ -10,8 +10,9 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "Spawn.h"
+#include "TiedChild.h"
 
 namespace orvane {
 
@@ -24,8 +25,17 @@ Xvfb::Xvfb() {
     // Only the write end goes to Xvfb.
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     const std::string fd = std::to_string(fds[1]);
-    pid_ = spawn({"Xvfb", "-displayfd", fd, "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"},
-                 SpawnOptions::searched());
+    std::vector<std::string> args{"Xvfb", "-displayfd", fd, "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        test::endWithParent(parent);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
     close(fds[1]);
     // Xvfb writes its display number once it accepts connections.
     std::string number;
