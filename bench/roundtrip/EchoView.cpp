@@ -11,6 +11,7 @@ constexpr const char* kPage = R"(<!doctype html><title>Echo</title><script>
   "use strict";
   let answer = null;
   window.__echo = (m) => { const a = answer; answer = null; if (a) a(m); };
+  window.addEventListener("echo-receive", (event) => window.__echo(JSON.parse(event.detail)));
   const handlers = window.webkit.messageHandlers;
   window.samples = [];
   window.run = async (kind, n) => {
@@ -19,6 +20,7 @@ constexpr const char* kPage = R"(<!doctype html><title>Echo</title><script>
       const text = JSON.stringify({t: "connect", id: "not-a-device", req: i + 1});
       const t0 = performance.now();
       if (kind === "reply") await handlers.echoReply.postMessage(text);
+      else if (kind === "relay") await new Promise((resolve) => { answer = resolve; window.dispatchEvent(new CustomEvent("echo-post", {detail: text})); });
       else await new Promise((resolve) => { answer = resolve; handlers[kind === "call" ? "echoCall" : "echo"].postMessage(text); });
       out.push(performance.now() - t0);
     }
@@ -26,6 +28,17 @@ constexpr const char* kPage = R"(<!doctype html><title>Echo</title><script>
     handlers.echo.postMessage("done");
   };
 </script>)";
+
+// The relay kind goes the way Orvane's messages go: through a script world
+// of its own that alone has the handler, by events both ways, with the
+// page's origin beside the text.
+constexpr const char* kRelayWorld = "echo-relay";
+constexpr const char* kRelayScript = R"((() => {
+  const handler = window.webkit?.messageHandlers?.echoRelay;
+  if (!handler) return;
+  const hand = (text) => window.dispatchEvent(new CustomEvent("echo-receive", { detail: text }));
+  window.addEventListener("echo-post", (event) => { handler.postMessage([self.origin, event.detail]).then(hand); });
+})();)";
 
 std::string textOf(JSCValue* value) {
     GCharPtr text(jsc_value_to_string(value));
@@ -71,6 +84,23 @@ EchoView::EchoView() {
                          return TRUE;
                      }),
                      nullptr);
+
+    webkit_user_content_manager_register_script_message_handler_with_reply(content_.get(), "echoRelay", kRelayWorld);
+    g_signal_connect(content_.get(), "script-message-with-reply-received::echoRelay",
+                     G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
+                                    gpointer) -> gboolean {
+                         GPtr<JSCValue> text = adopt(jsc_value_object_get_property_at_index(value, 1));
+                         GPtr<JSCValue> answer =
+                             adopt(jsc_value_new_string(jsc_value_get_context(value), textOf(text.get()).c_str()));
+                         webkit_script_message_reply_return_value(reply, answer.get());
+                         return TRUE;
+                     }),
+                     nullptr);
+    WebKitUserScript* relay =
+        webkit_user_script_new_for_world(kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kRelayWorld, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content_.get(), relay);
+    webkit_user_script_unref(relay);
 
     GPtr<WebKitSettings> settings = adopt(webkit_settings_new());
     switchOffThrottling(settings.get());

@@ -1,10 +1,12 @@
 #pragma once
 // The floor: a bare WebKitGTK web view in a window of its own whose native
 // side answers each script message at once, with nothing of Orvane's between.
-// Three ways of answering, so that each delivery path has its own floor:
+// Four ways of answering, so that each delivery path has its own floor:
 //   evaluate  a new script text per answer (webkit_web_view_evaluate_javascript)
 //   call      one constant function called with the answer as its argument
 //   reply     the answer as the reply of a handler registered with reply
+//   relay     the same, through a script world of its own and events both
+//             ways, as Orvane's messages go (the floor of that design)
 
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>

@@ -2,7 +2,8 @@
 //
 //   echo      the floor: a bare web view answering a script message at once
 //             (evaluate: a new script per answer; call: a constant function;
-//             reply: the handler's reply)
+//             reply: the handler's reply; relay: the handler's reply through
+//             a script world of its own, as the bridge's messages go)
 //   bridge    Orvane's round trip for a request answered at once
 //   write     a write with response to bluez-sim, from the page
 //   gdbus     the same write as a plain GDBus WriteValue call (the floor)
@@ -181,7 +182,7 @@ int main(int argc, char** argv) {
         return numbers(runInPage(echo.view(), "run('" + kind + "', " + std::to_string(n) + ")", echo.done));
     };
     // Warm-up: the engines compile what they run often.
-    inEcho("evaluate", 200), inEcho("call", 200), inEcho("reply", 200), inPage("bridge", 200), inPage("write", 100);
+    inEcho("evaluate", 200), inEcho("call", 200), inEcho("reply", 200), inEcho("relay", 200), inPage("bridge", 200), inPage("write", 100);
 
     Collected all;
     const auto add = [&](const std::string& name, const std::vector<double>& more) {
@@ -193,6 +194,7 @@ int main(int argc, char** argv) {
         add("bridge", inPage("bridge", samples));
         add("echo/call", inEcho("call", samples));
         add("echo/reply", inEcho("reply", samples));
+        add("echo/relay", inEcho("relay", samples));
         add("write/page", inPage("write", samples / 2));
         std::vector<double> floor;
         floor.reserve(samples / 2);
@@ -222,6 +224,7 @@ int main(int argc, char** argv) {
     std::printf("  bridge / echo floor                   %5.2f   (goal <= 1.10: %s)\n", bridgeRatio,
                 verdict(bridgeRatio <= 1.1));
     std::printf("  bridge / echo by reply                %5.2f\n", median("bridge") / median("echo/reply"));
+    std::printf("  bridge / echo through a relay world   %5.2f\n", median("bridge") / median("echo/relay"));
     std::printf("  page write / (gdbus + echo floor)     %5.2f   (goal <= 1.10: %s)\n",
                 median("write/page") / (median("write/gdbus") + median("echo/evaluate")),
                 verdict(median("write/page") <= writeLimit));

@@ -94,6 +94,7 @@ void PeripheralBluez::freshLink() {
     services_.clear();
     for (auto& [path, service] : serviceObjects_) service->setCharacteristics({});
     commandsInFlight_ = 0;
+    sendsPosted_ = false;  // the posted sends belong to the old link
     const auto central = central_.lock();
     for (auto& [path, characteristic] : characteristicObjects_) {
         characteristic->writes.clear();
@@ -501,7 +502,16 @@ void PeripheralBluez::writeValue(const Bytes& value, const std::shared_ptr<Chara
     }
     if (type == WriteType::withoutResponse) ++commandsInFlight_;
     target->writes.push_back({value, type});
-    sendWrites(target);
+    // A request's answer waits for BlueZ anyway; it goes now, after what
+    // waits before it. Commands go on the next turn of the loop: the page's
+    // answer to one leaves before its D-Bus call is even built, and a burst
+    // goes out together.
+    if (type == WriteType::withResponse) return sendWrites(target);
+    if (std::exchange(sendsPosted_, true)) return;
+    post([](PeripheralBluez& self) {
+        self.sendsPosted_ = false;
+        for (const auto& [path, waiting] : self.characteristicObjects_) self.sendWrites(waiting);
+    });
 }
 
 bool PeripheralBluez::canSendWriteWithoutResponse() const {

@@ -136,6 +136,8 @@ private:
     // (and the radio's) from growing without end.
     static constexpr int kMostCommandsInFlight = 16;
     int commandsInFlight_ = 0;
+    // Taken writes are sent on a turn of the loop already asked for.
+    bool sendsPosted_ = false;
 };
 
 }  // namespace orvane
