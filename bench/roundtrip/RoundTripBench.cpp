@@ -182,7 +182,8 @@ int main(int argc, char** argv) {
         return numbers(runInPage(echo.view(), "run('" + kind + "', " + std::to_string(n) + ")", echo.done));
     };
     // Warm-up: the engines compile what they run often.
-    inEcho("evaluate", 200), inEcho("call", 200), inEcho("reply", 200), inEcho("relay", 200), inPage("bridge", 200), inPage("write", 100);
+    inEcho("evaluate", 200), inEcho("call", 200), inEcho("reply", 200), inEcho("relay", 200), inPage("bridge", 200),
+        inPage("write", 100);
 
     Collected all;
     const auto add = [&](const std::string& name, const std::vector<double>& more) {

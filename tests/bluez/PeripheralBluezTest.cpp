@@ -190,8 +190,9 @@ TEST_F(PeripheralBluezTest, CommandsAndRequestsToOneCharacteristicKeepTheirOrder
     // Slow requests: BlueZ refuses any write ("In Progress") while one is
     // unanswered, so the commands after it must wait, those before it not.
     sim.controlOk("DelayReplies", g_variant_new("(su)", Sim::LIGHT, 20u));
-    const std::vector<WriteType> types{WriteType::withoutResponse, WriteType::withoutResponse, WriteType::withResponse,
-                                       WriteType::withoutResponse, WriteType::withResponse, WriteType::withoutResponse};
+    const std::vector<WriteType> types{WriteType::withoutResponse, WriteType::withoutResponse,
+                                       WriteType::withResponse,    WriteType::withoutResponse,
+                                       WriteType::withResponse,    WriteType::withoutResponse};
     call([&] {
         for (std::size_t i = 0; i < types.size(); ++i) light->writeValue({0xaa, std::uint8_t(i)}, control, types[i]);
         EXPECT_TRUE(light->canSendWriteWithoutResponse());  // a few commands may be on their way at once

@@ -25,7 +25,8 @@ Xvfb::Xvfb() {
     // Only the write end goes to Xvfb.
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     const std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> args{"Xvfb", "-displayfd", fd, "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"};
+    std::vector<std::string> args{"Xvfb",         "-displayfd", fd,    "-screen", "0",
+                                  "1600x1200x24", "-nolisten",  "tcp", "-noreset"};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
