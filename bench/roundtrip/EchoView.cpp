@@ -20,6 +20,7 @@ constexpr const char* kPage = R"(<!doctype html><title>Echo</title><script>
       const text = JSON.stringify({t: "connect", id: "not-a-device", req: i + 1});
       const t0 = performance.now();
       if (kind === "reply") await handlers.echoReply.postMessage(text);
+      else if (kind === "through") await handlers.echoThrough.postMessage(text);
       else if (kind === "relay") await new Promise((resolve) => { answer = resolve; window.dispatchEvent(new CustomEvent("echo-post", {detail: text})); });
       else await new Promise((resolve) => { answer = resolve; handlers[kind === "call" ? "echoCall" : "echo"].postMessage(text); });
       out.push(performance.now() - t0);
@@ -85,6 +86,14 @@ EchoView::EchoView() {
                      }),
                      nullptr);
 
+    webkit_user_content_manager_register_script_message_handler_with_reply(content_.get(), "echoThrough", nullptr);
+    g_signal_connect(content_.get(), "script-message-with-reply-received::echoThrough",
+                     G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
+                                    EchoView* self) -> gboolean {
+                         self->answerThrough(value, reply);
+                         return TRUE;
+                     }),
+                     this);
     webkit_user_content_manager_register_script_message_handler_with_reply(content_.get(), "echoRelay", kRelayWorld);
     g_signal_connect(content_.get(), "script-message-with-reply-received::echoRelay",
                      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
@@ -126,6 +135,15 @@ void EchoView::echo(JSCValue* value) {
     const std::string script = "__echo(" + text + ")";
     webkit_web_view_evaluate_javascript(view_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
+}
+
+void EchoView::answerThrough(JSCValue* value, WebKitScriptMessageReply* reply) {
+    GPtr<JSCValue> answer = adopt(jsc_value_new_string(jsc_value_get_context(value), textOf(value).c_str()));
+    webkit_script_message_reply_ref(reply);
+    through([reply, answer = std::shared_ptr<JSCValue>(answer.release(), g_object_unref)] {
+        webkit_script_message_reply_return_value(reply, answer.get());
+        webkit_script_message_reply_unref(reply);
+    });
 }
 
 void EchoView::call(JSCValue* value) {

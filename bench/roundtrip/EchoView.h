@@ -7,10 +7,14 @@
 //   reply     the answer as the reply of a handler registered with reply
 //   relay     the same, through a script world of its own and events both
 //             ways, as Orvane's messages go (the floor of that design)
+//   through   the reply, once `through` has finished its work: the floor of
+//             a page's request that waits on something else, such as a
+//             D-Bus call (the page idles meanwhile, and waking costs)
 
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <functional>
 #include <string>
 
 #include "GRef.h"
@@ -29,10 +33,13 @@ public:
     static const char* page();
     // Set when the page has posted "done".
     bool done = false;
+    // The work a "through" message waits for; it calls `answer` when done.
+    std::function<void(std::function<void()> answer)> through;
 
 private:
     void echo(JSCValue* value);
     void call(JSCValue* value);
+    void answerThrough(JSCValue* value, WebKitScriptMessageReply* reply);
 
     GPtr<WebKitUserContentManager> content_;
     GPtr<GtkWindow> window_;
