@@ -116,8 +116,8 @@ struct Collected {
 
 void printFigures(const char* name, const std::vector<double>& samples) {
     const Figures f = figures(samples);
-    std::printf("  %-26s median %7.3f ms   p90 %7.3f   p99 %7.3f   p99/median %4.2f   (%zu)\n", name, f.median, f.p90,
-                f.p99, f.p99 / f.median, f.count);
+    std::printf("  %-26s median %6.3f ms   mean %6.3f   p90 %6.3f   p99 %6.3f   p99/median %4.2f   (%zu)\n", name,
+                f.median, f.typical, f.p90, f.p99, f.p99 / f.median, f.count);
 }
 
 void printRates(const char* name, const std::vector<double>& rates) {
@@ -231,30 +231,40 @@ int main(int argc, char** argv) {
     for (const auto& [name, values] : all.rates) printRates(name.c_str(), values);
 
     const auto median = [&](const char* name) { return percentile(all.samples[name], 0.5); };
+    const auto mean = [&](const char* name) { return typical(all.samples[name]); };
     const auto p99 = [&](const char* name) { return percentile(all.samples[name], 0.99); };
     const auto rate = [&](const char* name) { return percentile(all.rates[name], 0.5); };
-    const double bridgeRatio = median("bridge") / median("echo/evaluate");
-    const double writeLimit = 1.1 * (median("write/gdbus") + median("echo/evaluate"));
-    const double commandRatio = rate("commands/page") / rate("commands/gdbus");
-    const double burstRatio = rate("commands/page burst") / rate("commands/gdbus");
+    // Times side by side, by medians and by typical means; a goal is judged
+    // by the means (a median moves in 20 µs steps, see Samples.h).
+    const auto times = [&](const char* label, const char* of, std::initializer_list<const char*> floor,
+                           double goal = 0) {
+        double medians = 0, means = 0;
+        for (const char* part : floor) medians += median(part), means += mean(part);
+        const double byMeans = mean(of) / means;
+        std::printf("  %-38s medians %5.2f   means %5.2f", label, median(of) / medians, byMeans);
+        if (goal > 0) std::printf("   (goal <= %.2f: %s)", goal, verdict(byMeans <= goal));
+        std::printf("\n");
+    };
+    const auto spread = [&](const char* label, const char* of, bool goal = true) {
+        std::printf("  %-38s %5.2f", label, p99(of) / median(of));
+        if (goal) std::printf("   (goal <= 2: %s)", verdict(p99(of) <= 2 * median(of)));
+        std::printf("\n");
+    };
+    const auto rates = [&](const char* label, const char* of) {
+        const double ratio = rate(of) / rate("commands/gdbus");
+        std::printf("  %-38s %5.2f   (goal >= 0.90: %s)\n", label, ratio, verdict(ratio >= 0.9));
+    };
     std::printf("Ratios:\n");
-    std::printf("  bridge / echo floor                   %5.2f   (goal <= 1.10: %s)\n", bridgeRatio,
-                verdict(bridgeRatio <= 1.1));
-    std::printf("  bridge / echo by reply                %5.2f\n", median("bridge") / median("echo/reply"));
-    std::printf("  bridge / echo through a relay world   %5.2f\n", median("bridge") / median("echo/relay"));
-    std::printf("  page write / (gdbus + echo floor)     %5.2f   (goal <= 1.10: %s)\n",
-                median("write/page") / (median("write/gdbus") + median("echo/evaluate")),
-                verdict(median("write/page") <= writeLimit));
-    std::printf("  page write / echo through gdbus       %5.2f\n",
-                median("write/page") / median("write/echo through gdbus"));
-    std::printf("  bridge p99 / median                   %5.2f   (goal <= 2: %s)\n", p99("bridge") / median("bridge"),
-                verdict(p99("bridge") <= 2 * median("bridge")));
-    std::printf("  page write p99 / median               %5.2f   (goal <= 2: %s)\n",
-                p99("write/page") / median("write/page"), verdict(p99("write/page") <= 2 * median("write/page")));
-    std::printf("  page commands / gdbus, one at a time  %5.2f   (goal >= 0.90: %s)\n", commandRatio,
-                verdict(commandRatio >= 0.9));
-    std::printf("  page commands / gdbus, burst          %5.2f   (goal >= 0.90: %s)\n", burstRatio,
-                verdict(burstRatio >= 0.9));
+    times("bridge / echo floor", "bridge", {"echo/evaluate"}, 1.1);
+    times("bridge / echo by reply", "bridge", {"echo/reply"});
+    times("bridge / echo through a relay world", "bridge", {"echo/relay"});
+    times("page write / (gdbus + echo floor)", "write/page", {"write/gdbus", "echo/evaluate"}, 1.1);
+    times("page write / echo through gdbus", "write/page", {"write/echo through gdbus"});
+    spread("bridge p99 / median", "bridge");
+    spread("page write p99 / median", "write/page");
+    spread("echo floor p99 / median", "echo/evaluate", false);
+    rates("page commands / gdbus, one at a time", "commands/page");
+    rates("page commands / gdbus, burst", "commands/page burst");
 
     window.reset();
     std::filesystem::remove(windowState);
