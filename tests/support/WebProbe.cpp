@@ -1,5 +1,7 @@
 #include "WebProbe.h"
 
+#include <memory>
+
 #include "GRef.h"
 #include "Spin.h"
 
@@ -9,24 +11,28 @@ std::optional<std::string> evaluate(WebKitWebView* view, const std::string& scri
     struct Outcome {
         bool done = false;
         std::optional<std::string> json;
-    } outcome;
+    };
+    // Shared with the callback: an answer that comes after the wait gave up
+    // must still find it.
+    auto* outcome = new std::shared_ptr<Outcome>(std::make_shared<Outcome>());
+    const std::shared_ptr<Outcome> mine = *outcome;
     webkit_web_view_evaluate_javascript(
         view, script.c_str(), -1, nullptr, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* out = static_cast<Outcome*>(data);
+            const std::unique_ptr<std::shared_ptr<Outcome>> out(static_cast<std::shared_ptr<Outcome>*>(data));
             GErrorPtr error;
             JSCValue* value =
                 webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, ErrorOut(error));
             if (value) {
                 GCharPtr text(jsc_value_to_json(value, 0));
-                out->json = text ? std::string(text.get()) : std::string("undefined");
+                (*out)->json = text ? std::string(text.get()) : std::string("undefined");
                 g_object_unref(value);
             }
-            out->done = true;
+            (*out)->done = true;
         },
-        &outcome);
-    spinUntil([&] { return outcome.done; });
-    return outcome.json;
+        outcome);
+    spinUntil([&] { return mine->done; });
+    return mine->json;
 }
 
 bool waitForLoad(WebKitWebView* view, const std::string& uri) {
