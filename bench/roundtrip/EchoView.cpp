@@ -21,7 +21,10 @@ constexpr const char* kPage = R"(<!doctype html><title>Echo</title><script>
       const t0 = performance.now();
       if (kind === "reply") await handlers.echoReply.postMessage(text);
       else if (kind === "through") await handlers.echoThrough.postMessage(text);
-      else if (kind === "relay") await new Promise((resolve) => { answer = resolve; window.dispatchEvent(new CustomEvent("echo-post", {detail: text})); });
+      else if (kind === "relay" || kind === "relay through") await new Promise((resolve) => {
+        answer = resolve;
+        window.dispatchEvent(new CustomEvent(kind === "relay" ? "echo-post" : "echo-post-through", {detail: text}));
+      });
       else await new Promise((resolve) => { answer = resolve; handlers[kind === "call" ? "echoCall" : "echo"].postMessage(text); });
       out.push(performance.now() - t0);
     }
@@ -38,7 +41,8 @@ constexpr const char* kRelayScript = R"((() => {
   const handler = window.webkit?.messageHandlers?.echoRelay;
   if (!handler) return;
   const hand = (text) => window.dispatchEvent(new CustomEvent("echo-receive", { detail: text }));
-  window.addEventListener("echo-post", (event) => { handler.postMessage([self.origin, event.detail]).then(hand); });
+  for (const [type, through] of [["echo-post", false], ["echo-post-through", true]])
+    window.addEventListener(type, (event) => { handler.postMessage([self.origin, event.detail, through]).then(hand); });
 })();)";
 
 std::string textOf(JSCValue* value) {
@@ -97,14 +101,19 @@ EchoView::EchoView() {
     webkit_user_content_manager_register_script_message_handler_with_reply(content_.get(), "echoRelay", kRelayWorld);
     g_signal_connect(content_.get(), "script-message-with-reply-received::echoRelay",
                      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
-                                    gpointer) -> gboolean {
+                                    EchoView* self) -> gboolean {
                          GPtr<JSCValue> text = adopt(jsc_value_object_get_property_at_index(value, 1));
+                         GPtr<JSCValue> waits = adopt(jsc_value_object_get_property_at_index(value, 2));
+                         if (jsc_value_to_boolean(waits.get())) {
+                             self->answerThrough(text.get(), reply);
+                             return TRUE;
+                         }
                          GPtr<JSCValue> answer =
                              adopt(jsc_value_new_string(jsc_value_get_context(value), textOf(text.get()).c_str()));
                          webkit_script_message_reply_return_value(reply, answer.get());
                          return TRUE;
                      }),
-                     nullptr);
+                     this);
     WebKitUserScript* relay =
         webkit_user_script_new_for_world(kRelayScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kRelayWorld, nullptr, nullptr);

@@ -10,6 +10,8 @@
 //   through   the reply, once `through` has finished its work: the floor of
 //             a page's request that waits on something else, such as a
 //             D-Bus call (the page idles meanwhile, and waking costs)
+//   relay through
+//             the same through the relay world: the floor of the design
 
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>

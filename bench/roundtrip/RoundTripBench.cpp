@@ -10,7 +10,8 @@
 //   echo through gdbus
 //             the floor of both together: a bare web view whose answer
 //             waits for that plain call, so that the page idles as it does
-//             while Orvane waits for BlueZ
+//             while Orvane waits for BlueZ; and the same through a relay
+//             world, as the bridge's messages go
 //   commands  writes without response per second from the page, one at a
 //             time and in a burst, against a plain GDBus client writing
 //             commands one at a time
@@ -213,6 +214,7 @@ int main(int argc, char** argv) {
         add("echo/relay", inEcho("relay", samples));
         add("write/page", inPage("write", samples / 2));
         add("write/echo through gdbus", inEcho("through", samples / 2));
+        add("write/relay through gdbus", inEcho("relay through", samples / 2));
         std::vector<double> floor;
         floor.reserve(samples / 2);
         for (int i = 0; i < samples / 2; ++i) floor.push_back(gdbusWrite(plain.get(), frameBytes, "request"));
@@ -260,6 +262,7 @@ int main(int argc, char** argv) {
     times("bridge / echo through a relay world", "bridge", {"echo/relay"});
     times("page write / (gdbus + echo floor)", "write/page", {"write/gdbus", "echo/evaluate"}, 1.1);
     times("page write / echo through gdbus", "write/page", {"write/echo through gdbus"});
+    times("page write / relay through gdbus", "write/page", {"write/relay through gdbus"});
     spread("bridge p99 / median", "bridge");
     spread("page write p99 / median", "write/page");
     spread("echo floor p99 / median", "echo/evaluate", false);
