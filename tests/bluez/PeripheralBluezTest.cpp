@@ -208,6 +208,30 @@ TEST_F(PeripheralBluezTest, CommandsAndRequestsToOneCharacteristicKeepTheirOrder
     }
 }
 
+TEST_F(PeripheralBluezTest, ACommandNotYetSentWhenTheLinkEndsIsDroppedAndTheNextLinkWritesAgain) {
+    const auto light = connected(Sim::LIGHT);
+    discoverAll(light);
+    sim.controlOk("ClearWrites");
+    // Commands go to BlueZ on the next turn of the loop; this one's turn
+    // comes after its link has ended.
+    call([&] {
+        light->writeValue({0xaa, 0x01}, characteristic(light, Sim::LIGHT_CONTROL), WriteType::withoutResponse);
+        central->cancelPeripheralConnection(light);
+    });
+    ASSERT_TRUE(waitFor([&] { return light->state() == PeripheralState::disconnected; }));
+
+    call([&] { central->connect(light); });
+    ASSERT_TRUE(waitForEvent("connect", 2));
+    discoverAll(light);
+    call([&] {
+        light->writeValue({0xaa, 0x02}, characteristic(light, Sim::LIGHT_CONTROL), WriteType::withoutResponse);
+    });
+    ASSERT_TRUE(waitFor([&] { return !sim.writes(Sim::LIGHT, Sim::LIGHT_CONTROL).empty(); }));
+    afterPendingSignals();
+    EXPECT_EQ(sim.writes(Sim::LIGHT, Sim::LIGHT_CONTROL),
+              (std::vector<std::pair<std::string, Bytes>>{{"command", Bytes{0xaa, 0x02}}}));
+}
+
 TEST_F(PeripheralBluezTest, OperationsWithoutALinkFailAndInFlightOnesAreDroppedWithIt) {
     const auto light = connected(Sim::LIGHT);
     discoverAll(light);
