@@ -33,16 +33,19 @@ constexpr const char* kPage = R"(<!doctype html><title>Echo</title><script>
   };
 </script>)";
 
-// The relay kind goes the way Orvane's messages go: through a script world
+// The relay kinds go the way Orvane's messages go: through a script world
 // of its own that alone has the handler, by events both ways, with the
-// page's origin beside the text.
+// page's origin and a line break before the text (and here a mark for
+// "through" before that).
 constexpr const char* kRelayWorld = "echo-relay";
 constexpr const char* kRelayScript = R"((() => {
   const handler = window.webkit?.messageHandlers?.echoRelay;
   if (!handler) return;
   const hand = (text) => window.dispatchEvent(new CustomEvent("echo-receive", { detail: text }));
   for (const [type, through] of [["echo-post", false], ["echo-post-through", true]])
-    window.addEventListener(type, (event) => { handler.postMessage([self.origin, event.detail, through]).then(hand); });
+    window.addEventListener(type, (event) => {
+      handler.postMessage((through ? "1" : "0") + self.origin + "\n" + event.detail).then(hand);
+    });
 })();)";
 
 std::string textOf(JSCValue* value) {
@@ -102,9 +105,10 @@ EchoView::EchoView() {
     g_signal_connect(content_.get(), "script-message-with-reply-received::echoRelay",
                      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
                                     EchoView* self) -> gboolean {
-                         GPtr<JSCValue> text = adopt(jsc_value_object_get_property_at_index(value, 1));
-                         GPtr<JSCValue> waits = adopt(jsc_value_object_get_property_at_index(value, 2));
-                         if (jsc_value_to_boolean(waits.get())) {
+                         const std::string whole = textOf(value);
+                         GPtr<JSCValue> text = adopt(jsc_value_new_string(jsc_value_get_context(value),
+                                                                          whole.substr(whole.find('\n') + 1).c_str()));
+                         if (whole.starts_with('1')) {
                              self->answerThrough(text.get(), reply);
                              return TRUE;
                          }

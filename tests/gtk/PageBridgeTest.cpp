@@ -65,7 +65,7 @@ constexpr const char* kTop = R"(<!doctype html><title>Top</title>
 <iframe src="/sub"></iframe><iframe id="cross" src="__CROSS__"></iframe>)";
 constexpr const char* kSub = R"(<!doctype html><script>
   window.handlerHere = typeof window.webkit?.messageHandlers?.orvane;
-  try { window.webkit.messageHandlers.orvane.postMessage(["http://127.0.0.1", '{"t":"log","text":"from sub"}']); }
+  try { window.webkit.messageHandlers.orvane.postMessage('http://127.0.0.1\n{"t":"log","text":"from sub"}'); }
   catch (e) {}
   dispatchEvent(new CustomEvent("orvane-post", {detail: '{"t":"log","text":"from sub event"}'}));
 </script>)";

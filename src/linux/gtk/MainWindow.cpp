@@ -53,7 +53,9 @@ using WeakWindow = std::weak_ptr<MainWindow>;
 
 // Only this script world has the message handler, so no page script, in any
 // frame, can post to it. The relay passes on what the page's bridge script
-// sends, with the origin of the document it came from, and hands the page
+// sends, after the origin of the document it came from and a line break (an
+// origin never holds one; one string costs the trip less than an array),
+// and hands the page
 // what comes back: batches in the replies to its messages, and batches the
 // app delivers through orvaneDeliver. Both kinds go out one microtask after
 // they arrive, so that they reach the page in the order the app sent them:
@@ -70,17 +72,15 @@ constexpr const char* kRelayScript = R"((() => {
   };
   globalThis.orvaneDeliver = (batch) => { Promise.resolve(batch).then(hand); };
   window.addEventListener("orvane-post", (event) => {
-    if (typeof event.detail === "string") handler.postMessage([self.origin, event.detail]).then(hand, () => {});
+    if (typeof event.detail === "string") handler.postMessage(self.origin + "\n" + event.detail).then(hand, () => {});
   });
 })();)";
 
 // The whole string, by its length: a NUL inside is kept, so that the parser
 // refuses the text instead of reading only what comes before it.
-std::optional<std::string> stringAt(JSCValue* array, guint index) {
-    GPtr<JSCValue> item = adopt(jsc_value_object_get_property_at_index(array, index));
-    if (!item || !jsc_value_is_string(item.get())) return std::nullopt;
-    const std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(jsc_value_to_string_as_bytes(item.get()),
-                                                                  g_bytes_unref);
+std::optional<std::string> wholeString(JSCValue* value) {
+    if (!jsc_value_is_string(value)) return std::nullopt;
+    const std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(jsc_value_to_string_as_bytes(value), g_bytes_unref);
     if (!bytes) return std::nullopt;
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
@@ -249,14 +249,15 @@ void MainWindow::shutdown() {
 }
 
 void MainWindow::received(JSCValue* value, WebKitScriptMessageReply* reply) {
-    // The relay only ever sends [origin, text]; anything else is not ours.
-    if (!jsc_value_is_array(value)) return;
+    // The relay only ever sends the origin, a line break and the text;
+    // anything else is not ours.
+    const auto whole = wholeString(value);
+    const std::size_t lineEnd = whole ? whole->find('\n') : std::string::npos;
+    if (lineEnd == std::string::npos) return;
     ScriptMessage message;
     message.mainFrame = true;  // the relay runs in the top frame only
-    const auto origin = stringAt(value, 0);
-    message.body = stringAt(value, 1);
-    if (!origin) return;
-    message.origin = origin;
+    message.origin = whole->substr(0, lineEnd);
+    message.body = whole->substr(lineEnd + 1);
     const auto outcome = session_->receivedWithReply(message);
     if (outcome.batch) return answer(reply, jsc_value_get_context(value), *outcome.batch);
     // Nothing for the page yet: its next batch goes back in this reply.
