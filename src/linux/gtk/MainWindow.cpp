@@ -54,13 +54,12 @@ using WeakWindow = std::weak_ptr<MainWindow>;
 // Only this script world has the message handler, so no page script, in any
 // frame, can post to it. The relay passes on what the page's bridge script
 // sends, after the origin of the document it came from and a line break (an
-// origin never holds one; one string costs the trip less than an array),
-// and hands the page
-// what comes back: batches in the replies to its messages, and batches the
-// app delivers through orvaneDeliver. Both kinds go out one microtask after
-// they arrive, so that they reach the page in the order the app sent them:
-// a reply settles its promise at once but runs its callback only as a
-// microtask, which a batch handed over at once would overtake.
+// origin never holds one; one string costs the trip less than an array), and
+// hands the page what comes back: batches in the replies to its messages, and
+// batches the app delivers through orvaneDeliver. Both kinds go out one
+// microtask after they arrive, so that they reach the page in the order the
+// app sent them: a reply settles its promise at once but runs its callback
+// only as a microtask, which a batch handed over at once would overtake.
 constexpr const char* kRelayWorld = "orvane";
 constexpr const char* kHandler = "orvane";
 constexpr const char* kRelayScript = R"((() => {
