@@ -28,6 +28,7 @@ Xvfb::Xvfb() {
     std::vector<std::string> args{"Xvfb",         "-displayfd", fd,    "-screen", "0",
                                   "1600x1200x24", "-nolisten",  "tcp", "-noreset"};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     const pid_t parent = getpid();
