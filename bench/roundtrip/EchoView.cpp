@@ -97,7 +97,8 @@ EchoView::EchoView() {
     g_signal_connect(content_.get(), "script-message-with-reply-received::echoThrough",
                      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
                                     EchoView* self) -> gboolean {
-                         self->answerThrough(value, reply);
+                         self->answerThrough(
+                             adopt(jsc_value_new_string(jsc_value_get_context(value), textOf(value).c_str())), reply);
                          return TRUE;
                      }),
                      this);
@@ -108,13 +109,8 @@ EchoView::EchoView() {
                          const std::string whole = textOf(value);
                          GPtr<JSCValue> text = adopt(jsc_value_new_string(jsc_value_get_context(value),
                                                                           whole.substr(whole.find('\n') + 1).c_str()));
-                         if (whole.starts_with('1')) {
-                             self->answerThrough(text.get(), reply);
-                             return TRUE;
-                         }
-                         GPtr<JSCValue> answer =
-                             adopt(jsc_value_new_string(jsc_value_get_context(value), textOf(text.get()).c_str()));
-                         webkit_script_message_reply_return_value(reply, answer.get());
+                         if (whole.starts_with('1')) self->answerThrough(std::move(text), reply);
+                         else webkit_script_message_reply_return_value(reply, text.get());
                          return TRUE;
                      }),
                      this);
@@ -150,8 +146,7 @@ void EchoView::echo(JSCValue* value) {
                                         nullptr, nullptr, nullptr, nullptr);
 }
 
-void EchoView::answerThrough(JSCValue* value, WebKitScriptMessageReply* reply) {
-    GPtr<JSCValue> answer = adopt(jsc_value_new_string(jsc_value_get_context(value), textOf(value).c_str()));
+void EchoView::answerThrough(GPtr<JSCValue> answer, WebKitScriptMessageReply* reply) {
     webkit_script_message_reply_ref(reply);
     through([reply, answer = std::shared_ptr<JSCValue>(answer.release(), g_object_unref)] {
         webkit_script_message_reply_return_value(reply, answer.get());

@@ -1,7 +1,8 @@
 #pragma once
 // The floor: a bare WebKitGTK web view in a window of its own whose native
-// side answers each script message at once, with nothing of Orvane's between.
-// Four ways of answering, so that each delivery path has its own floor:
+// side answers each script message, with nothing of Orvane's between. Each
+// kind of run has its own way of answering, so that each delivery path has
+// its own floor:
 //   evaluate  a new script text per answer (webkit_web_view_evaluate_javascript)
 //   call      one constant function called with the answer as its argument
 //   reply     the answer as the reply of a handler registered with reply
@@ -41,7 +42,8 @@ public:
 private:
     void echo(JSCValue* value);
     void call(JSCValue* value);
-    void answerThrough(JSCValue* value, WebKitScriptMessageReply* reply);
+    // Sends `answer` as the reply once `through` has finished.
+    void answerThrough(GPtr<JSCValue> answer, WebKitScriptMessageReply* reply);
 
     GPtr<WebKitUserContentManager> content_;
     GPtr<GtkWindow> window_;

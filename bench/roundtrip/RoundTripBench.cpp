@@ -80,7 +80,7 @@ std::vector<double> numbers(const json& array) {
     return out;
 }
 
-// One plain WriteValue call; `done` runs when its answer is in.
+// One plain WriteValue call; `then` runs when its answer is in.
 void startGdbusWrite(GDBusConnection* connection, const Bytes& value, const char* type, std::function<void()> then) {
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
