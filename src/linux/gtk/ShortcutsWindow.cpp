@@ -29,7 +29,9 @@ std::string keysOf(std::string_view action) {
         if (action != command.action) continue;
         for (const std::string_view key : command.keys) {
             if (key.find("KP_") != std::string_view::npos) continue;
-            keys += (keys.empty() ? "" : " ") + std::string(key);
+            // Appended in two steps: GCC 12 at -O3 takes `" " + std::string(key)` for an overlapping copy.
+            if (!keys.empty()) keys += ' ';
+            keys += key;
         }
     }
     return keys;
