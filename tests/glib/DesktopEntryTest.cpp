@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTemplate = "[Desktop Entry]\nExec={exec}\nTryExec={tryexec}\nIcon={icon}\n";
+constexpr const char* kTemplate = "[Desktop Entry]\nExec={exec}\nTryExec={tryexec}\nIcon=app.example.Test\n";
 
 struct PathCase {
     const char* name;
@@ -33,20 +33,20 @@ TEST_P(DesktopEntryPaths, AreQuotedAndEscapedAsTheDesktopReadsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DesktopEntryPaths,
-    testing::Values(
-        PathCase{"Plain", "/opt/Orvane.app",
-                 "[Desktop Entry]\nExec=\"/opt/Orvane.app/Contents/Linux/orvane\"\n"
-                 "TryExec=/opt/Orvane.app/Contents/Linux/orvane\nIcon=/opt/Orvane.app/Contents/Resources/orvane.svg\n"},
-        PathCase{"SpacesStayInOneArgument", "/home/a b/My Apps/Orvane.app",
-                 "[Desktop Entry]\nExec=\"/home/a b/My Apps/Orvane.app/Contents/Linux/orvane\"\n"
-                 "TryExec=/home/a b/My Apps/Orvane.app/Contents/Linux/orvane\n"
-                 "Icon=/home/a b/My Apps/Orvane.app/Contents/Resources/orvane.svg\n"},
-        // Quoting escapes " ` $ \ and doubles %; then every backslash is doubled as in any string value.
-        PathCase{"ShellAndFieldCodeCharacters", "/x/\"`$\\%f/O.app",
-                 "[Desktop Entry]\nExec=\"/x/\\\\\"\\\\`\\\\$\\\\\\\\%%f/O.app/Contents/Linux/orvane\"\n"
-                 "TryExec=/x/\"`$\\\\%f/O.app/Contents/Linux/orvane\n"
-                 "Icon=/x/\"`$\\\\%f/O.app/Contents/Resources/orvane.svg\n"},
-        PathCase{"LineBreakRefused", "/x/a\nExec=evil/O.app", ""}, PathCase{"NotUtf8Refused", "/x/\xff/O.app", ""}),
+    testing::Values(PathCase{"Plain", "/opt/Orvane.app",
+                             "[Desktop Entry]\nExec=\"/opt/Orvane.app/Contents/Linux/orvane\"\n"
+                             "TryExec=/opt/Orvane.app/Contents/Linux/orvane\nIcon=app.example.Test\n"},
+                    PathCase{"SpacesStayInOneArgument", "/home/a b/My Apps/Orvane.app",
+                             "[Desktop Entry]\nExec=\"/home/a b/My Apps/Orvane.app/Contents/Linux/orvane\"\n"
+                             "TryExec=/home/a b/My Apps/Orvane.app/Contents/Linux/orvane\n"
+                             "Icon=app.example.Test\n"},
+                    // Quoting escapes " ` $ \ and doubles %; then every backslash is doubled as in any string value.
+                    PathCase{"ShellAndFieldCodeCharacters", "/x/\"`$\\%f/O.app",
+                             "[Desktop Entry]\nExec=\"/x/\\\\\"\\\\`\\\\$\\\\\\\\%%f/O.app/Contents/Linux/orvane\"\n"
+                             "TryExec=/x/\"`$\\\\%f/O.app/Contents/Linux/orvane\n"
+                             "Icon=app.example.Test\n"},
+                    PathCase{"LineBreakRefused", "/x/a\nExec=evil/O.app", ""},
+                    PathCase{"NotUtf8Refused", "/x/\xff/O.app", ""}),
     CaseName());
 
 class DesktopEntryFiles : public testing::Test {
@@ -56,6 +56,7 @@ protected:
         for (const char* place : {"first", "second"}) {
             fs::create_directories(dir / place / "Orvane.app" / "Contents" / "Resources");
             std::ofstream(dir / place / "Orvane.app" / "Contents" / "Resources" / "orvane.desktop.in") << kTemplate;
+            std::ofstream(dir / place / "Orvane.app" / "Contents" / "Resources" / "orvane.svg") << "<svg/>";
         }
         setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     }
@@ -86,6 +87,13 @@ TEST_F(DesktopEntryFiles, AreWrittenAgainOnlyOnceInstalledAndOnlyWhenTheBundleMo
 
     EXPECT_TRUE(refreshDesktopEntry(second, "app.example.Test"));
     EXPECT_NE(installed().find("TryExec=" + (dir / "second").string()), std::string::npos) << installed();
+
+    // The entry names its icon as the theme finds it; an icon removed comes back at the next start.
+    const fs::path icon = dir / "data" / "icons" / "hicolor" / "scalable" / "apps" / "app.example.Test.svg";
+    EXPECT_EQ(readFile(icon), "<svg/>");
+    fs::remove(icon);
+    EXPECT_TRUE(refreshDesktopEntry(second, "app.example.Test"));
+    EXPECT_EQ(readFile(icon), "<svg/>");
 
     EXPECT_EQ(installDesktopEntry(Bundle(), "app.example.Test"), "this Orvane is not running from its bundle");
 }

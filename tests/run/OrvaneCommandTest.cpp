@@ -39,16 +39,21 @@ GPtr<GSubprocessLauncher> launcher(const std::map<std::string, std::string>& env
     return made;
 }
 
-GPtr<GSubprocess> start(const fs::path& bundle, const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env) {
-    const std::string executable = (bundle / "Contents" / "Linux" / "orvane").string();
-    std::vector<const char*> argv{executable.c_str()};
-    for (const auto& arg : args) argv.push_back(arg.c_str());
+GPtr<GSubprocess> spawn(const std::vector<std::string>& command, const std::map<std::string, std::string>& env) {
+    std::vector<const char*> argv;
+    for (const auto& arg : command) argv.push_back(arg.c_str());
     argv.push_back(nullptr);
     GErrorPtr error;
     auto process = adopt(g_subprocess_launcher_spawnv(launcher(env).get(), argv.data(), ErrorOut(error)));
     if (!process) throw std::runtime_error(error->message);
     return process;
+}
+
+GPtr<GSubprocess> start(const fs::path& bundle, const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env) {
+    std::vector<std::string> command{(bundle / "Contents" / "Linux" / "orvane").string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return spawn(command, env);
 }
 
 Ran finish(GSubprocess* process) {
@@ -135,6 +140,13 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
               std::string::npos)
         << first;
     EXPECT_NE(first.find("\nStartupWMClass=" ORVANE_BUNDLE_ID "\n"), std::string::npos) << first;
+    // The desktop's own checker, as Debian ships it, takes the entry; its icon is found by name.
+    const Ran validated = finish(spawn({"desktop-file-validate", entry.string()}, {}).get());
+    EXPECT_EQ(validated.status, 0) << validated.output;
+    EXPECT_EQ(validated.output, "");
+    EXPECT_NE(first.find("\nIcon=" ORVANE_BUNDLE_ID "\n"), std::string::npos) << first;
+    EXPECT_EQ(readText(folder_ / "data/icons/hicolor/scalable/apps" / (std::string(ORVANE_BUNDLE_ID) + ".svg")),
+              readText(kBundle / "Contents/Resources/orvane.svg"));
 
     // The bundle moves; its next start puts the entry right and shows a
     // window of the class the entry names.

@@ -12,6 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kTemplate = "orvane.desktop";
+constexpr std::string_view kIcon = "orvane";
 
 bool writable(std::string_view text) {
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return false;
@@ -38,6 +39,20 @@ std::string execArgument(std::string_view path) {
     return stringValue(quoted);
 }
 
+// Replaces `file` atomically, making its folder first.
+std::optional<std::string> writeWhole(const fs::path& file, std::string_view text) {
+    std::error_code error;
+    fs::create_directories(file.parent_path(), error);
+    if (error) return file.parent_path().string() + ": " + error.message();
+    GError* writeError = nullptr;
+    if (!g_file_set_contents(file.c_str(), text.data(), static_cast<gssize>(text.size()), &writeError)) {
+        std::string message = writeError->message;
+        g_error_free(writeError);
+        return message;
+    }
+    return std::nullopt;
+}
+
 fs::path dataHome() {
     // Read every time, not cached like GLib's, so that a test can point it elsewhere.
     const char* set = std::getenv("XDG_DATA_HOME");
@@ -61,23 +76,21 @@ fs::path desktopEntryPath(const std::string& applicationId) {
     return dataHome() / "applications" / (applicationId + ".desktop");
 }
 
+fs::path desktopIconPath(const std::string& applicationId) {
+    return dataHome() / "icons" / "hicolor" / "scalable" / "apps" / (applicationId + ".svg");
+}
+
 std::optional<std::string> installDesktopEntry(const Bundle& bundle, const std::string& applicationId) {
     if (bundle.empty()) return "this Orvane is not running from its bundle";
     const std::string templateText = bundle.resource(kTemplate, "in");
     if (templateText.empty()) return "the bundle has no " + std::string(kTemplate) + ".in";
     const auto text = desktopEntryText(templateText, bundle.root());
     if (!text) return "the bundle's path cannot be written in a desktop entry: " + bundle.root().string();
-    const fs::path file = desktopEntryPath(applicationId);
-    std::error_code error;
-    fs::create_directories(file.parent_path(), error);
-    if (error) return file.parent_path().string() + ": " + error.message();
-    GError* writeError = nullptr;
-    if (!g_file_set_contents(file.c_str(), text->data(), static_cast<gssize>(text->size()), &writeError)) {
-        std::string message = writeError->message;
-        g_error_free(writeError);
-        return message;
-    }
-    return std::nullopt;
+    const auto icon = readFile(bundle.resourcePath(kIcon, "svg"));
+    if (!icon) return "the bundle has no " + std::string(kIcon) + ".svg";
+    // The icon first, so that an entry never names an icon the theme lacks.
+    if (auto problem = writeWhole(desktopIconPath(applicationId), *icon)) return problem;
+    return writeWhole(desktopEntryPath(applicationId), *text);
 }
 
 bool refreshDesktopEntry(const Bundle& bundle, const std::string& applicationId) {
@@ -88,7 +101,8 @@ bool refreshDesktopEntry(const Bundle& bundle, const std::string& applicationId)
     // the entry survive as long as the bundle stays where it is.
     const auto executable = (bundle.root() / "Contents" / "Linux" / "orvane").native();
     if (!writable(executable)) return false;
-    if (installed->find("\nTryExec=" + stringValue(executable) + "\n") != std::string::npos) return false;
+    const bool samePlace = installed->find("\nTryExec=" + stringValue(executable) + "\n") != std::string::npos;
+    if (samePlace && fs::exists(desktopIconPath(applicationId))) return false;
     return !installDesktopEntry(bundle, applicationId);
 }
 

@@ -14,7 +14,7 @@
 
 namespace orvane {
 
-// The template with Exec, TryExec and Icon pointing into `bundle`, escaped
+// The template with Exec and TryExec pointing into `bundle`, escaped
 // as desktop entries require; nothing when the path cannot be written in one
 // (not UTF-8, or a control character such as a line break).
 std::optional<std::string> desktopEntryText(std::string_view templateText, const std::filesystem::path& bundle);
@@ -22,11 +22,16 @@ std::optional<std::string> desktopEntryText(std::string_view templateText, const
 // $XDG_DATA_HOME/applications/<applicationId>.desktop
 std::filesystem::path desktopEntryPath(const std::string& applicationId);
 
-// Writes the entry for `bundle` (atomically). Nothing on success, else why not.
+// $XDG_DATA_HOME/icons/hicolor/scalable/apps/<applicationId>.svg: the entry
+// and the window name their icon by the application id, as the theme finds it.
+std::filesystem::path desktopIconPath(const std::string& applicationId);
+
+// Writes the bundle's icon into the user's icon theme and the entry for
+// `bundle` (each atomically). Nothing on success, else why not.
 std::optional<std::string> installDesktopEntry(const Bundle& bundle, const std::string& applicationId);
 
 // When the user has installed the entry and it points at another place (the
-// bundle moved), writes it again. Never creates one. True when it wrote.
+// bundle moved) or its icon is gone, writes both again. Never creates one. True when it wrote.
 bool refreshDesktopEntry(const Bundle& bundle, const std::string& applicationId);
 
 }  // namespace orvane

@@ -109,6 +109,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The icon --install-desktop-entry put in the user's theme, found by name as the entry's is.
+    gtk_window_set_default_icon_name(orvane::applicationId().c_str());
     orvane::AppDelegate delegate(app.get(), std::move(ready));
     g_signal_connect(app.get(), "activate", G_CALLBACK(+[](GApplication*, gpointer self) {
                          static_cast<orvane::AppDelegate*>(self)->activated();
