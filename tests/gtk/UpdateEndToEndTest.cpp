@@ -54,12 +54,11 @@ void copyBuiltBundle(const fs::path& to, const std::string& version) {
     testing::writeText(to / "Contents/Info.plist", testing::infoPlist(ORVANE_TEST_BUNDLE_ID, version));
 }
 
-class UpdateEndToEndTest : public ::testing::Test {
+class UpdateRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { startDisplayAndGtk(); }
 
     void SetUp() override {
-        if (std::string(SIGNING_KEY).empty()) GTEST_SKIP() << "no secret key for the built-in public key";
         // A private bus unsets DISPLAY (an earlier test's may have, too); the
         // app needs the test's display.
         const std::string display = gdk_display_get_name(gdk_display_get_default());
@@ -71,14 +70,25 @@ protected:
     }
 
     void TearDown() override {
-        // Whatever still runs from the temporary bundle goes, by its own pid.
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            std::error_code error;
-            const auto exe = fs::read_symlink(entry.path() / "exe", error);
-            if (!error && exe.string().starts_with(dir.path().string()))
-                ::kill(std::stoi(entry.path().filename()), SIGKILL);
-        }
+        endWhatRunsFrom(dir.path());
         if (bus) g_test_dbus_down(bus.get());
+    }
+
+    // Whatever runs from a bundle under `folder` goes, by its own pid.
+    // Waits until they are gone, so that a next start is not taken for a second instance.
+    static void endWhatRunsFrom(const fs::path& folder) {
+        const auto killAll = [&] {
+            bool any = false;
+            for (const auto& entry : fs::directory_iterator("/proc")) {
+                std::error_code error;
+                const auto exe = fs::read_symlink(entry.path() / "exe", error);
+                if (error || !exe.string().starts_with(folder.string())) continue;
+                ::kill(std::stoi(entry.path().filename()), SIGKILL);
+                any = true;
+            }
+            return any;
+        };
+        spinUntil([&] { return !killAll(); }, 10);
     }
 
     GPtr<GSubprocess> launch(const fs::path& bundle) {
@@ -114,21 +124,46 @@ protected:
         return count;
     }
 
-    // Serves `release` as version 1.1.0, the page that asks for it, and the manifest.
-    void offer(const fs::path& release) {
-        testing::signBundle(release);
-        const std::string archive = testing::zipBytes(testing::zipItems(release, "Orvane.app/"));
+    // Serves `archive` as `version`, the page that asks for it, and the manifest.
+    void offerArchive(const std::string& archive, const std::string& version) {
+        const std::string file = "Orvane-" + version + ".zip";
         server.serve("/app/",
                      {200, kPage, testing::UpdateServer::Response::Mode::Whole, "", "text/html; charset=utf-8"});
         server.serve("/app/downloads/app.json",
-                     {200, R"({"linux": {"version": "1.1.0", "file": "Orvane-1.1.0.zip", "sha256": ")" +
+                     {200, R"({"linux": {"version": ")" + version + R"(", "file": ")" + file + R"(", "sha256": ")" +
                                sha256Text(archive) + R"(", "size": )" + std::to_string(archive.size()) + "}}"});
-        server.serve("/app/downloads/Orvane-1.1.0.zip", {200, archive});
+        server.serve("/app/downloads/" + file, {200, archive});
+    }
+
+    // Serves `release` as version 1.1.0.
+    void offer(const fs::path& release) {
+        testing::signBundle(release);
+        offerArchive(testing::zipBytes(testing::zipItems(release, "Orvane.app/")), "1.1.0");
+    }
+
+    // The update events the running version told, as states in order, up to `until`.
+    std::vector<std::string> states(const std::string& until) const {
+        std::vector<std::string> out;
+        for (const auto& text : told()) {
+            if (text == until) break;
+            if (text.starts_with("loaded")) continue;
+            const auto state = nlohmann::json::parse(text).at("state").get<std::string>();
+            if (out.empty() || out.back() != state) out.push_back(state);
+        }
+        return out;
     }
 
     GPtr<GTestDBus> bus;
     TempDir dir;
     testing::UpdateServer server;
+};
+
+class UpdateEndToEndTest : public UpdateRun {
+protected:
+    void SetUp() override {
+        if (std::string(SIGNING_KEY).empty()) GTEST_SKIP() << "no secret key for the built-in public key";
+        UpdateRun::SetUp();
+    }
 };
 
 TEST_F(UpdateEndToEndTest, ReplacesTheBundleAndStartsTheNewVersion) {
@@ -204,6 +239,97 @@ TEST_F(UpdateEndToEndTest, ANewVersionThatCannotRunIsUndoneAndTheOldOneTellsItsP
     EXPECT_EQ(testing::readText(bundle / "Contents/Linux/orvane"), before);
     EXPECT_NE(testing::readText(bundle / "Contents/Info.plist").find("<string>1.0.0</string>"), std::string::npos);
     EXPECT_EQ(stagingFolders(bundle.parent_path()), 0) << "the old version's start removed what was left";
+}
+
+// Two releases as scripts/release made them (their downloads/ folders in
+// ORVANE_RELEASE_FIRST and ORVANE_RELEASE_SECOND, signed with one key): the
+// first, unpacked as a user would, updates itself to the second; and it
+// refuses the second's archive once a file in it was changed after signing.
+// Run by CI (scripts/release-check), which builds the releases.
+class ReleaseUpdateTest : public UpdateRun {
+protected:
+    struct Release {
+        std::string version;
+        fs::path archive;
+    };
+
+    static Release release(const char* variable) {
+        const char* folder = std::getenv(variable);
+        if (!folder) return {};
+        const auto manifest = nlohmann::json::parse(testing::readText(fs::path(folder) / "app.json")).at("linux");
+        return {manifest.at("version"), fs::path(folder) / manifest.at("file").get<std::string>()};
+    }
+
+    void SetUp() override {
+        if (first.archive.empty() || second.archive.empty())
+            GTEST_SKIP() << "ORVANE_RELEASE_FIRST and ORVANE_RELEASE_SECOND name no releases (scripts/release-check)";
+        UpdateRun::SetUp();
+    }
+
+    // The first release, unpacked as a user would.
+    fs::path install(const std::string& folder) const {
+        EXPECT_EQ(testing::run({"unzip", "-q", first.archive.string(), "-d", (dir / folder).string()}), 0);
+        return dir / folder / "Orvane.app";
+    }
+
+    static bool verifies(const fs::path& bundle) {
+        return testing::run({(bundle / "Contents/Helpers/codesign").string(), "--verify", "--deep", "--strict",
+                             bundle.string()}) == 0;
+    }
+
+    static std::string versionOf(const fs::path& bundle) {
+        const auto plist = testing::readText(bundle / "Contents/Info.plist");
+        const auto key = plist.find("<key>CFBundleShortVersionString</key>");
+        const auto start = plist.find("<string>", key) + 8;
+        return plist.substr(start, plist.find("</string>", start) - start);
+    }
+
+    Release first = release("ORVANE_RELEASE_FIRST"), second = release("ORVANE_RELEASE_SECOND");
+};
+
+TEST_F(ReleaseUpdateTest, TheFirstUpdatesItselfToTheSecondAndRefusesAnArchiveChangedAfterSigning) {
+    const fs::path bundle = install("apps");
+    ASSERT_EQ(versionOf(bundle), first.version);
+    ASSERT_TRUE(verifies(bundle));
+    offerArchive(testing::readText(second.archive), second.version);
+
+    auto running = launch(bundle);
+    ASSERT_TRUE(running);
+    const std::string loadedSecond = "loaded " + second.version;
+    ASSERT_TRUE(spinUntil([&] { return wasTold(loadedSecond); }, 180)) << ::testing::PrintToString(told());
+    EXPECT_EQ(told().front(), "loaded " + first.version);
+    EXPECT_EQ(states(loadedSecond), (std::vector<std::string>{"checking", "downloading", "installing", "restarting"}));
+    // The new version runs from where the old one was, answers its page, and its bundle verifies.
+    ASSERT_TRUE(spinUntil([&] { return wasTold(R"({"state":"current","t":"update"})"); }, 60))
+        << ::testing::PrintToString(told());
+    EXPECT_EQ(versionOf(bundle), second.version);
+    EXPECT_TRUE(verifies(bundle));
+    EXPECT_TRUE(spinUntil([&] { return stagingFolders(bundle.parent_path()) == 0; }, 30));
+    endWhatRunsFrom(dir / "apps");
+
+    // The second's archive with one byte of its bridge script changed, under a
+    // manifest that matches the changed archive: only the signature can tell.
+    const fs::path unpacked = dir / "tampered";
+    ASSERT_EQ(testing::run({"unzip", "-q", second.archive.string(), "-d", unpacked.string()}), 0);
+    const fs::path script = unpacked / "Orvane.app/Contents/Resources/bridge.js";
+    testing::writeText(script, testing::readText(script) + " ");
+    const fs::path tampered = dir / "tampered.zip";
+    ASSERT_EQ(testing::run(
+                  {"sh", "-c", "cd \"$0\" && zip -q -r -y -X \"$1\" Orvane.app", unpacked.string(), tampered.string()}),
+              0);
+
+    const fs::path old = install("other");
+    server.forgetRequests();
+    offerArchive(testing::readText(tampered), second.version);
+    auto refused = launch(old);
+    ASSERT_TRUE(refused);
+    ASSERT_TRUE(spinUntil([&] { return wasTold(R"({"state":"installing","t":"update"})"); }, 180))
+        << ::testing::PrintToString(told());
+    const std::string why = R"({"error":"The downloaded app’s signature is broken.","state":"error","t":"update"})";
+    ASSERT_TRUE(spinUntil([&] { return wasTold(why); }, 60)) << ::testing::PrintToString(told());
+    EXPECT_EQ(versionOf(old), first.version);
+    EXPECT_TRUE(verifies(old));
+    EXPECT_EQ(stagingFolders(old.parent_path()), 0);
 }
 
 }  // namespace

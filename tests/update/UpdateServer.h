@@ -37,6 +37,7 @@ public:
     std::string url(const std::string& path) const;
     // Every request's path, with "?" and its query when it has one.
     const std::vector<std::string>& requests() const { return requests_; }
+    void forgetRequests() { requests_.clear(); }
 
 private:
     static void handle(SoupServer*, SoupServerMessage*, const char* path, GHashTable*, gpointer self);
