@@ -60,7 +60,9 @@ std::vector<GtkWindow*> sheetsOn(GtkWindow* parent) {
 // connection until dropped: a server going away in the middle of a download.
 class DroppingServer {
 public:
-    DroppingServer(std::size_t promised, std::size_t sent) : promised_(promised), sent_(sent) {
+    enum class End { held, closedAtOnce };
+    DroppingServer(std::size_t promised, std::size_t sent, End end = End::held)
+        : promised_(promised), sent_(sent), end_(end) {
         service_ = adopt(g_socket_service_new());
         GPtr<GInetAddress> loopback = adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
         GPtr<GSocketAddress> address = adopt(g_inet_socket_address_new(loopback.get(), 0));
@@ -95,19 +97,22 @@ private:
             if (n <= 0) return TRUE;
             request.append(buffer.data(), static_cast<std::size_t>(n));
         }
-        const std::string head =
-            "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-            "Content-Disposition: attachment; filename=\"big.bin\"\r\n"
-            "Content-Length: " +
-            std::to_string(self->promised_) + "\r\n\r\n";
+        const std::string head = std::string("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n") +
+                                 // Said before it closes, as a server that keeps no connections does.
+                                 (self->end_ == End::closedAtOnce ? "Connection: close\r\n" : "") +
+                                 "Content-Disposition: attachment; filename=\"big.bin\"\r\n"
+                                 "Content-Length: " +
+                                 std::to_string(self->promised_) + "\r\n\r\n";
         const std::string response = head + pattern(self->sent_, 'a');
         g_output_stream_write_all(g_io_stream_get_output_stream(G_IO_STREAM(connection)), response.data(),
                                   response.size(), nullptr, nullptr, nullptr);
-        self->held_.push_back(retain(connection));
+        if (self->end_ == End::closedAtOnce) g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+        else self->held_.push_back(retain(connection));
         return TRUE;
     }
 
     std::size_t promised_, sent_;
+    End end_;
     GPtr<GSocketService> service_;
     unsigned port_ = 0;
     std::vector<GPtr<GSocketConnection>> held_;
@@ -296,6 +301,29 @@ TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesTheChosenPathAsItW
     EXPECT_EQ(listing(dir), std::set<std::string>{"big.bin"}) << "nothing half-written is left";
     gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);
     EXPECT_TRUE(sheetsOn(window->window()).empty());
+}
+
+// The server closes cleanly after half of what it announced, having said it
+// would close: WebKit calls that finished, but the user's file must not
+// become the half.
+TEST_F(DownloadsTest, AServerClosingBeforeTheAnnouncedLengthFailsAndKeepsTheChosenFile) {
+    DroppingServer dropping(3000000, 1500000, DroppingServer::End::closedAtOnce);
+    const fs::path target = dir / "important.bin";
+    std::ofstream(target) << "old";
+    auto window = shown();
+    watchEnds(*window);
+    saves = {target.string()};
+    webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str());
+    ASSERT_TRUE(spinUntil([&] { return ended > 0; }));
+    const auto& entries = window->downloads().entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].state, DownloadEntry::State::failed);
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_EQ(listing(dir), std::set<std::string>{"important.bin"}) << "nothing half-written is left";
+    ASSERT_TRUE(spinUntil([&] { return !sheetsOn(window->window()).empty(); }));
+    GCharPtr detail;
+    g_object_get(sheetsOn(window->window()).front(), "secondary-text", &detail, nullptr);
+    EXPECT_TRUE(g_str_has_prefix(detail.get(), "The connection ended before the whole file arrived")) << detail.get();
 }
 
 TEST_F(DownloadsTest, ClosingTheWindowMidwayCancelsAndLeavesNothingBehind) {

@@ -64,6 +64,24 @@ std::string partPath(const std::string& path) {
     }
 }
 
+// Why the download cannot count as whole, or empty when it can. WebKit ends
+// a transfer the server cut off with "finished" as if it were complete; only
+// the length the response declared tells. A body sent encoded (compressed)
+// arrives at another length than declared, so there the transport's own
+// checks are all there is.
+std::string incompleteness(WebKitDownload* download) {
+    WebKitURIResponse* response = webkit_download_get_response(download);
+    if (!response) return texts::downloadCutOff;
+    const guint64 declared = webkit_uri_response_get_content_length(response);
+    SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+    const char* encoding = headers ? soup_message_headers_get_one(headers, "Content-Encoding") : nullptr;
+    if (declared == 0 || (encoding && g_ascii_strcasecmp(encoding, "identity") != 0)) return {};
+    const guint64 received = webkit_download_get_received_data_length(download);
+    if (received == declared) return {};
+    return std::string(texts::downloadCutOff) + " (" + std::to_string(received) + " of " + std::to_string(declared) +
+           " bytes)";
+}
+
 // Puts the whole download at the path the user chose, replacing what is
 // there and only that: a file or a link (not what it points to) in one step,
 // a folder by removing it first. Empty, or why it could not.
@@ -202,8 +220,10 @@ void Downloads::finished(std::uint64_t id) {
     // WebKit ends a failed download with "finished" too.
     if (!item.failed && item.entry != SIZE_MAX) {
         DownloadEntry& entry = entries_[item.entry];
-        const std::string why = moveInto(item.part, entry.path);
-        entry.progress = 1;
+        std::string why = incompleteness(item.download.get());
+        if (why.empty()) why = moveInto(item.part, entry.path);
+        else g_remove(item.part.c_str());
+        if (why.empty()) entry.progress = 1;
         entry.state = why.empty() ? DownloadEntry::State::finished : DownloadEntry::State::failed;
         if (changed) changed(item.entry);
         if (!why.empty()) showError(why);

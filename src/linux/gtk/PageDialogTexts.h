@@ -26,6 +26,8 @@ inline constexpr const char* unnamedDownload = "download";
 
 // Shown above the transport's own description of what went wrong.
 inline constexpr const char* downloadFailed = "The download failed";
+// When the connection ended before all the server had announced arrived.
+inline constexpr const char* downloadCutOff = "The connection ended before the whole file arrived";
 
 inline constexpr const char* downloads = "Downloads";
 inline constexpr const char* downloadFailedShort = "Failed";
