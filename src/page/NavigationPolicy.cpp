@@ -13,10 +13,15 @@ namespace {
 
 using Verdict = NavigationDecision::Verdict;
 
-// Schemes that stay in the view wherever they lead: they carry their own
-// content and reach no other site.
-bool staysInView(std::string_view scheme) {
-    static constexpr std::array<std::string_view, 3> kLocal = {"about", "blob", "data"};
+// Addresses that may fill the view besides the site's own: those that carry
+// their own content and reach no other site. A blob's document speaks for the
+// origin that made it (written after "blob:"), so only the site's own blobs
+// stay: another site's, made in a frame of the page, would show its content
+// in the window as if it were the app's. The engine itself keeps page scripts
+// from sending the main frame to a data address.
+bool staysInView(std::string_view scheme, const std::string& address, const Url& page) {
+    if (scheme == "blob") return sameSite(Url::parse(address.substr(scheme.size() + 1)), page);
+    static constexpr std::array<std::string_view, 2> kLocal = {"about", "data"};
     return std::find(kLocal.begin(), kLocal.end(), scheme) != kLocal.end();
 }
 
@@ -47,7 +52,7 @@ NavigationDecision decideNavigation(const NavigationRequest& request, const Url&
     if (request.address.empty()) return {};
     const std::string scheme = schemeOf(request.address);
     const bool onSite = sameSite(Url::parse(request.address), page);
-    const bool inPlace = onSite || staysInView(scheme);
+    const bool inPlace = onSite || staysInView(scheme, request.address, page);
 
     switch (request.stage) {
     case NavigationStage::newWindow:

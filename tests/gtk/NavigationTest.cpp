@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CaseName.h"
+#include "FakeInput.h"
 #include "MainQueueGlib.h"
 #include "MainWindow.h"
 #include "PageServer.h"
@@ -184,6 +185,67 @@ TEST_F(NavigationTest, DataAndBlobAddressesLoadInPlace) {
     EXPECT_TRUE(g_str_has_prefix(webkit_web_view_get_uri(window->webView()), "blob:"));
     EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(log.empty());
+}
+
+// A frame of another site, filling the page, that sends the window to a
+// document it wrote when the user clicks in it.
+struct TakeoverCase {
+    const char* name;
+    const char* address;  // a script expression, run in the frame
+};
+
+class TakeoverTest : public NavigationTest, public testing::WithParamInterface<TakeoverCase> {};
+
+TEST_P(TakeoverTest, AFramedSiteCannotFillTheWindowWithItsOwnDocument) {
+    if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST to click with";
+    server.serve("/takeover", {std::string(R"(<!doctype html><title>Forged</title><body style="margin:0;height:100vh">
+<script>addEventListener("click", () => { parent.postMessage("clicked", "*"); top.location = )") +
+                               GetParam().address + "; });</script>"});
+    server.serve("/with-takeover", {std::string(kPage) + R"(<script>addEventListener("message", (e) => {
+  if (e.data === "clicked") window.clicked = true; });</script>
+<iframe style="position:fixed;inset:0;width:100%;height:100%;border:0" src=")" +
+                                    server.url("/takeover", "localhost") + "\"></iframe>"});
+    auto window = shown(server.url("/with-takeover"));
+    ASSERT_TRUE(
+        spinUntil([&] { return server.count("/takeover") > 0 && !webkit_web_view_is_loading(window->webView()); }));
+    test::pointAt(GTK_WIDGET(window->webView()));
+    test::clickPrimary();
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.clicked === true") == "true"; }));
+    // The frame's navigation goes through the blob store first, so nothing
+    // in the view's own order tells when it was decided: it gets a while.
+    EXPECT_FALSE(spinUntil(
+        [&] {
+            return g_strcmp0(webkit_web_view_get_uri(window->webView()), server.url("/with-takeover").c_str()) != 0;
+        },
+        5));
+    settle(window->webView());
+    EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), server.url("/with-takeover").c_str());
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1") << "the page was replaced";
+    EXPECT_STRNE(webkit_web_view_get_title(window->webView()), "Forged");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TakeoverTest,
+    testing::Values(TakeoverCase{"ThroughABlob",
+                                 "URL.createObjectURL(new Blob(['<title>Forged</title>'], {type: 'text/html'}))"},
+                    TakeoverCase{"ThroughADataAddress", "'data:text/html,<title>Forged</title>'"}),
+    CaseName());
+
+// What the page address answered as text is no document to keep: shown
+// later as the saved copy, its text would run as the page's script.
+TEST_F(NavigationTest, OnlyAnHtmlPageIsKeptAsTheSavedCopy) {
+    const unsigned port = freePort();
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/";
+    auto up = std::make_unique<PageServer>(port);
+    up->serve("/", {"<title>Text</title><script>window.ran = true</script>", "text/plain; charset=utf-8"});
+    auto window = shown(page);
+    EXPECT_EQ(evaluate(window->webView(), "window.ran === true"), "false") << "live, the text stays text";
+    up.reset();
+
+    window->reload();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    EXPECT_EQ(log[1], "Orvane: page didn't load: There is no saved copy of the page.");
+    EXPECT_FALSE(fs::exists(window->navigation().savedPage().file()));
 }
 
 TEST_F(NavigationTest, AStoppedServerShowsTheSavedCopyWithAWorkingBridge) {

@@ -59,7 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr,
                    true},
         PolicyCase{"DataStays", link("data:text/html,<b>hi there</b>"), Verdict::allow},
-        PolicyCase{"BlobStays", link("blob:https://lights.example:8443/2f1c"), Verdict::allow},
+        PolicyCase{"BlobOfTheSiteStays", link("blob:https://lights.example:8443/2f1c"), Verdict::allow},
+        // Another site's blob (a frame's) never fills the window: it would speak as the app.
+        PolicyCase{"BlobOfAnotherSiteWithGestureIsDropped", scripted("blob:https://ads.example/2f1c", true),
+                   Verdict::cancel},
+        PolicyCase{"MainFrameResponseOfAnotherSitesBlobIsDropped", response("blob:https://ads.example/2f1c", true),
+                   Verdict::cancel},
+        PolicyCase{"MainFrameResponseOfAnOpaqueBlobIsDropped", response("blob:null/2f1c", true), Verdict::cancel},
+        PolicyCase{"SubFrameResponseOfItsOwnBlobShows", response("blob:https://ads.example/2f1c", false),
+                   Verdict::allow},
         PolicyCase{"AboutStays", link("about:blank"), Verdict::allow},
         // Off the site in the main frame: the desktop's, and the view stays.
         PolicyCase{"LinkToAnotherSiteOpensOutside", link("https://news.example/a?b=c"), Verdict::cancel,

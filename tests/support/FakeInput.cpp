@@ -98,6 +98,12 @@ void pressKeys(const char* accelerator) {
     XFlush(xdisplay());
 }
 
+void clickPrimary() {
+    xtest()->button(xdisplay(), 1, True, CurrentTime);
+    xtest()->button(xdisplay(), 1, False, CurrentTime);
+    XFlush(xdisplay());
+}
+
 void scrollWheel(bool up, GdkModifierType modifiers) {
     const auto held = modifierKeys(modifiers);
     hold(held, true);

@@ -19,6 +19,9 @@ void pointAt(GtkWidget* widget);
 // e.g. "<Control>plus"), its modifiers held around it.
 void pressKeys(const char* accelerator);
 
+// A click of the primary button where the pointer is.
+void clickPrimary();
+
 // One step of the scroll wheel, up or down, with `modifiers` held.
 void scrollWheel(bool up, GdkModifierType modifiers);
 

@@ -135,6 +135,8 @@ void MainWindow::build() {
     // Only ever switched on: a user who turned it on elsewhere keeps it.
     if (settings_.inspectable) webkit_settings_set_enable_developer_extras(prefs.get(), TRUE);
     webkit_settings_set_enable_back_forward_navigation_gestures(prefs.get(), FALSE);
+    // Said, not assumed: a frame must not fill the window with a document it wrote.
+    webkit_settings_set_allow_top_navigation_to_data_urls(prefs.get(), FALSE);
 
     webView_ = adopt(WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", prefs.get(), "user-content-manager", content_.get(), nullptr)));
