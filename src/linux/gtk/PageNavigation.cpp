@@ -199,6 +199,10 @@ void PageNavigation::keepCopy() {
     WebKitURIResponse* response = webkit_web_resource_get_response(resource);
     const guint status = response ? webkit_uri_response_get_status_code(response) : 0;
     if (status < 200 || status > 299) return;
+    // Only an HTML document: the copy is shown as HTML, and the page's server
+    // answering text (say, a script's source) must not become script later.
+    const char* type = webkit_uri_response_get_mime_type(response);
+    if (!type || g_ascii_strcasecmp(type, "text/html") != 0) return;
     webkit_web_resource_get_data(
         resource, nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
