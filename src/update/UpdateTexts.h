@@ -38,6 +38,9 @@ inline std::string manifestDidNotLoad(std::string_view why) {
 }
 // `why` is the HTTP status, or the transport's description.
 inline std::string downloadFailed(std::string_view why) { return "The download failed (" + std::string(why) + ")."; }
+inline std::string noSpace(std::string_view folder) {
+    return "There isn’t enough free space in " + std::string(folder) + " for the update.";
+}
 inline std::string noPermission(std::string_view folder) {
     return "Orvane can’t replace itself in " + std::string(folder) + " (no permission).";
 }

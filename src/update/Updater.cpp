@@ -23,6 +23,8 @@ Updater::~Updater() {
     // Downloads stop before anything they report to is gone.
     weak_.invalidate();
     session_.reset();
+    // A download the app quits during leaves nothing half-written behind.
+    if (staging_ && parts_.dropStaging) parts_.dropStaging(*staging_);
 }
 
 void Updater::report(std::string_view state, const nlohmann::json& extra) {
@@ -87,7 +89,8 @@ void Updater::got(const ManifestResponse& response) {
         report("current");
         return;
     }
-    if (!validArchiveName(offer->file)) {
+    // The announced size bounds the download, so it must be there and sane.
+    if (!validArchiveName(offer->file) || offer->size <= 0 || offer->size > kMaxArchiveBytes) {
         fail(std::string(updateSentences::manifestWrong));
         return;
     }
@@ -106,6 +109,12 @@ void Updater::got(const ManifestResponse& response) {
         return;
     }
     staging_ = std::get<std::filesystem::path>(staging);
+    // Never fill the disk the bundle lives on: the archive, and room to spare.
+    const auto space = parts_.freeSpace ? parts_.freeSpace(*staging_) : std::nullopt;
+    if (space && *space - kSpareBytes < offer->size) {
+        fail(updateSentences::noSpace(settings_.bundle.parent_path().string()));
+        return;
+    }
     want_ = Want{offer->version, offer->sha256, offer->size};
     shown_ = 0;
     report("downloading", {{"progress", 0}});
@@ -144,7 +153,7 @@ void Updater::download(const Url& url) {
     callbacks.completed = [live](const std::optional<std::string>& error) {
         if (auto* self = live()) self->didComplete(error);
     };
-    session_->download(url, *staging_ / kArchiveName, std::move(callbacks));
+    session_->download(url, *staging_ / kArchiveName, want_->size, std::move(callbacks));
 }
 
 // Looks at the download's rate every few seconds: fewer bytes than the floor
@@ -173,11 +182,9 @@ void Updater::watch() {
 
 void Updater::didWriteData(std::int64_t written, std::int64_t expected) {
     received_ = written;
-    double denominator = 0;
-    if (expected >= 1) denominator = static_cast<double>(expected);
-    else if (want_) denominator = static_cast<double>(want_->size);
-    else return;
-    if (!(denominator > 0)) return;
+    if (!want_) return;
+    // The manifest's size is always there (a manifest without one is refused).
+    const double denominator = static_cast<double>(expected >= 1 ? expected : want_->size);
     const double fraction = std::min(static_cast<double>(written) / denominator, 1.0);
     if (fraction != 1.0 && fraction - shown_ < kProgressStep) return;
     shown_ = fraction;

@@ -49,6 +49,10 @@ public:
     static constexpr std::int64_t kSlowestBytesPerSecond = std::int64_t{8} * 1024;
     static constexpr double kSlowWindowSeconds = 60;
     static constexpr double kSlowCheckSeconds = 5;
+    // Far beyond any bundle of ours: a manifest announcing more is wrong.
+    static constexpr std::int64_t kMaxArchiveBytes = std::int64_t(1) << 30;
+    // Free space the download leaves on the bundle's disk, as the unpacking does.
+    static constexpr std::int64_t kSpareBytes = std::int64_t(128) << 20;
 
     struct Want {
         std::string version;

@@ -53,8 +53,10 @@ class ArchiveSession {
 public:
     virtual ~ArchiveSession() = default;
     // Stores the body of `url` in `file`, a new file (an existing one is
-    // never replaced or followed).
-    virtual void download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) = 0;
+    // never replaced or followed). A body longer than `maxBytes` fails the
+    // download as soon as it is, so a server cannot fill the disk.
+    virtual void download(const Url& url, const std::filesystem::path& file, std::int64_t maxBytes,
+                          DownloadCallbacks callbacks) = 0;
     // Ends every download under way without any further callback.
     virtual void cancel() = 0;
 };
@@ -72,6 +74,9 @@ struct UpdaterParts {
     // Whether the file system holding `path` is mounted read-only; nothing
     // when that cannot be found out.
     std::function<std::optional<bool>(const std::filesystem::path& path)> readOnlyVolume;
+    // Bytes free for this process on the file system holding `path`; nothing
+    // when that cannot be found out.
+    std::function<std::optional<std::int64_t>(const std::filesystem::path& path)> freeSpace;
     // Whether this process may write to `path`.
     std::function<bool(const std::filesystem::path& path)> writable;
     // Makes a fresh staging folder for one update, beside the bundle; the

@@ -158,7 +158,9 @@ protected:
         fetches->back().done(std::move(response));
         queue.runUntilIdle();
     }
-    void offer(const std::string& version, const std::string& file = "Orvane-2.zip", const std::string& extra = "") {
+    // The manifest announces the archive's own size unless `extra` gives one.
+    void offer(const std::string& version, const std::string& file = "Orvane-2.zip", std::string extra = "") {
+        if (extra.find("\"size\"") == std::string::npos) extra += R"(, "size": )" + std::to_string(archive.size());
         answer({R"({"linux": {"version": ")" + version + R"(", "file": ")" + file + R"(", "sha256": ")" +
                     sha256Text(archive) + "\"" + extra + "}}",
                 200, std::nullopt});
@@ -306,8 +308,9 @@ TEST_P(UpdaterManifestOutcome, EndsAsExpected) {
     }
 }
 
-std::string manifest(const std::string& version, const std::string& file) {
-    return R"({"linux": {"version": ")" + version + R"(", "file": ")" + file + R"(", "sha256": "x"}})";
+std::string manifest(const std::string& version, const std::string& file, const std::string& size = "1") {
+    return R"({"linux": {"version": ")" + version + R"(", "file": ")" + file + R"(", "sha256": "x")" +
+           (size.empty() ? "" : R"(, "size": )" + size) + "}}";
 }
 const std::vector<std::string> kError = {"checking", "error"};
 const std::vector<std::string> kCurrent = {"checking", "current"};
@@ -337,7 +340,12 @@ INSTANTIATE_TEST_SUITE_P(
         ManifestOutcome{"NotNewerBeatsBadFile", {manifest("1.0", "../x.zip"), 200, {}}, "1.0", kCurrent, ""},
         ManifestOutcome{"FileWithSlash", {manifest("2.0", "../app.zip"), 200, {}}, "1.0", kError, kWrong},
         ManifestOutcome{"FileWithSpace", {manifest("2.0", "app 1.zip"), 200, {}}, "1.0", kError, kWrong},
-        ManifestOutcome{"FileEmpty", {manifest("2.0", ""), 200, {}}, "1.0", kError, kWrong}),
+        ManifestOutcome{"FileEmpty", {manifest("2.0", ""), 200, {}}, "1.0", kError, kWrong},
+        // The size bounds the download: it must be given, and within reason.
+        ManifestOutcome{"SizeMissing", {manifest("2.0", "a.zip", ""), 200, {}}, "1.0", kError, kWrong},
+        ManifestOutcome{"SizeZero", {manifest("2.0", "a.zip", "0"), 200, {}}, "1.0", kError, kWrong},
+        ManifestOutcome{"SizeOverTheCap", {manifest("2.0", "a.zip", "1073741825"), 200, {}}, "1.0", kError, kWrong},
+        ManifestOutcome{"NotNewerNeedsNoSize", {manifest("1.0", "a.zip", ""), 200, {}}, "1.0", kCurrent, ""}),
     CaseName());
 
 TEST_F(UpdaterTest, DevVersionTakesAnyNumberedOffer) {
@@ -354,6 +362,8 @@ TEST_F(UpdaterTest, RemembersWhatTheManifestAnnounced) {
     EXPECT_EQ(updater->want()->version, "2.0");
     EXPECT_EQ(updater->want()->sha256, "abcdef");
     EXPECT_EQ(updater->want()->size, 12);
+    ASSERT_EQ(downloads->size(), 1u);
+    EXPECT_EQ(downloads->back().maxBytes, 12) << "the download stops at the announced size";
 }
 
 struct PlaceCase {
@@ -428,14 +438,13 @@ TEST_P(UpdaterProgress, ReportsStepsOfAtLeastFivePercentCappedAtOne) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, UpdaterProgress,
     ::testing::Values(ProgressCase{"KnownLength",
-                                   0,
+                                   100,
                                    {{4, 100}, {5, 100}, {9, 100}, {10, 100}, {60, 100}, {99, 100}, {100, 100}},
                                    {0.05, 0.1, 0.6, 0.99, 1}},
-                      ProgressCase{"OneIsAlwaysReported", 0, {{100, 100}, {100, 100}}, {1, 1}},
+                      ProgressCase{"OneIsAlwaysReported", 100, {{100, 100}, {100, 100}}, {1, 1}},
+                      ProgressCase{"TheServersLengthWins", 100, {{10, 20}}, {0.5}},
                       ProgressCase{"NoLengthUsesManifestSize", 200, {{10, 0}, {100, -1}}, {0.05, 0.5}},
-                      ProgressCase{"NoLengthSmallSizeCapsAtOne", 50, {{40, 0}, {60, 0}, {80, 0}}, {0.8, 1, 1}},
-                      ProgressCase{"NoLengthNoSize", 0, {{10, 0}, {1000, 0}}, {}},
-                      ProgressCase{"NegativeSize", -5, {{10, 0}}, {}}),
+                      ProgressCase{"NoLengthSmallSizeCapsAtOne", 50, {{40, 0}, {60, 0}, {80, 0}}, {0.8, 1, 1}}),
     CaseName());
 
 TEST_F(UpdaterTest, ResetsProgressForEachDownload) {
@@ -499,7 +508,7 @@ TEST_F(UpdaterTest, UpperCaseDigestInTheManifestMatches) {
     updater->start();
     std::string digest = sha256Text(archive);
     std::transform(digest.begin(), digest.end(), digest.begin(), ::toupper);
-    answer({R"({"linux": {"version": "2.0", "file": "a.zip", "sha256": ")" + digest + "\"}}", 200, {}});
+    answer({R"({"linux": {"version": "2.0", "file": "a.zip", "sha256": ")" + digest + "\", \"size\": 1}}", 200, {}});
     finish(200, archive);
     EXPECT_EQ(record.installs.size(), 1u);
 }

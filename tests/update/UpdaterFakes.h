@@ -32,12 +32,14 @@ public:
     struct Download {
         Url url;
         std::filesystem::path file;
+        std::int64_t maxBytes = 0;
         DownloadCallbacks callbacks;
         bool cancelled = false;
     };
     explicit ArchiveSessionFake(std::shared_ptr<std::vector<Download>> record) : downloads(std::move(record)) {}
-    void download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) override {
-        downloads->push_back({url, file, std::move(callbacks)});
+    void download(const Url& url, const std::filesystem::path& file, std::int64_t maxBytes,
+                  DownloadCallbacks callbacks) override {
+        downloads->push_back({url, file, maxBytes, std::move(callbacks)});
     }
     void cancel() override {
         for (auto& download : *downloads) download.cancelled = true;

@@ -21,12 +21,19 @@ std::optional<bool> readOnlyVolume(const std::filesystem::path& path) {
 
 bool writable(const std::filesystem::path& path) { return ::access(path.c_str(), W_OK) == 0; }
 
+std::optional<std::int64_t> freeSpace(const std::filesystem::path& path) {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
+}
+
 UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle) {
     UpdaterParts parts;
     parts.manifest = std::make_unique<ManifestSourceSoup>(queue);
     parts.makeSession = [] { return std::make_unique<ArchiveSessionSoup>(); };
     parts.readOnlyVolume = readOnlyVolume;
     parts.writable = writable;
+    parts.freeSpace = freeSpace;
     if (!bundle.empty()) {
         const auto info = bundle.info();
         const auto identifier = info.find("CFBundleIdentifier");

@@ -3,6 +3,7 @@
 // archive, statvfs and access for the place checks, a worker thread for the
 // installation, posix_spawn for the tools and the relaunch.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -20,5 +21,7 @@ UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle);
 std::optional<bool> readOnlyVolume(const std::filesystem::path& path);
 // access(W_OK).
 bool writable(const std::filesystem::path& path);
+// statvfs: the bytes an unprivileged process may still write there.
+std::optional<std::int64_t> freeSpace(const std::filesystem::path& path);
 
 }  // namespace orvane

@@ -30,7 +30,8 @@ void ArchiveSessionSoup::cancel() {
     downloads_.clear();
 }
 
-void ArchiveSessionSoup::download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) {
+void ArchiveSessionSoup::download(const Url& url, const std::filesystem::path& file, std::int64_t maxBytes,
+                                  DownloadCallbacks callbacks) {
     struct State {
         DownloadCallbacks callbacks;
         std::filesystem::path path;
@@ -38,12 +39,14 @@ void ArchiveSessionSoup::download(const Url& url, const std::filesystem::path& f
         Sha256 sha;
         std::optional<int> status;
         std::int64_t expected = 0;
+        std::int64_t limit = 0;
         std::int64_t written = 0;
         std::optional<std::string> storeError;
     };
     auto state = std::make_shared<State>();
     state->callbacks = std::move(callbacks);
     state->path = file;
+    state->limit = maxBytes;
 
     HttpGet::Handlers handlers;
     handlers.response = [state](SoupMessage* message) {
@@ -58,8 +61,8 @@ void ArchiveSessionSoup::download(const Url& url, const std::filesystem::path& f
         return state->file.valid();
     };
     handlers.chunk = [state](std::span<const char> bytes) -> std::optional<std::string> {
-        if (state->written + static_cast<std::int64_t>(bytes.size()) > kMaxBytes)
-            return std::string("the download is too large");
+        if (state->written + static_cast<std::int64_t>(bytes.size()) > state->limit)
+            return std::string("larger than the update information says");
         if (!writeAll(state->file.get(), std::string_view(bytes.data(), bytes.size()))) return cantStore();
         state->sha.update({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
         state->written += static_cast<std::int64_t>(bytes.size());

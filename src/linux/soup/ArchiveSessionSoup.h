@@ -19,13 +19,11 @@ class HttpGet;
 
 class ArchiveSessionSoup final : public ArchiveSession {
 public:
-    // Far beyond any bundle of ours; the rest is not downloaded.
-    static constexpr std::int64_t kMaxBytes = std::int64_t(1) << 30;
-
     ArchiveSessionSoup();
     ~ArchiveSessionSoup() override;
 
-    void download(const Url& url, const std::filesystem::path& file, DownloadCallbacks callbacks) override;
+    void download(const Url& url, const std::filesystem::path& file, std::int64_t maxBytes,
+                  DownloadCallbacks callbacks) override;
     void cancel() override;
 
 private:
