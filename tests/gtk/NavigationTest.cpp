@@ -85,10 +85,11 @@ protected:
 
     // Proves that what came before has been decided: the view handles its
     // navigations in order, so once this one reached the desktop, so did
-    // (or did not) everything before it.
-    void settle(WebKitWebView* view) {
+    // (or did not) everything before it. Its click counts as the user's.
+    void settle(MainWindow& window) {
         const std::string sentinel = server.url("/sentinel-" + std::to_string(++sentinels), "localhost");
-        evaluate(view, click(sentinel));
+        window.navigation().handOffs().userActed();
+        evaluate(window.webView(), click(sentinel));
         ASSERT_TRUE(spinUntil([&] { return !opened.empty() && opened.back() == sentinel; }));
         opened.pop_back();
     }
@@ -141,7 +142,7 @@ TEST_P(LeaveTest, GoesToTheDesktopOrNowhereAndThePageStays) {
         EXPECT_EQ(opened, std::vector<std::string>{address});
         opened.clear();
     }
-    settle(window->webView());
+    settle(*window);
     EXPECT_TRUE(opened.empty()) << opened.front();
     EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), server.url("/").c_str());
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1") << "the page was replaced";
@@ -218,7 +219,7 @@ TEST_P(TakeoverTest, AFramedSiteCannotFillTheWindowWithItsOwnDocument) {
             return g_strcmp0(webkit_web_view_get_uri(window->webView()), server.url("/with-takeover").c_str()) != 0;
         },
         5));
-    settle(window->webView());
+    settle(*window);
     EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), server.url("/with-takeover").c_str());
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1") << "the page was replaced";
     EXPECT_STRNE(webkit_web_view_get_title(window->webView()), "Forged");
@@ -247,6 +248,62 @@ TEST_F(NavigationTest, OnlyAnHtmlPageIsKeptAsTheSavedCopy) {
     EXPECT_EQ(log[1], "Orvane: page didn't load: There is no saved copy of the page.");
     EXPECT_FALSE(fs::exists(window->navigation().savedPage().file()));
 }
+
+// A page, or a frame of another site in it, that tries to flood the
+// desktop with windows; with a click of the user's, or none.
+struct FloodCase {
+    const char* name;
+    bool inFrame;
+    bool clicked;
+    const char* script;  // runs on the click, or at once; OTHER is another site
+};
+
+class FloodTest : public NavigationTest, public testing::WithParamInterface<FloodCase> {};
+
+TEST_P(FloodTest, HandsTheDesktopOneAddressAndLogsTheRestOnce) {
+    const auto& c = GetParam();
+    if (c.clicked && !test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST to click with";
+    std::string script = c.script;
+    for (std::size_t at; (at = script.find("OTHER")) != std::string::npos;)
+        script.replace(at, 5, server.url("/away", c.inFrame ? "127.0.0.1" : "localhost"));
+    const std::string run =
+        "const flood = async () => { " + script + "; parent.postMessage('flooded', '*'); };\n" +
+        (c.clicked ? "addEventListener('click', flood, {once: true});" : "addEventListener('load', flood);");
+    const std::string body = R"(<!doctype html><body style="margin:0;height:100vh"><script>)" + run + "</script>";
+    const std::string page = std::string(kPage) + R"(<script>addEventListener("message", (e) => {
+  if (e.data === "flooded") window.flooded = true; });</script>)";
+    server.serve("/flooder", {body});
+    server.serve("/flooded", {page + R"(<iframe style="position:fixed;inset:0;width:100%;height:100%;border:0" src=")" +
+                              server.url("/flooder", "localhost") + "\"></iframe>"});
+    server.serve("/flooding", {page + body});
+    const std::string address = server.url(c.inFrame ? "/flooded" : "/flooding");
+    auto window = shown(address);
+    if (c.clicked) {
+        ASSERT_TRUE(spinUntil([&] { return !webkit_web_view_is_loading(window->webView()); }));
+        test::pointAt(GTK_WIDGET(window->webView()));
+        test::clickPrimary();
+    }
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "window.flooded === true") == "true"; }, 30));
+    settle(*window);
+    EXPECT_EQ(opened.size(), 1u) << ::testing::PrintToString(opened);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) { return line.starts_with("Orvane: not opening "); }),
+              1)
+        << ::testing::PrintToString(log);
+    EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), address.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FloodTest,
+    testing::Values(
+        FloodCase{"WindowOpenLoopOnOneClick", false, true, "for (let i = 0; i < 500; ++i) window.open('OTHER?' + i)"},
+        FloodCase{"WindowOpenLoopInAFrameOnOneClick", true, true,
+                  "for (let i = 0; i < 50; ++i) window.open('OTHER?' + i)"},
+        FloodCase{
+            "LocationOnATimerWithoutAClick", false, false,
+            // Slow enough for each to reach its response, where the main frame's load is caught.
+            "for (let i = 0; i < 4; ++i) { location = 'OTHER?' + i; await new Promise(r => setTimeout(r, 1000)); }"}),
+    CaseName());
 
 TEST_F(NavigationTest, AStoppedServerShowsTheSavedCopyWithAWorkingBridge) {
     const unsigned port = freePort();

@@ -265,8 +265,8 @@ TEST(PageSession, AnUpdateThatRelaunchesQuitsThroughTheHost) {
     s.post("https://orvane.example", R"({"t":"update"})");
     ASSERT_EQ(fetches->size(), 1u);
     fetches->back().done(
-        {R"({"linux": {"version": "2.0.0", "file": "a.zip", "sha256": ")" + sha256Text(archive) + R"(", "size": 1}})", 200,
-         std::nullopt});
+        {R"({"linux": {"version": "2.0.0", "file": "a.zip", "sha256": ")" + sha256Text(archive) + R"(", "size": 1}})",
+         200, std::nullopt});
     s.queue.runUntilIdle();
     ASSERT_EQ(downloads->size(), 1u);
     downloads->back().callbacks.finished(200, sha256Text(archive));

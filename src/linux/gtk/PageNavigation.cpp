@@ -85,6 +85,20 @@ PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNaviga
                         if (const auto navigation = self->lock()) navigation->loads_.processEnded();
                     }),
                     weak);
+    // Before the view sees them: a press of a key or a button is the user's
+    // own action, which lets the page hand one address to the desktop.
+    GtkEventController* input = gtk_event_controller_legacy_new();
+    gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
+    gtk_widget_add_controller(GTK_WIDGET(view), input);
+    inputWatch_ =
+        connectWith(input, "event", G_CALLBACK(+[](GtkEventControllerLegacy*, GdkEvent* event, WeakNavigation* self) {
+                        const GdkEventType type = gdk_event_get_event_type(event);
+                        const bool acted = type == GDK_BUTTON_PRESS || type == GDK_KEY_PRESS || type == GDK_TOUCH_BEGIN;
+                        if (const auto navigation = self->lock(); navigation && acted)
+                            navigation->handOffs_.userActed();
+                        return gboolean(FALSE);
+                    }),
+                    weak);
     networkWatch_ = connectWith(g_network_monitor_get_default(), "network-changed",
                                 G_CALLBACK(+[](GNetworkMonitor*, gboolean, WeakNavigation* self) {
                                     if (const auto navigation = self->lock()) navigation->loads_.networkChanged();
@@ -142,7 +156,10 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
     const char* uri = webkit_web_view_get_uri(view_);
     switch (event) {
     case WEBKIT_LOAD_STARTED: loads_.started(addressOf(uri)); break;
-    case WEBKIT_LOAD_COMMITTED: committed(uri); break;
+    case WEBKIT_LOAD_COMMITTED:
+        handOffs_.pageLoaded();
+        committed(uri);
+        break;
     case WEBKIT_LOAD_FINISHED:
         if (std::exchange(refused_, false)) refusedLoadFails();
         else keepCopy();
@@ -239,6 +256,12 @@ void PageNavigation::showOffline() {
 void PageNavigation::stopLoading() { webkit_web_view_stop_loading(view_); }
 
 void PageNavigation::openExternally(const Url& url) {
+    if (!handOffs_.take()) {
+        if (handOffs_.tellRefusal() && settings_.log)
+            settings_.log("Orvane: not opening " + url.text +
+                          " outside: the page asked for more than one per click or key press");
+        return;
+    }
     if (settings_.openOutside) settings_.openOutside(url);
 }
 

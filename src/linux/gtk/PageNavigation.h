@@ -15,6 +15,7 @@
 #include <string>
 
 #include "GRef.h"
+#include "HandOffGate.h"
 #include "MainQueue.h"
 #include "PageLoad.h"
 #include "SavedPage.h"
@@ -47,6 +48,9 @@ public:
     void stop() { loads_.stop(); }
     PageLoad& loads() { return loads_; }
     const SavedPage& savedPage() const { return saved_; }
+    // What the page may still hand to the desktop; fed by the user's own
+    // keys and buttons in the view.
+    HandOffGate& handOffs() { return handOffs_; }
 
     // PageLoadHost.
     void loadPage() override;
@@ -69,11 +73,12 @@ private:
     PageNavigationSettings settings_;
     SavedPage saved_;
     PageLoad loads_;
+    HandOffGate handOffs_;
     // The offline page has been asked for and has not shown yet.
     bool offlineRequested_ = false;
     // The page's load under way was refused and replaced by an empty document.
     bool refused_ = false;
-    SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_;
+    SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_, inputWatch_;
     // Last: gone first, so no callback reaches a half-destroyed object.
     WeakPtrFactory<PageNavigation> weak_{this};
 };
