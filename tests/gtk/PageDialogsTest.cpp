@@ -205,6 +205,31 @@ TEST_F(PageDialogsTest, ThePageAddressIsNeverTheTitleAndTheMessageIsPlainText) {
     answer(*window);
 }
 
+// Laid out whole, 10 MB held the main loop for minutes; 1,000 lines made a
+// window taller than the screen, its buttons off it.
+TEST_F(PageDialogsTest, AHugeMessageIsCutForDisplay) {
+    auto window = shown();
+    for (const auto& [call, shown] : {std::pair<std::string, std::string>{"alert('é'.repeat(10 * 1024 * 1024))", ""},
+                                      {"alert(Array.from({length: 1000}, (_, i) => 'line ' + i).join('\\n'))", ""},
+                                      {"alert('a'.repeat(3000))", std::string(3000, 'a')}}) {
+        GtkWindow* dialog = ask(*window, call);
+        ASSERT_NE(dialog, nullptr) << call;
+        GCharPtr text;
+        g_object_get(dialog, "text", &text, nullptr);
+        const std::string got = text.get();
+        if (!shown.empty()) {
+            EXPECT_EQ(got, shown) << "a message that fits shows whole";
+        } else {
+            EXPECT_TRUE(g_utf8_validate(got.c_str(), -1, nullptr));
+            EXPECT_TRUE(got.ends_with("…")) << got.substr(got.size() - 20);
+            EXPECT_LE(g_utf8_strlen(got.c_str(), -1), 3001);
+            EXPECT_LE(std::count(got.begin(), got.end(), '\n'), 39);
+        }
+        end(dialog, End::ok);
+        answer(*window);
+    }
+}
+
 TEST_F(PageDialogsTest, ClosingTheWindowWithADialogOpenEndsItOnce) {
     auto window = shown();
     GPtr<GtkWindow> dialog = retain(ask(*window, "prompt('Name?')"));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "PageDialogTexts.h"
@@ -33,6 +34,32 @@ struct PageDialogs::Open {
     Open& operator=(const Open&) = delete;
 };
 
+namespace {
+
+// As much of a page's message as a dialog shows: laying out megabytes of
+// text would hold the main loop for minutes, and a window taller than the
+// screen hides its own buttons. Cut between characters, and said with "…".
+std::string shownMessage(const char* message) {
+    constexpr std::size_t kMaxCharacters = 3000;
+    constexpr std::size_t kMaxLines = 40;
+    std::string_view text = message ? message : "";
+    std::size_t characters = 0, lines = 1, at = 0;
+    for (; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if ((byte & 0xC0) == 0x80) continue;  // inside a character
+        if (characters == kMaxCharacters || lines > kMaxLines) break;
+        ++characters;
+        if (byte == '\n') ++lines;
+    }
+    if (at == text.size()) return std::string(text);
+    // A line that ended the count leaves its break out.
+    std::string shown(text.substr(0, at));
+    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    return shown + "…";
+}
+
+}  // namespace
+
 PageDialogs::PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose)
     : parent_(parent), appName_(std::move(appName)), choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
     dialogWatch_ = connectWith(view, "script-dialog",
@@ -61,7 +88,7 @@ bool PageDialogs::show(WebKitScriptDialog* dialog) {
     const auto type = webkit_script_dialog_get_dialog_type(dialog);
     const bool leaving = type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM;
     GtkWidget* sheet = leaving ? makeSheet(parent_, appName_, texts::leaveQuestion, texts::leaveDetail)
-                               : makeSheet(parent_, appName_, webkit_script_dialog_get_message(dialog));
+                               : makeSheet(parent_, appName_, shownMessage(webkit_script_dialog_get_message(dialog)));
     auto open = std::make_unique<Open>(dialog, sheet);
     GtkDialog* box = GTK_DIALOG(sheet);
     switch (type) {
