@@ -45,6 +45,9 @@ pid_t spawn(const std::vector<std::string>& argv, const SpawnOptions& options) {
     if (!options.error.empty())
         posix_spawn_file_actions_addopen(&files.actions, STDERR_FILENO, options.error.c_str(), O_WRONLY, 0);
     if (!options.folder.empty()) posix_spawn_file_actions_addchdir_np(&files.actions, options.folder.c_str());
+    // Only the standard three: whatever else this process has open without
+    // close-on-exec (a library's, say) is not the child's.
+    posix_spawn_file_actions_addclosefrom_np(&files.actions, STDERR_FILENO + 1);
     SpawnAttributes attributes;
     if (options.newSession) posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSID);
 

@@ -86,6 +86,8 @@ std::optional<pid_t> startApp(const fs::path& bundle, int readyFd) {
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (readyFd >= 0) posix_spawn_file_actions_adddup2(&files, readyFd, kReadyFd);
+    // Nothing else of this process's (or of the app that started it).
+    posix_spawn_file_actions_addclosefrom_np(&files, readyFd >= 0 ? kReadyFd + 1 : STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
