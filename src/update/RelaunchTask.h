@@ -17,12 +17,19 @@ inline constexpr int kReadyFd = 3;
 
 struct RelaunchTask {
     std::string executable;
-    std::vector<std::string> arguments;  // the staging folder, the bundle
+    // The staging folder, the bundle; then, after "--", the options the
+    // running app was started with, for the version it starts.
+    std::vector<std::string> arguments;
 
     // Every value travels as an argument of its own, never through a shell,
     // so no path can change what the step does.
-    static RelaunchTask make(const std::string& helper, const std::string& staging, const std::string& bundle) {
-        return {helper, {staging, bundle}};
+    static RelaunchTask make(const std::string& helper, const std::string& staging, const std::string& bundle,
+                             const std::vector<std::string>& appArguments = {}) {
+        RelaunchTask task{helper, {staging, bundle}};
+        if (appArguments.empty()) return task;
+        task.arguments.emplace_back("--");
+        task.arguments.insert(task.arguments.end(), appArguments.begin(), appArguments.end());
+        return task;
     }
     bool operator==(const RelaunchTask&) const = default;
 };

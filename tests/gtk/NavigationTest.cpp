@@ -61,7 +61,10 @@ protected:
         settings.retryDelays = {0.2, 0.4};
         settings.openExternal = [this](const Url& url) { opened.push_back(url.text); };
         settings.backends.log = [this](const std::string& line) { log.push_back(line); };
-        settings.firstLoad = [this] { ++firstLoads; };
+        settings.firstLoad = [this] {
+            ++firstLoads;
+            logAtFirstLoad = log.size();
+        };
         return MainWindow::create(queue, std::move(settings));
     }
 
@@ -100,6 +103,7 @@ protected:
     std::vector<std::string> opened;
     std::vector<std::string> log;
     int firstLoads = 0;
+    std::size_t logAtFirstLoad = 0;
     int sentinels = 0;
 };
 
@@ -337,6 +341,8 @@ TEST_F(NavigationTest, WithoutACopyTheOfflinePageShowsAndThePageComesBackByItsel
     ASSERT_TRUE(waitForLoad(window->webView(), "about:blank"));
     EXPECT_TRUE(log[0].starts_with("Orvane: page didn't load: ")) << log[0];
     EXPECT_EQ(log[1], "Orvane: page didn't load: There is no saved copy of the page.");
+    EXPECT_EQ(firstLoads, 1);
+    EXPECT_EQ(logAtFirstLoad, 2u) << "up once the offline page shows, not at the failed load before it";
     EXPECT_EQ(evaluate(window->webView(), "document.getElementById('host').textContent"), "\"127.0.0.1\"");
     EXPECT_EQ(evaluate(window->webView(), "document.getElementById('address').textContent"), jsString(page));
     EXPECT_EQ(evaluate(window->webView(), "document.getElementById('retry').href"), jsString(page));

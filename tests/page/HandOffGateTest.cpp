@@ -32,16 +32,15 @@ TEST_P(HandOffGateTest, LetsThroughOnePerActionAndOnePerLoadWithoutOne) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HandOffGateTest,
-    testing::Values(GateCase{"WithoutActionOnePerLoad", "+ - - l + - l + -"},
-                    // 500 window.open on one click, or 50 from a frame: one goes.
-                    GateCase{"OneActionOneHandOff", "a + - - -"},
-                    GateCase{"EachActionItsOwn", "a + a + a + -"},
-                    GateCase{"AnActionAfterTheLoadsWasSpent", "+ - a + -"},
-                    GateCase{"AnActionSpendsTheLoadsToo", "a + - l + -"},
-                    GateCase{"AnActionWaitsUntilUsed", "a l + -"}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Cases, HandOffGateTest,
+                         testing::Values(GateCase{"WithoutActionOnePerLoad", "+ - - l + - l + -"},
+                                         // 500 window.open on one click, or 50 from a frame: one goes.
+                                         GateCase{"OneActionOneHandOff", "a + - - -"},
+                                         GateCase{"EachActionItsOwn", "a + a + a + -"},
+                                         GateCase{"AnActionAfterTheLoadsWasSpent", "+ - a + -"},
+                                         GateCase{"AnActionSpendsTheLoadsToo", "a + - l + -"},
+                                         GateCase{"AnActionWaitsUntilUsed", "a l + -"}),
+                         CaseName());
 
 TEST(HandOffGate, TellsOneRefusalPerRun) {
     HandOffGate gate;

@@ -627,6 +627,8 @@ TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesS
     const fs::path bundle = odd / "Orvane.app";
     fs::rename(running, bundle);
     settings.bundle = bundle;
+    // The run's own options go on to the new version, as they were.
+    settings.appArguments = {"--page-url", "http://127.0.0.1:9/a b?c=$(touch pwned3)"};
 
     // The new version writes down how it was started and whether the app had
     // ended by then, then says it has loaded.
@@ -634,7 +636,7 @@ TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesS
         "#!/bin/sh\nhere=\"$(dirname \"$1\")/../../..\"\n"
         "if [ -e \"$here/app-ended\" ]; then when=after; else when=before; fi\n"
         "if [ -e /dev/fd/50 ]; then fd=inherited; else fd=closed; fi\n"
-        "printf '%s|%s|%s|%s' \"$#\" \"$1\" \"$when\" \"$fd\" > \"$here/relaunched.new\"\n"
+        "printf '%s|%s|%s|%s|%s|%s' \"$#\" \"$1\" \"$when\" \"$fd\" \"$2\" \"$3\" > \"$here/relaunched.new\"\n"
         "mv \"$here/relaunched.new\" \"$here/relaunched\"\n"
         "printf x >&\"$ORVANE_READY_FD\"\n";
     archive = zipBytes(signedBundle("Orvane.app/", "2.0.0", kId, {}, standIn));
@@ -654,11 +656,12 @@ TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesS
     writeText(odd / "app-ended", "");
     app.kill();  // not reaped: a zombie, which a signal-0 probe would still find
     ASSERT_TRUE(spinUntil([&] { return fs::exists(odd / "relaunched"); }, 30));
-    EXPECT_EQ(readText(odd / "relaunched"), "1|" + (bundle / "Contents/Linux/orvane").string() + "|after|closed")
-        << "started with no arguments and none of the app's descriptors, once the app had ended";
+    EXPECT_EQ(readText(odd / "relaunched"), "3|" + (bundle / "Contents/Linux/orvane").string() +
+                                                "|after|closed|--page-url|http://127.0.0.1:9/a b?c=$(touch pwned3)")
+        << "started with the run's options and none of the app's descriptors, once the app had ended";
     EXPECT_TRUE(spinUntil([&] { return !fs::exists(stage); }, 30))
         << "the staging folder goes once the new version runs";
-    EXPECT_FALSE(fs::exists("pwned") || fs::exists(odd / "pwned") || fs::exists("pwned2"));
+    EXPECT_FALSE(fs::exists("pwned") || fs::exists(odd / "pwned") || fs::exists("pwned2") || fs::exists("pwned3"));
     app.reap();
 }
 

@@ -1,14 +1,15 @@
 // relaunch: replaces a running Orvane by the version just installed in its
 // place, and puts the old one back if the new one does not come up.
 //
-//   relaunch [--limit SECONDS] STAGING BUNDLE
+//   relaunch [--limit SECONDS] STAGING BUNDLE [-- APP ARGUMENT...]
 //
 // STAGING is the update's staging folder beside BUNDLE, holding the old
 // bundle as old.app. In order:
 //   1. wait until the app is really gone: it holds STAGING/lock until its
 //      last moment (a zombie or a reused process id holds nothing);
 //   2. finish a swap that broke off (see the journal in Swap.h);
-//   3. start BUNDLE/Contents/Linux/orvane in a session of its own, with one
+//   3. start BUNDLE/Contents/Linux/orvane (with the APP ARGUMENTs, the options
+//      the app was run with) in a session of its own, with one
 //      end of a socket pair as descriptor 3 (ORVANE_READY_FD=3), and wait for
 //      one byte on it: the new app has loaded its page;
 //   4. it came up: remove STAGING. It did not (it ended, or said nothing
@@ -55,7 +56,7 @@ constexpr int kDefaultLimitSeconds = 90;
 void say(const std::string& line) { std::fprintf(stderr, "Orvane relaunch: %s\n", line.c_str()); }
 
 int usage() {
-    std::fputs("usage: relaunch [--limit SECONDS] STAGING BUNDLE\n", stderr);
+    std::fputs("usage: relaunch [--limit SECONDS] STAGING BUNDLE [-- APP ARGUMENT...]\n", stderr);
     return 2;
 }
 
@@ -71,7 +72,7 @@ std::vector<std::string> environment(const std::string& extra) {
 
 // Starts the bundle's executable as the leader of a new session (so that its
 // whole group can be stopped), with `readyFd` as descriptor 3 when given.
-std::optional<pid_t> startApp(const fs::path& bundle, int readyFd) {
+std::optional<pid_t> startApp(const fs::path& bundle, int readyFd, const std::vector<std::string>& arguments) {
     const std::string exe = (bundle / "Contents/Linux/orvane").string();
     std::vector<std::string> env =
         environment(readyFd >= 0 ? std::string(kReadyFdVariable) + "=" + std::to_string(kReadyFd) : "");
@@ -79,8 +80,11 @@ std::optional<pid_t> startApp(const fs::path& bundle, int readyFd) {
     envp.reserve(env.size() + 1);
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string arg0 = exe;
-    char* argv[] = {arg0.data(), nullptr};
+    std::vector<std::string> args{exe};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
@@ -92,7 +96,7 @@ std::optional<pid_t> startApp(const fs::path& bundle, int readyFd) {
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, exe.c_str(), &files, &attributes, argv, envp.data());
+    const int error = ::posix_spawn(&pid, exe.c_str(), &files, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
     if (error != 0) {
@@ -110,7 +114,8 @@ double now() {
 
 // Starts the new version and waits for its word. Nothing when it came up;
 // else the record of why not.
-std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds) {
+std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds,
+                                     const std::vector<std::string>& arguments) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nlohmann::json{{"unstarted", true}};
     // Above the standard three and the one it becomes, so that the dup2 in
@@ -118,7 +123,7 @@ std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds) {
     const int readEnd = ::fcntl(ends[0], F_DUPFD_CLOEXEC, 10), writeEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
     ::close(ends[0]);
     ::close(ends[1]);
-    const auto pid = startApp(bundle, writeEnd);
+    const auto pid = startApp(bundle, writeEnd, arguments);
     ::close(writeEnd);
     if (!pid) {
         ::close(readEnd);
@@ -167,9 +172,13 @@ bool writeUndone(int staging, const nlohmann::json& record) {
 
 int main(int argc, char** argv) {
     int limit = kDefaultLimitSeconds;
-    std::vector<std::string> operands;
+    std::vector<std::string> operands, appArguments;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--") {
+            appArguments.assign(argv + i + 1, argv + argc);
+            break;
+        }
         if (arg == "--limit" && i + 1 < argc && operands.empty()) {
             limit = std::atoi(argv[++i]);
             if (limit <= 0) return usage();
@@ -200,7 +209,7 @@ int main(int argc, char** argv) {
     if (auto done = recoverSwap(staging->dir(), parent)) say(*done);
 
     // 3-4.
-    const auto failed = tryNew(bundle, limit);
+    const auto failed = tryNew(bundle, limit, appArguments);
     if (!failed) {
         staging->remove();
         return 0;
@@ -221,5 +230,5 @@ int main(int argc, char** argv) {
     if (!writeUndone(staging->dir(), *failed)) say("can’t record why the old version is back");
     // The old version cleans the folder up when it starts and tells its page.
     staging->release();
-    return startApp(bundle, -1) ? 0 : 1;
+    return startApp(bundle, -1, appArguments) ? 0 : 1;
 }

@@ -14,7 +14,7 @@ namespace orvane {
 PageBackends linuxPageBackends(MainQueue& queue, const Bundle& updateBundle) {
     PageBackends backends;
     backends.makeCentral = makeCentralBluez(queue);
-    backends.updater = linuxUpdaterParts(queue, updateBundle);
+    backends.updater = linuxUpdaterParts(queue, updateBundle, runOptions());
     backends.log = [](const std::string& line) { logLine(line); };
     return backends;
 }

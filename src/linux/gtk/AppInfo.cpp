@@ -53,6 +53,11 @@ const std::string& applicationId() {
 
 void usePageUrlForThisRun(std::string address) { commandLinePageUrl() = std::move(address); }
 
+std::vector<std::string> runOptions() {
+    if (const auto& address = commandLinePageUrl()) return {"--page-url", *address};
+    return {};
+}
+
 const PageAddress& pageAddress() {
     static const PageAddress address = [] {
         auto found =

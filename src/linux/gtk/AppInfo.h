@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 #include "AppValues.h"
 #include "Bundle.h"
@@ -24,6 +25,9 @@ const std::string& applicationId();
 // A page address given on the command line, for this run only. Takes effect
 // only when called before the first use of PAGE_URL.
 void usePageUrlForThisRun(std::string address);
+// The options of this run that the next version started in its place
+// (after an update) is given too: the page address for the run.
+std::vector<std::string> runOptions();
 // The command line's address, else user default "pageURL", else the bundle's
 // "OVPageURL", else the built-in address; with where it came from.
 const PageAddress& pageAddress();

@@ -211,6 +211,12 @@ PageNavigationSettings MainWindow::navigationSettings() {
     navigation.savedPages = settings_.savedPages;
     navigation.retryDelays = settings_.retryDelays;
     navigation.openOutside = [this](const Url& url) { openExternally(url); };
+    // Up, for the relaunch after an update, once something shows in the window.
+    navigation.shown = [this] {
+        if (loadedOnce_) return;
+        loadedOnce_ = true;
+        if (settings_.firstLoad) settings_.firstLoad();
+    };
     navigation.log = [log = session_->logger()](const std::string& line) {
         if (log) log(line);
     };
@@ -313,10 +319,6 @@ void MainWindow::reload() {
 
 void MainWindow::loadChanged(WebKitLoadEvent event) {
     if (event != WEBKIT_LOAD_FINISHED) return;
-    if (!loadedOnce_) {
-        loadedOnce_ = true;
-        if (settings_.firstLoad) settings_.firstLoad();
-    }
     if (session_->onPage()) session_->updater().pageLoaded();
 }
 

@@ -45,8 +45,9 @@ struct MainWindowSettings {
     // The bundle an update replaces: the running one in the app. Empty, the
     // updater refuses to install (tests never replace the build's bundle).
     std::filesystem::path updateRoot;
-    // Called once, when the web view has finished its first load (the page,
-    // or its failure): the app is up.
+    // Called once, when the window first shows a document (the page, its
+    // saved copy or the offline page; a failed load is not one): the app is
+    // up.
     std::function<void()> firstLoad;
     // Where the page's last good copy is kept for when its server can't be
     // reached; empty keeps none.

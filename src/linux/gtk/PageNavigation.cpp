@@ -155,14 +155,21 @@ void PageNavigation::windowRequested(WebKitNavigationAction* action) {
 void PageNavigation::loadChanged(WebKitLoadEvent event) {
     const char* uri = webkit_web_view_get_uri(view_);
     switch (event) {
-    case WEBKIT_LOAD_STARTED: loads_.started(addressOf(uri)); break;
+    case WEBKIT_LOAD_STARTED:
+        failed_ = false;
+        loads_.started(addressOf(uri));
+        break;
     case WEBKIT_LOAD_COMMITTED:
         handOffs_.pageLoaded();
         committed(uri);
         break;
     case WEBKIT_LOAD_FINISHED:
-        if (std::exchange(refused_, false)) refusedLoadFails();
-        else keepCopy();
+        if (std::exchange(refused_, false)) {
+            refusedLoadFails();
+        } else if (!std::exchange(failed_, false)) {
+            keepCopy();
+            if (settings_.shown) settings_.shown();
+        }
         break;
     case WEBKIT_LOAD_REDIRECTED: break;
     }
@@ -197,6 +204,7 @@ void PageNavigation::refusedLoadFails() {
 void PageNavigation::loadFailed(WebKitLoadEvent event, const char* uri, GError* error) {
     // Once the page has started to show, it stays as far as it came.
     if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) return;
+    failed_ = true;
     LoadError failure;
     // Called off by a new load or by the app; or by the policy, which had
     // its reasons (another site, a download).

@@ -32,6 +32,9 @@ struct PageNavigationSettings {
     std::filesystem::path savedPages;
     RetryDelays retryDelays;
     std::function<void(const Url&)> openOutside;
+    // A document finished loading and shows: the page, its saved copy or the
+    // offline page (not a load that failed, nor WebKit's empty stand-in).
+    std::function<void()> shown;
     std::function<void(const std::string& line)> log;
 };
 
@@ -78,6 +81,8 @@ private:
     bool offlineRequested_ = false;
     // The page's load under way was refused and replaced by an empty document.
     bool refused_ = false;
+    // The load under way failed before it showed anything.
+    bool failed_ = false;
     SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_, inputWatch_;
     // Last: gone first, so no callback reaches a half-destroyed object.
     WeakPtrFactory<PageNavigation> weak_{this};

@@ -244,7 +244,8 @@ InstallResult Installing::run(const std::string& version) {
     }
 
     // Started later, on the main thread.
-    return RelaunchTask::make(relaunchHelper(settings_, staging).string(), staging.string(), bundle.string());
+    return RelaunchTask::make(relaunchHelper(settings_, staging).string(), staging.string(), bundle.string(),
+                              settings_.appArguments);
 }
 
 }  // namespace

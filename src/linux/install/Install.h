@@ -29,6 +29,9 @@ struct InstallSettings {
     std::filesystem::path bundle;   // the running bundle, the location to replace
     std::string identifier;         // its CFBundleIdentifier
     std::filesystem::path helpers;  // the folder holding ditto, codesign and relaunch
+    // The options this run was started with (a page address given for the
+    // run), given again to whichever version the relaunch step starts.
+    std::vector<std::string> appArguments;
     // Runs a tool to its end (or until `cancel`).
     std::function<ToolRun(const std::string& path, const std::vector<std::string>& arguments)> run;
     Rename rename = systemRename;

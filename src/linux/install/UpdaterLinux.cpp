@@ -27,7 +27,7 @@ std::optional<std::int64_t> freeSpace(const std::filesystem::path& path) {
     return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
 }
 
-UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle) {
+UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle, const std::vector<std::string>& appArguments) {
     UpdaterParts parts;
     parts.manifest = std::make_unique<ManifestSourceSoup>(queue);
     parts.makeSession = [] { return std::make_unique<ArchiveSessionSoup>(); };
@@ -40,6 +40,7 @@ UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle) {
         InstallSettings settings = InstallSettings::forBundle(
             bundle.root(), identifier != info.end() && identifier->is_string() ? identifier->get<std::string>() : "");
         settings.log = [](const std::string& line) { logLine(line); };
+        settings.appArguments = appArguments;
         parts.cancelInstall = [cancel = settings.cancel] { cancel->store(true); };
         const auto& root = bundle.root();
         parts.makeStaging = [root] { return makeStaging(root); };

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "Bundle.h"
 #include "MainQueue.h"
@@ -15,7 +17,9 @@ namespace orvane {
 
 // `bundle` is the running bundle, the one an update replaces (possibly empty).
 // The parts' `quit` is left to whoever owns the updater.
-UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle);
+// `appArguments`: this run's own options, carried over to the new version.
+UpdaterParts linuxUpdaterParts(MainQueue& queue, const Bundle& bundle,
+                               const std::vector<std::string>& appArguments = {});
 
 // statvfs: whether the file system holding `path` is mounted read-only.
 std::optional<bool> readOnlyVolume(const std::filesystem::path& path);
