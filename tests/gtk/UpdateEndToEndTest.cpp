@@ -268,7 +268,7 @@ protected:
 
     // The first release, unpacked as a user would.
     fs::path install(const std::string& folder) const {
-        EXPECT_EQ(testing::run({"unzip", "-q", first.archive.string(), "-d", (dir / folder).string()}), 0);
+        EXPECT_EQ(testing::run({"/usr/bin/unzip", "-q", first.archive.string(), "-d", (dir / folder).string()}), 0);
         return dir / folder / "Orvane.app";
     }
 
@@ -289,6 +289,7 @@ protected:
 
 TEST_F(ReleaseUpdateTest, TheFirstUpdatesItselfToTheSecondAndRefusesAnArchiveChangedAfterSigning) {
     const fs::path bundle = install("apps");
+    ASSERT_TRUE(fs::exists(bundle / "Contents/Info.plist"));
     ASSERT_EQ(versionOf(bundle), first.version);
     ASSERT_TRUE(verifies(bundle));
     offerArchive(testing::readText(second.archive), second.version);
@@ -310,15 +311,16 @@ TEST_F(ReleaseUpdateTest, TheFirstUpdatesItselfToTheSecondAndRefusesAnArchiveCha
     // The second's archive with one byte of its bridge script changed, under a
     // manifest that matches the changed archive: only the signature can tell.
     const fs::path unpacked = dir / "tampered";
-    ASSERT_EQ(testing::run({"unzip", "-q", second.archive.string(), "-d", unpacked.string()}), 0);
+    ASSERT_EQ(testing::run({"/usr/bin/unzip", "-q", second.archive.string(), "-d", unpacked.string()}), 0);
     const fs::path script = unpacked / "Orvane.app/Contents/Resources/bridge.js";
     testing::writeText(script, testing::readText(script) + " ");
     const fs::path tampered = dir / "tampered.zip";
-    ASSERT_EQ(testing::run(
-                  {"sh", "-c", "cd \"$0\" && zip -q -r -y -X \"$1\" Orvane.app", unpacked.string(), tampered.string()}),
+    ASSERT_EQ(testing::run({"/bin/sh", "-c", "cd \"$0\" && zip -q -r -y -X \"$1\" Orvane.app", unpacked.string(),
+                            tampered.string()}),
               0);
 
     const fs::path old = install("other");
+    ASSERT_TRUE(fs::exists(old / "Contents/Info.plist"));
     server.forgetRequests();
     offerArchive(testing::readText(tampered), second.version);
     auto refused = launch(old);
