@@ -82,6 +82,14 @@ TEST_F(MainWindowTest, TitleFollowsTheNonEmptyPageTitle) {
     // The window follows the view's title as it is notified, in the same turn.
     ASSERT_TRUE(spinUntil([&] { return g_strcmp0(webkit_web_view_get_title(window->webView()), "") == 0; }));
     EXPECT_STREQ(gtk_window_get_title(window->window()), "Light");
+
+    // A document without a title of its own does not keep the one before it
+    // (the offline page's "Orvane is offline", say): the window is the app's.
+    server.serve("/untitled", {"<p>no title"});
+    webkit_web_view_load_uri(window->webView(), server.url("/untitled").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/untitled")));
+    EXPECT_TRUE(spinUntil([&] { return g_strcmp0(gtk_window_get_title(window->window()), "Orvane") == 0; }))
+        << gtk_window_get_title(window->window());
 }
 
 TEST_F(MainWindowTest, ShowAgainDoesNotReloadAndReloadOffSiteLoadsThePageAfresh) {

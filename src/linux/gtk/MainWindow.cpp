@@ -148,7 +148,7 @@ void MainWindow::build() {
 
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
     window_ = retain(GTK_WINDOW(gtk_window_new()));
-    gtk_window_set_title(window_.get(), "Orvane");
+    gtk_window_set_title(window_.get(), settings_.appName.c_str());
     styleWindow(window_.get());
     gtk_widget_set_size_request(GTK_WIDGET(window_.get()), kMinWidth, kMinHeight);
     gtk_window_set_default_size(window_.get(), kWidth, kHeight);
@@ -319,6 +319,10 @@ void MainWindow::reload() {
 
 void MainWindow::loadChanged(WebKitLoadEvent event) {
     if (event != WEBKIT_LOAD_FINISHED) return;
+    // A document that ends its load without a title shows the app's name,
+    // not the title of the one before it.
+    const char* title = webkit_web_view_get_title(webView_.get());
+    if (!title || !*title) gtk_window_set_title(window_.get(), settings_.appName.c_str());
     if (session_->onPage()) session_->updater().pageLoaded();
 }
 
