@@ -13,12 +13,19 @@ PageLoad::PageLoad(MainQueue& queue, PageLoadHost& host, Url page, std::function
     : queue_(queue), host_(host), page_(std::move(page)), log_(std::move(log)), delays_(delays), delay_(delays.first) {}
 
 void PageLoad::load() {
+    // The user (or the app) asks: the page gets its chances again.
+    processEnds_.clear();
+    loadAfresh();
+}
+
+void PageLoad::loadAfresh() {
     triedCache_ = false;
     retrying_ = false;
     loadPage();
 }
 
 void PageLoad::loadPage() {
+    lastTry_ = queue_.now();
     host_.loadPage();
     // Timed from here, not from the engine's start: a load it refuses to
     // start at all (a port it never connects to) must still end in a failure.
@@ -31,16 +38,48 @@ void PageLoad::navigatedInSite() {
 }
 
 void PageLoad::processEnded() {
-    if (log_) log_(std::string(pageSentences::processEnded));
     retryTask_.cancel();
-    load();
+    deadline_.cancel();
+    loading_.reset();
+    offline_ = false;
+    const auto now = queue_.now();
+    const auto window =
+        std::chrono::duration_cast<MainQueue::Clock::duration>(std::chrono::duration<double>(kProcessEndWindowSeconds));
+    std::erase_if(processEnds_, [&](auto when) { return now - when >= window; });
+    processEnds_.push_back(now);
+    // Reloading a page whose process dies at once, at once and for ever,
+    // spins the machine (and soon aborts the engine itself).
+    if (processEnds_.size() > kProcessEndsInARow) {
+        if (log_) log_(std::string(pageSentences::processKeepsEnding));
+        host_.showStopped();
+        return;
+    }
+    if (log_) log_(std::string(pageSentences::processEnded));
+    if (processEnds_.size() == 1) {
+        loadAfresh();
+        return;
+    }
+    const double pause = kProcessEndPauseSeconds * static_cast<double>(1u << (processEnds_.size() - 2));
+    retryTask_ = queue_.after(pause, [weak = weak_.weak()] {
+        if (const auto self = weak.lock()) self->loadAfresh();
+    });
 }
 
 void PageLoad::networkChanged() {
-    // A retry under way will tell; otherwise try now instead of waiting out the pause.
+    // A retry under way will tell. Otherwise the pauses start again from the
+    // first, which a network that comes and goes does not skip: the next
+    // retry comes once the first pause since the last try has passed.
     if (!offline_ || retrying_) return;
     retryTask_.cancel();
-    retry();
+    delay_ = delays_.first;
+    const double since = std::chrono::duration<double>(queue_.now() - lastTry_).count();
+    if (since >= delays_.first) {
+        retry();
+        return;
+    }
+    retryTask_ = queue_.after(delays_.first - since, [weak = weak_.weak()] {
+        if (const auto self = weak.lock()) self->retry();
+    });
 }
 
 void PageLoad::stop() {

@@ -3,15 +3,19 @@
 // the page retries from the saved copy, the next shows the offline page, and
 // while the offline page shows the page is tried again by itself (when the
 // network changes, else after a growing pause). Each failure writes one log
-// line; a load that shows nothing within the deadline counts as failed.
+// line; a load that shows nothing within the deadline counts as failed. A
+// content process that keeps ending is reloaded after a growing pause, and
+// after a few ends in a row not at all: a page says so.
 // Toolkit-free: the host tells it the main frame's load events and does the
 // loading it asks for.
 //
 // Main thread only. The host outlives it.
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "MainQueue.h"
 #include "Url.h"
@@ -30,6 +34,9 @@ public:
     virtual bool showSavedCopy() = 0;
     // Shows the offline page in place of the page.
     virtual void showOffline() = 0;
+    // Shows, in place of the page, that its process kept ending and that it
+    // is not loaded again until the user asks.
+    virtual void showStopped() = 0;
     // Stops the load under way.
     virtual void stopLoading() = 0;
     // Hands an https, http or mailto address to the desktop.
@@ -53,6 +60,12 @@ struct RetryDelays {
 class PageLoad {
 public:
     static constexpr double kDeadlineSeconds = 60;
+    // Ends of the content process closer together than this count as in a
+    // row; after this many in a row, the page is not loaded again.
+    static constexpr double kProcessEndWindowSeconds = 60;
+    static constexpr std::size_t kProcessEndsInARow = 3;
+    // The pause before loading again after the second end in a row, doubling.
+    static constexpr double kProcessEndPauseSeconds = 1;
 
     PageLoad(MainQueue& queue, PageLoadHost& host, Url page, std::function<void(const std::string&)> log,
              RetryDelays delays = {});
@@ -64,9 +77,12 @@ public:
     void load();
     // An allowed navigation inside the site that the user or the page set off.
     void navigatedInSite();
-    // The page's content process ended: the page address loads again.
+    // The page's content process ended: the page address loads again (at
+    // once the first time, then after a growing pause), or after too many
+    // ends in a row, the host shows that it stopped.
     void processEnded();
-    // The desktop's network came or went.
+    // The desktop's network came or went: the offline page's retry comes
+    // now, or as soon as the first pause since the last try has passed.
     void networkChanged();
     // The app is ending: no more retries or deadlines.
     void stop();
@@ -83,6 +99,7 @@ public:
     const std::optional<Url>& loading() const { return loading_; }
 
 private:
+    void loadAfresh();
     void loadPage();
     void logFailure(const std::string& why);
     void showOffline();
@@ -104,6 +121,9 @@ private:
     // Why the page last failed to load, to tell a new kind of failure.
     std::string lastFailure_;
     std::optional<Url> loading_;
+    MainQueue::Clock::time_point lastTry_{};
+    // When the content process ended lately, oldest first.
+    std::vector<MainQueue::Clock::time_point> processEnds_;
     Task deadline_, retryTask_;
     // Last: gone first, so no timer reaches a half-destroyed object.
     WeakPtrFactory<PageLoad> weak_{this};

@@ -14,5 +14,7 @@ inline constexpr std::string_view noSavedCopy = "There is no saved copy of the p
 // Why, when the engine would not even start the load.
 inline constexpr std::string_view refused = "The address was refused (its port is one that web browsers block).";
 inline constexpr std::string_view processEnded = "Orvane: the page's process ended; loading it again";
+inline constexpr std::string_view processKeepsEnding =
+    "Orvane: the page's process keeps ending; not loading it again until asked";
 
 }  // namespace orvane::pageSentences

@@ -374,6 +374,28 @@ TEST_F(NavigationTest, APageOnAPortWebKitRefusesEndsOnTheOfflinePage) {
     EXPECT_EQ(log[0], "Orvane: page didn't load: The address was refused (its port is one that web browsers block).");
 }
 
+// Reloaded at once each time, a page whose process dies as it starts once
+// spun for ever and soon made WebKit abort the whole app.
+TEST_F(NavigationTest, AContentProcessThatKeepsEndingStopsOnAPageThatSaysSo) {
+    auto window = shown(server.url("/"));
+    WebKitWebView* view = window->webView();
+    for (std::size_t end = 1; end <= 4; ++end) {
+        SCOPED_TRACE(end);
+        webkit_web_view_terminate_web_process(view);
+        ASSERT_TRUE(spinUntil([&] { return log.size() == end; }));
+        if (end < 4) {
+            ASSERT_TRUE(waitForLoad(view, server.url("/")));
+        }
+    }
+    EXPECT_EQ(log.back(), "Orvane: the page's process keeps ending; not loading it again until asked");
+    ASSERT_TRUE(
+        spinUntil([&] { return g_strcmp0(webkit_web_view_get_title(view), "The control page keeps stopping") == 0; }));
+    EXPECT_EQ(evaluate(view, "document.getElementById('retry').href"), jsString(server.url("/")));
+    evaluate(view, "document.getElementById('retry').click(), true");
+    ASSERT_TRUE(waitForLoad(view, server.url("/")));
+    EXPECT_EQ(evaluate(view, "window.marker"), "1");
+}
+
 TEST_F(NavigationTest, AnEndedContentProcessLoadsThePageAddressAgain) {
     server.serve("/other", {"<title>Other</title>"});
     auto window = shown(server.url("/"));

@@ -23,6 +23,7 @@ public:
         return hasCopy;
     }
     void showOffline() override { calls.emplace_back("offline"); }
+    void showStopped() override { calls.emplace_back("stopped"); }
     void stopLoading() override { calls.emplace_back("stop"); }
     void openExternally(const Url& url) override { calls.emplace_back("open " + url.text); }
 
@@ -151,7 +152,9 @@ TEST_F(PageLoadTest, OfflinePageRetriesWithAGrowingPauseQuietlyUnlessTheFailureC
         EXPECT_EQ(takeLog().size(), i == 2 || i == 3 ? 1u : 0u);
     }
 
-    // The network changing tries at once; the page showing ends the retries.
+    // The network changing tries at once, the last try being a first pause
+    // old; the page showing ends the retries.
+    queue.advance(10);
     loads.networkChanged();
     EXPECT_EQ(view.take(), (Calls{"load"}));
     loads.networkChanged();  // one retry at a time
@@ -174,6 +177,62 @@ TEST_F(PageLoadTest, ProcessEndedLogsAndLoadsThePageAfresh) {
     EXPECT_EQ(takeLog(), (Calls{"Orvane: the page's process ended; loading it again"}));
     EXPECT_EQ(view.take(), (Calls{"load"}));
     EXPECT_FALSE(loads.triedCache());
+}
+
+// 100 changes of the network in 10 s once made 101 loads of the page.
+TEST_F(PageLoadTest, ANetworkThatKeepsChangingDoesNotSkipThePauses) {
+    loads.load();
+    fail("Could not connect");
+    loads.committed(true);
+    view.take();
+    queue.advance(10);
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    fail("Could not connect");
+    for (int i = 0; i < 100; ++i) {
+        queue.advance(0.1);
+        loads.networkChanged();
+        if (!view.calls.empty()) fail("Could not connect");
+    }
+    // The pause before was 20 s; the changes brought it down to the first,
+    // 10 s after the last try, and no more.
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_EQ(loads.nextRetryDelay(), 20) << "the failure after it doubled the pause again";
+}
+
+TEST_F(PageLoadTest, AProcessThatKeepsEndingIsReloadedAfterGrowingPausesThenNoMore) {
+    loads.load();
+    loads.committed(false);
+    view.take();
+    const std::string ended = "Orvane: the page's process ended; loading it again";
+    // The first end reloads at once, the next after 1 s, then 2 s.
+    loads.processEnded();
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    for (double pause : {1.0, 2.0}) {
+        SCOPED_TRACE(pause);
+        loads.committed(false);
+        loads.processEnded();
+        queue.advance(pause - 0.01);
+        EXPECT_TRUE(view.take().empty());
+        queue.advance(0.01);
+        EXPECT_EQ(view.take(), (Calls{"load"}));
+    }
+    EXPECT_EQ(takeLog(), (Calls{ended, ended, ended}));
+    // The fourth in a minute: it stops, and says so, with nothing pending.
+    loads.processEnded();
+    EXPECT_EQ(view.take(), (Calls{"stopped"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: the page's process keeps ending; not loading it again until asked"}));
+    EXPECT_EQ(queue.pending(), 0u);
+
+    // The user's Reload gives it its chances again.
+    loads.load();
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    loads.processEnded();
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    loads.committed(false);
+    // An end long after the ones before counts as a first again.
+    queue.advance(PageLoad::kProcessEndWindowSeconds);
+    loads.processEnded();
+    EXPECT_EQ(view.take(), (Calls{"load"}));
 }
 
 TEST(OfflinePage, NamesThePageAndItsHostAsWritten) {

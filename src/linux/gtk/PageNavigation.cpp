@@ -261,6 +261,12 @@ void PageNavigation::showOffline() {
     webkit_web_view_load_html(view_, offlinePage(settings_.offlineTemplate, settings_.pageUrl).c_str(), nullptr);
 }
 
+void PageNavigation::showStopped() {
+    // Shown like the offline page, as the app's own document.
+    offlineRequested_ = true;
+    webkit_web_view_load_html(view_, offlinePage(settings_.stoppedTemplate, settings_.pageUrl).c_str(), nullptr);
+}
+
 void PageNavigation::stopLoading() { webkit_web_view_stop_loading(view_); }
 
 void PageNavigation::openExternally(const Url& url) {

@@ -28,6 +28,8 @@ struct PageNavigationSettings {
     Url pageUrl;
     // The offline page's template (the bundle's offline.html); "" shows an empty document.
     std::string offlineTemplate;
+    // The page that says the page's process kept ending (the bundle's stopped.html), filled in the same way.
+    std::string stoppedTemplate;
     // Where the page's last good copy is kept; empty keeps none.
     std::filesystem::path savedPages;
     RetryDelays retryDelays;
@@ -59,6 +61,7 @@ public:
     void loadPage() override;
     bool showSavedCopy() override;
     void showOffline() override;
+    void showStopped() override;
     void stopLoading() override;
     void openExternally(const Url& url) override;
 
