@@ -65,6 +65,8 @@ NavigationDecision decideNavigation(const NavigationRequest& request, const Url&
         // off the site that the action stage let through ends here, before
         // the view shows any of it.
         if (request.mainFrame && !inPlace) return cancelAndOpen(request.address);
+        if (request.mainFrame && onSite && request.status >= 500 && request.status <= 599)
+            return {Verdict::cancel, std::nullopt, false, true};
         return {request.canShow ? Verdict::allow : Verdict::download, std::nullopt, false};
 
     case NavigationStage::action: break;

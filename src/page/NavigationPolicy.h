@@ -30,6 +30,8 @@ struct NavigationRequest {
     bool mainFrame = false;
     // Response stage: the view can show the response's MIME type.
     bool canShow = true;
+    // Response stage: the HTTP status (0 when there is none).
+    int status = 0;
 };
 
 struct NavigationDecision {
@@ -40,6 +42,10 @@ struct NavigationDecision {
     // An allowed navigation inside the site that is not of type "other": the
     // page's load starts afresh, so a later failure retries the saved copy again.
     bool clearTriedCache = false;
+    // The site's server answered the main frame with an error of its own
+    // (5xx): a failed load of the page, as a dropped connection is, so that
+    // the saved copy or the offline page shows instead of the error page.
+    bool serverFailed = false;
 };
 
 // The scheme as written (case kept), or "" when the address has none.

@@ -11,6 +11,8 @@ inline constexpr std::string_view didNotLoad = "Orvane: page didn't load: ";
 inline constexpr std::string_view timedOut = "The request timed out.";
 // Why, when the retry from the saved copy had nothing to show.
 inline constexpr std::string_view noSavedCopy = "There is no saved copy of the page.";
+// Why, when the page's server answered with an error of its own: + the status.
+inline constexpr std::string_view serverFailed = "The server answered with status ";
 // Why, when the engine would not even start the load.
 inline constexpr std::string_view refused = "The address was refused (its port is one that web browsers block).";
 inline constexpr std::string_view processEnded = "Orvane: the page's process ended; loading it again";

@@ -363,6 +363,22 @@ TEST_F(NavigationTest, WithoutACopyTheOfflinePageShowsAndThePageComesBackByItsel
     EXPECT_EQ(firstLoads, 1);
 }
 
+// Its raw error page once stayed for good, with no retry.
+TEST_F(NavigationTest, AServerErrorAtThePageAddressIsAFailedLoad) {
+    server.serve("/busy", {"<title>Busy</title>Service Unavailable", "text/html", 503});
+    auto window = make(server.url("/busy"));
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    EXPECT_EQ(log[0], "Orvane: page didn't load: The server answered with status 503.");
+    EXPECT_EQ(log[1], "Orvane: page didn't load: There is no saved copy of the page.");
+    EXPECT_STRNE(webkit_web_view_get_title(window->webView()), "Busy");
+
+    // The offline page's own retries show the page once the server is well.
+    server.serve("/busy", {kPage});
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/busy")));
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
+}
+
 TEST_F(NavigationTest, APageOnAPortWebKitRefusesEndsOnTheOfflinePage) {
     // WebKit shows an empty document in its place and reports no failure.
     auto window = make("http://127.0.0.1:9/");

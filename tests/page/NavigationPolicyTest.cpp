@@ -20,13 +20,14 @@ struct PolicyCase {
     Verdict verdict;
     const char* opened = nullptr;  // what the desktop is handed, if anything
     bool clears = false;
+    bool serverFailed = false;
 };
 
 NavigationRequest link(const char* address) { return {Stage::action, address, false, true}; }
 NavigationRequest scripted(const char* address, bool gesture) { return {Stage::action, address, true, gesture}; }
 NavigationRequest newWindow(const char* address) { return {Stage::newWindow, address, false, true}; }
-NavigationRequest response(const char* address, bool mainFrame, bool canShow = true) {
-    return {Stage::response, address, true, false, mainFrame, canShow};
+NavigationRequest response(const char* address, bool mainFrame, bool canShow = true, int status = 200) {
+    return {Stage::response, address, true, false, mainFrame, canShow, status};
 }
 
 class NavigationPolicyTest : public testing::TestWithParam<PolicyCase> {};
@@ -42,6 +43,7 @@ TEST_P(NavigationPolicyTest, Decides) {
         EXPECT_FALSE(decision.openOutside) << decision.openOutside->text;
     }
     EXPECT_EQ(decision.clearTriedCache, c.clears);
+    EXPECT_EQ(decision.serverFailed, c.serverFailed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,6 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyCase{"SubFrameResponseOffSiteShows", response("https://video.example/embed", false), Verdict::allow},
         PolicyCase{"MainFrameResponseInSiteShows", response(kPage, true), Verdict::allow},
         PolicyCase{"MainFrameDataResponseShows", response("data:text/plain,x", true), Verdict::allow},
+        // The site's server failing is a failed load, not a page to show.
+        PolicyCase{"MainFrameServerErrorInSiteFails", response(kPage, true, true, 503), Verdict::cancel, nullptr, false,
+                   true},
+        PolicyCase{"MainFrameNotFoundInSiteShows", response(kPage, true, true, 404), Verdict::allow},
+        PolicyCase{"SubFrameServerErrorShows", response(kPage, false, true, 500), Verdict::allow},
         PolicyCase{"ResponseTheViewCannotShowDownloads", response("https://lights.example:8443/log.zip", true, false),
                    Verdict::download},
         PolicyCase{"SubFrameResponseItCannotShowDownloads", response("https://files.example/a.bin", false, false),

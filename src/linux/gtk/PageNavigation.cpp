@@ -128,6 +128,8 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
         request.address = uriOf(webkit_response_policy_decision_get_request(response));
         request.mainFrame = webkit_response_policy_decision_is_main_frame_main_resource(response);
         request.canShow = webkit_response_policy_decision_is_mime_type_supported(response);
+        WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
+        request.status = answer ? static_cast<int>(webkit_uri_response_get_status_code(answer)) : 0;
         break;
     }
     default: return false;
@@ -140,6 +142,15 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
     case NavigationDecision::Verdict::download: webkit_policy_decision_download(decision); break;
     }
     if (decided.openOutside) openExternally(*decided.openOutside);
+    if (decided.serverFailed) {
+        // After the engine has reported the load it now calls off (a cancel,
+        // which is no failure), so that it cannot touch what follows.
+        queue_.async([weak = weak_.weak(), address = request.address, status = request.status] {
+            if (const auto self = weak.lock())
+                self->loads_.failed(addressOf(address.c_str()),
+                                    {false, std::string(pageSentences::serverFailed) + std::to_string(status) + "."});
+        });
+    }
     return true;
 }
 
