@@ -4,7 +4,11 @@
 // class and the application id agreeing with it.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -39,21 +43,29 @@ GPtr<GSubprocessLauncher> launcher(const std::map<std::string, std::string>& env
     return made;
 }
 
-GPtr<GSubprocess> spawn(const std::vector<std::string>& command, const std::map<std::string, std::string>& env) {
+// `readyFd`, when given, becomes the child's descriptor 3, as the relaunch
+// step hands its end of the socket it waits on.
+GPtr<GSubprocess> spawn(const std::vector<std::string>& command, const std::map<std::string, std::string>& env,
+                        int readyFd = -1) {
     std::vector<const char*> argv;
     for (const auto& arg : command) argv.push_back(arg.c_str());
     argv.push_back(nullptr);
+    auto made = launcher(env);
+    if (readyFd >= 0) {
+        g_subprocess_launcher_take_fd(made.get(), readyFd, 3);
+        g_subprocess_launcher_setenv(made.get(), "ORVANE_READY_FD", "3", TRUE);
+    }
     GErrorPtr error;
-    auto process = adopt(g_subprocess_launcher_spawnv(launcher(env).get(), argv.data(), ErrorOut(error)));
+    auto process = adopt(g_subprocess_launcher_spawnv(made.get(), argv.data(), ErrorOut(error)));
     if (!process) throw std::runtime_error(error->message);
     return process;
 }
 
 GPtr<GSubprocess> start(const fs::path& bundle, const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env) {
+                        const std::map<std::string, std::string>& env, int readyFd = -1) {
     std::vector<std::string> command{(bundle / "Contents" / "Linux" / "orvane").string()};
     command.insert(command.end(), args.begin(), args.end());
-    return spawn(command, env);
+    return spawn(command, env, readyFd);
 }
 
 Ran finish(GSubprocess* process) {
@@ -188,6 +200,93 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     const Ran ended = finish(first_run.get());
     EXPECT_EQ(ended.status, 0) << ended.output;
     EXPECT_TRUE(fs::exists(folder_ / "state" / "orvane" / "window.ini")) << "the window's size was saved";
+}
+
+// The relaunch step after an update waits for one byte from the version it
+// started; without it, it puts the old version back. A user quitting before
+// the page showed, or a second start while another Orvane runs, is no
+// failure of that version: it says so too.
+class RelaunchedRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A page server that takes connections and never answers: nothing shows.
+        silent_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(::bind(silent_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(silent_, 16), 0);
+        ASSERT_EQ(::getsockname(silent_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        page_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+        unsetenv("DISPLAY");  // for Orvane only: no D-Bus autolaunch in this process
+        env_ = {{"DISPLAY", display_.display()},
+                {"GDK_BACKEND", "x11"},
+                {"NO_AT_BRIDGE", "1"},
+                {"DBUS_SESSION_BUS_ADDRESS", session_.address()}};
+        for (const char* place : {"CONFIG", "STATE", "CACHE", "DATA"})
+            env_[std::string("XDG_") + place + "_HOME"] = (folder_ / place).string();
+    }
+    void TearDown() override {
+        ::close(silent_);
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    // A socket pair: the end the relaunch step reads, and the one Orvane gets.
+    static std::pair<int, int> readySocket() {
+        int ends[2] = {-1, -1};
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
+        return {ends[0], ends[1]};
+    }
+    static bool readable(int end, double seconds) {
+        pollfd wanted{end, POLLIN, 0};
+        return ::poll(&wanted, 1, static_cast<int>(seconds * 1000)) > 0;
+    }
+    // Whether a byte came on `end` (closed after): the relaunch step's "up".
+    static bool heardUp(int end, double seconds) {
+        char byte = 0;
+        const bool up = readable(end, seconds) && ::read(end, &byte, 1) == 1;
+        ::close(end);
+        return up;
+    }
+    bool windowShows() {
+        return spinUntil(
+            [&] {
+                const auto names = windowClasses(display_.display());
+                return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() ||
+                       (g_usleep(50000), false);
+            },
+            60);
+    }
+
+    Xvfb display_;
+    PrivateBus session_;
+    fs::path folder_ = fs::temp_directory_path() / ("orvane-relaunched-" + std::to_string(::getpid()));
+    std::map<std::string, std::string> env_;
+    int silent_ = -1;
+    std::string page_;
+};
+
+TEST_F(RelaunchedRun, AQuitBeforeThePageShowedIsNoFailure) {
+    auto [ours, theirs] = readySocket();
+    auto app = start(kBundle, {"--page-url", page_}, env_, theirs);
+    ASSERT_TRUE(windowShows());
+    EXPECT_FALSE(readable(ours, 0.5)) << "nothing has shown yet";
+    g_subprocess_send_signal(app.get(), SIGTERM);
+    EXPECT_TRUE(heardUp(ours, 20)) << "the relaunch step would put the old version back";
+    EXPECT_EQ(finish(app.get()).status, 0);
+}
+
+TEST_F(RelaunchedRun, AStartWhileAnotherRunsIsNoFailure) {
+    auto first = start(kBundle, {"--page-url", page_}, env_);
+    ASSERT_TRUE(windowShows());
+    auto [ours, theirs] = readySocket();
+    const Ran second = finish(start(kBundle, {}, env_, theirs).get());
+    EXPECT_EQ(second.status, 0) << second.output;
+    EXPECT_TRUE(heardUp(ours, 20)) << "the relaunch step would put the old version back";
+    g_subprocess_send_signal(first.get(), SIGTERM);
+    finish(first.get());
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ void AppDelegate::activated() {
 }
 
 void AppDelegate::shutdown() {
+    // Quitting before anything showed is the user's choice, no failure of
+    // this version: the relaunch step must not put the old one back for it.
+    ready_->send();
     if (!main_) return;
     main_->shutdown();
     // Run what the teardown queued (the Bluetooth backend's Disconnect and

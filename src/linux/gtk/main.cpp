@@ -101,6 +101,9 @@ int main(int argc, char** argv) {
     // The arguments were read above; GApplication must not take them as files to open.
     char* args[] = {argv[0], nullptr};
     if (g_application_get_is_remote(application)) {
+        // Started by the relaunch step while another Orvane runs (the user
+        // opened it meanwhile): that one shows, and this version is fine.
+        ready.send();
         // Say what happened: otherwise a second start looks like a start that did nothing.
         g_application_run(application, 1, args);  // activates the running instance
         std::fprintf(stderr, "orvane: Orvane already runs in this session; its window was brought to the front.\n");

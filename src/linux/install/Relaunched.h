@@ -1,7 +1,9 @@
 #pragma once
 // The app's side of the relaunch step's watch: when the step started this
-// process, it waits for one byte on a socket saying that the page has loaded,
-// and puts the previous version back if the byte does not come.
+// process, it waits for one byte on a socket saying that this version is up
+// (its window showed a document, the user quit it in order, or another
+// Orvane already runs), and puts the previous version back if the byte does
+// not come.
 
 namespace orvane {
 
