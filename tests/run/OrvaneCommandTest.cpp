@@ -202,6 +202,25 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     EXPECT_TRUE(fs::exists(folder_ / "state" / "orvane" / "window.ini")) << "the window's size was saved";
 }
 
+// A kill between the two moves of a swap (where the file system has no
+// atomic exchange) left the place empty, the old bundle in the staging folder
+// beside it. Started from there, Orvane puts it back and runs from the place.
+TEST_F(MovedBundle, StartedFromAStagingFolderWhoseSwapBrokeOffItPutsThePlaceRightAndRunsFromThere) {
+    const fs::path place = folder_ / "My Apps" / "Orvane.app";
+    const fs::path staging = folder_ / "My Apps" / ".orvane-update-Orvane.app-k1ll3d";
+    fs::create_directories(staging);
+    fs::rename(place, staging / "old.app");
+    std::ofstream(staging / "journal") << R"({"bundle": "Orvane.app", "restore": "old.app"})"
+                                       << "\n";
+
+    const Ran ran = run(staging / "old.app", {"--version"});
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_NE(ran.output.find("Orvane " ORVANE_TEST_VERSION "\n"), std::string::npos) << ran.output;
+    EXPECT_TRUE(fs::is_regular_file(place / "Contents" / "Linux" / "orvane")) << "the place holds its bundle again";
+    EXPECT_FALSE(fs::exists(staging / "journal"));
+    EXPECT_FALSE(fs::exists(staging / "old.app"));
+}
+
 // The relaunch step after an update waits for one byte from the version it
 // started; without it, it puts the old version back. A user quitting before
 // the page showed, or a second start while another Orvane runs, is no

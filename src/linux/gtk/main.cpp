@@ -5,6 +5,8 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -15,6 +17,8 @@
 #include "CommandLine.h"
 #include "DesktopEntry.h"
 #include "GRef.h"
+#include "Log.h"
+#include "Staging.h"
 
 namespace {
 
@@ -74,6 +78,16 @@ void quitOnSignals(GApplication* app) {
 int main(int argc, char** argv) {
     // Before anything can start a thread or a process.
     auto ready = orvane::ReadySignal::take();
+    // Started from an update's staging folder, where a kill broke a swap off
+    // (the place may be empty): the swap is finished or undone, and the run
+    // starts again from the place, so that it reads its bundle there.
+    if (const auto known = orvane::recoverFromInside(orvane::Bundle::running().root(),
+                                                     [](const std::string& line) { orvane::logLine(line); })) {
+        const std::string executable = (*known / "Contents" / "Linux" / "orvane").string();
+        ::execv(executable.c_str(), argv);
+        std::fprintf(stderr, "orvane: can't start %s\n", executable.c_str());
+        return 1;
+    }
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine line = orvane::parseCommandLine(arguments);
     // Named as a person types it, not by the bundle path it was started from.

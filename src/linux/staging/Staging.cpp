@@ -117,6 +117,24 @@ std::optional<Staging> claimStaging(const fs::path& path) {
     return std::nullopt;
 }
 
+std::optional<fs::path> recoverFromInside(const fs::path& bundle, const std::function<void(const std::string&)>& log) {
+    const fs::path folder = bundle.parent_path();
+    if (bundle.empty() || !folder.filename().string().starts_with(kStagingPrefix)) return std::nullopt;
+    auto staging = Staging::take(folder);
+    if (!staging) return std::nullopt;  // in use: an update or its relaunch step is at work
+    const auto journal = readRecord(staging->dir(), kJournalName);
+    if (!journal) return std::nullopt;
+    const auto place = journal->value("bundle", nlohmann::json());
+    recoverIn(*staging, log);
+    // A plain name beside the staging folder, nothing that leads elsewhere.
+    const std::string name = place.is_string() ? place.get<std::string>() : "";
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    const fs::path known = folder.parent_path() / name;
+    std::error_code error;
+    if (!fs::is_regular_file(known / "Contents" / "Linux" / "orvane", error)) return std::nullopt;
+    return known;
+}
+
 std::vector<nlohmann::json> cleanUpStaging(const fs::path& bundle, const std::function<void(const std::string&)>& log) {
     std::vector<nlohmann::json> undone;
     if (bundle.empty()) return undone;

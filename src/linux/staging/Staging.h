@@ -65,6 +65,14 @@ void holdStaging(Staging&& staging);
 // Takes one back; nothing when this process does not hold it.
 std::optional<Staging> claimStaging(const std::filesystem::path& path);
 
+// First thing at start, when `bundle` (the one running) lies in a staging
+// folder that holds a swap's journal: a kill broke the swap off, and the
+// place may be empty. The swap is finished or undone, so that the place holds
+// its known good bundle again, and that bundle is returned: the start goes on
+// from there. Nothing when there was no such swap or the place stays empty.
+std::optional<std::filesystem::path> recoverFromInside(const std::filesystem::path& bundle,
+                                                       const std::function<void(const std::string&)>& log);
+
 // At start: every staging folder of `bundle` that no process holds is
 // finished with: a swap broken off by a kill is completed or undone (the
 // known good bundle back in place), the relaunch step's reason for putting
