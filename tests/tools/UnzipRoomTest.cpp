@@ -34,7 +34,9 @@ TEST_P(UnzipRoom, RefusesBeforeWritingWhatWouldLeaveLessThanTheSpareMargin) {
     UnzipLimits limits;
     limits.spareBytes = 1 << 20;
     limits.freeBytes = [](int) { return GetParam().free; };
-    const std::string why = unzip((dir / "update.zip").string(), (dir / "new").string(), limits);
+    bool outOfSpace = false;
+    const std::string why = unzip((dir / "update.zip").string(), (dir / "new").string(), limits, &outOfSpace);
+    EXPECT_EQ(outOfSpace, !GetParam().unpacks) << "ditto's own exit status for it";
     if (GetParam().unpacks) {
         EXPECT_EQ(why, "");
         EXPECT_EQ(readText(dir / "new/App.app/b"), random);

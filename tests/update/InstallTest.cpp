@@ -340,6 +340,36 @@ TEST_F(InstallTest, UnwritableFolderFailsBeforeAnythingIsWritten) {
     EXPECT_TRUE(stagingFolders(apps).empty());
 }
 
+// Each way a helper fails has its own sentence: a helper that could not even
+// start (its bundle renamed meanwhile) said the signature was broken.
+TEST_F(InstallTest, AHelperThatCouldNotRunOrRanOutOfSpaceSaysSo) {
+    struct Row {
+        const char* tool;
+        int status;
+        std::string problem;
+    };
+    const std::vector<Row> rows = {
+        {"ditto", 3, "There isn’t enough free space in " + apps.string() + " for the update."},
+        {"ditto", -1,
+         "Orvane’s helper Contents/Helpers/ditto couldn’t run; was Orvane moved or changed during the update? Try "
+         "the update again."},
+        {"codesign", -1,
+         "Orvane’s helper Contents/Helpers/codesign couldn’t run; was Orvane moved or changed during the update? "
+         "Try the update again."},
+    };
+    const auto real = settings.run;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.tool) + " " + std::to_string(row.status));
+        settings.run = [&](const std::string& path, const std::vector<std::string>& arguments) {
+            return path.ends_with(std::string("/") + row.tool) ? ToolRun{row.status, ""} : real(path, arguments);
+        };
+        EXPECT_EQ(problem(installItems(signedBundle("Orvane.app/"))), row.problem);
+        EXPECT_EQ(snapshot(running), before);
+        EXPECT_TRUE(stagingFolders(apps).empty());
+    }
+    settings.run = real;
+}
+
 TEST_F(InstallTest, WhatIsSwappedAfterTheSignatureCheckIsRefused) {
     // Between the check and the move, something replaces the checked bundle
     // or the staging folder by a link to another copy.

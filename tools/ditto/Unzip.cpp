@@ -34,6 +34,7 @@ struct ArchiveFree {
 
 struct Refusal {
     std::string why;
+    bool outOfSpace = false;
 };
 
 std::string errorOf(archive* a) {
@@ -41,10 +42,11 @@ std::string errorOf(archive* a) {
     return text ? text : "damaged archive";
 }
 
-[[noreturn]] void refuse(std::string why) { throw Refusal{std::move(why)}; }
+[[noreturn]] void refuse(std::string why, bool outOfSpace = false) { throw Refusal{std::move(why), outOfSpace}; }
 
 [[noreturn]] void refuseErrno(const std::string& name, const char* what) {
-    refuse(name + ": " + what + ": " + std::strerror(errno));
+    const bool full = errno == ENOSPC || errno == EDQUOT;
+    refuse(name + ": " + what + ": " + std::strerror(errno), full);
 }
 
 bool plainText(std::string_view text) {
@@ -289,7 +291,7 @@ std::optional<std::uint64_t> freeBytesAt(int folder) {
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
-std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& given) {
+std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& given, bool* outOfSpace) {
     try {
         UniqueFd input(::open(zip.c_str(), O_RDONLY | O_CLOEXEC));
         if (input.get() < 0) refuseErrno(zip, "cannot be opened");
@@ -316,7 +318,8 @@ std::string unzip(const std::string& zip, const std::string& folder, const Unzip
             const std::uint64_t room = *free > limits.spareBytes ? *free - limits.spareBytes : 0;
             if (declared > room)
                 refuse(folder + ": not enough free space: " + mb(declared) + " needed with " + mb(limits.spareBytes) +
-                       " to spare, " + mb(*free) + " free");
+                           " to spare, " + mb(*free) + " free",
+                       true);
             limits.totalBytes = std::min(limits.totalBytes, room);
         }
 
@@ -338,6 +341,7 @@ std::string unzip(const std::string& zip, const std::string& folder, const Unzip
         }
         return {};
     } catch (const Refusal& refusal) {
+        if (outOfSpace) *outOfSpace = refusal.outOfSpace;
         return refusal.why;
     }
 }

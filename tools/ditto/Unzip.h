@@ -34,7 +34,9 @@ struct UnzipLimits {
     std::function<std::optional<std::uint64_t>(int folder)> freeBytes = freeBytesAt;
 };
 
-// Empty on success, else why the archive was refused.
-std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& limits = {});
+// Empty on success, else why the archive was refused; `outOfSpace`, when
+// given, says whether the reason was the free space.
+std::string unzip(const std::string& zip, const std::string& folder, const UnzipLimits& limits = {},
+                  bool* outOfSpace = nullptr);
 
 }  // namespace orvane

@@ -4,7 +4,8 @@
 //   ditto -x -k ZIP DIR
 //
 // DIR is made when missing (its parent must exist). Exit status: 0 success,
-// 1 the archive was refused or could not be unpacked, 2 wrong arguments.
+// 1 the archive was refused or could not be unpacked, 2 wrong arguments,
+// 3 not enough free space to unpack it.
 
 #include "Unzip.h"
 
@@ -42,8 +43,9 @@ int main(int argc, char** argv) {
     }
     if (flags.size() != 2 || operands.size() != 2) return usage();
 
-    std::string why = orvane::unzip(operands[0], operands[1]);
+    bool outOfSpace = false;
+    std::string why = orvane::unzip(operands[0], operands[1], {}, &outOfSpace);
     if (why.empty()) return 0;
     std::fprintf(stderr, "ditto: %s\n", why.c_str());
-    return 1;
+    return outOfSpace ? 3 : 1;
 }

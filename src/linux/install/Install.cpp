@@ -23,6 +23,11 @@ namespace fs = std::filesystem;
 
 namespace text = installSentences;
 
+// ditto's exit status when the free space is short (see tools/ditto).
+constexpr int kDittoOutOfSpace = 3;
+// A tool's status when it could not start or did not end normally (ToolRun).
+constexpr int kToolDidNotRun = -1;
+
 // Where every bundle keeps the executable the relaunch step starts.
 const char* const kExecutable[] = {"Contents", "Linux", "orvane"};
 
@@ -159,6 +164,8 @@ InstallResult Installing::run(const std::string& version) {
     if (cancelled()) return stopped;
     const int unpacked = tool("ditto", {"-x", "-k", (staging / kArchiveName).string(), (staging / "new").string()});
     if (cancelled()) return stopped;
+    if (unpacked == kDittoOutOfSpace) return Problem(updateSentences::noSpace(folder.string()));
+    if (unpacked == kToolDidNotRun) return Problem(text::helperDidNotRun("ditto"));
     if (unpacked != 0) return Problem(std::string(text::unpackFailed));
 
     // Exactly one bundle at the top, named as the running one: whatever the
@@ -185,6 +192,9 @@ InstallResult Installing::run(const std::string& version) {
     if (cancelled()) return stopped;
     const int signature = tool("codesign", {"--verify", "--deep", "--strict", newBundle.string()});
     if (cancelled()) return stopped;
+    // A helper that could not even start (its bundle moved or changed
+    // meanwhile) says nothing of the download's signature.
+    if (signature == kToolDidNotRun) return Problem(text::helperDidNotRun("codesign"));
     if (signature != 0) return Problem(std::string(text::signatureBroken));
 
     // This application, in the announced version.

@@ -30,6 +30,11 @@ inline std::string missingHelper(const std::string& tool) {
     return "Orvane’s bundle is incomplete: its helper Contents/Helpers/" + tool +
            " is missing. Install Orvane again (or build it whole) and update again.";
 }
+// A helper that could not be started or did not end normally.
+inline std::string helperDidNotRun(const std::string& tool) {
+    return "Orvane’s helper Contents/Helpers/" + tool +
+           " couldn’t run; was Orvane moved or changed during the update? Try the update again.";
+}
 // Says where the application is now, or nobody will find it.
 inline std::string cantMoveOldLeftAt(const std::string& bundle, const std::string& old) {
     return cantMove(bundle) + ", and the old one is left at " + old;
