@@ -230,6 +230,21 @@ TEST_F(PageDialogsTest, AHugeMessageIsCutForDisplay) {
     }
 }
 
+// A dead page's alert once stayed over the reloaded page, blocking it.
+TEST_F(PageDialogsTest, APagesDialogGoesWhenItsProcessEndsOrANewLoadStarts) {
+    auto window = shown();
+    ASSERT_NE(ask(*window, "alert('from the old page')"), nullptr);
+    webkit_web_view_terminate_web_process(window->webView());
+    EXPECT_TRUE(spinUntil([&] { return window->dialogs().current() == nullptr; }));
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+
+    ASSERT_NE(ask(*window, "alert('before the reload')"), nullptr);
+    window->reload();
+    EXPECT_TRUE(spinUntil([&] { return window->dialogs().current() == nullptr; }));
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    EXPECT_EQ(evaluate(window->webView(), "1 + 1"), "2") << "the page runs";
+}
+
 TEST_F(PageDialogsTest, ClosingTheWindowWithADialogOpenEndsItOnce) {
     auto window = shown();
     GPtr<GtkWindow> dialog = retain(ask(*window, "prompt('Name?')"));

@@ -308,10 +308,15 @@ void MainWindow::show() {
     gtk_widget_grab_focus(GTK_WIDGET(webView_.get()));
 }
 
-void MainWindow::load() { navigation_->load(); }
+void MainWindow::load() {
+    // A dialog the page waits on would hold the load back behind it.
+    dialogs_->closeAll();
+    navigation_->load();
+}
 
 void MainWindow::reload() {
     if (session_->onPage()) {
+        dialogs_->closeAll();
         webkit_web_view_reload(webView_.get());
         return;
     }

@@ -68,6 +68,19 @@ PageDialogs::PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* 
                                    return gboolean(dialogs && dialogs->show(dialog));
                                }),
                                weak_.weak());
+    // A page's dialogs go with the page: its process ending, or a new load
+    // starting, closes them, so that none outlives it over the next one.
+    endWatch_ = connectWith(view, "web-process-terminated",
+                            G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, WeakDialogs* self) {
+                                if (auto dialogs = self->lock()) dialogs->closeAll();
+                            }),
+                            weak_.weak());
+    loadWatch_ =
+        connectWith(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, WeakDialogs* self) {
+                        auto dialogs = self->lock();
+                        if (dialogs && event == WEBKIT_LOAD_STARTED) dialogs->closeAll();
+                    }),
+                    weak_.weak());
     chooserWatch_ = connectWith(view, "run-file-chooser",
                                 G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request, WeakDialogs* self) {
                                     auto dialogs = self->lock();
@@ -79,8 +92,12 @@ PageDialogs::PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* 
 PageDialogs::~PageDialogs() {
     dialogWatch_.disconnect();
     chooserWatch_.disconnect();
+    endWatch_.disconnect();
+    loadWatch_.disconnect();
     open_.clear();
 }
+
+void PageDialogs::closeAll() { open_.clear(); }
 
 GtkWindow* PageDialogs::current() const { return open_.empty() ? nullptr : GTK_WINDOW(open_.back()->widget.get()); }
 

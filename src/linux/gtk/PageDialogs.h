@@ -31,6 +31,8 @@ public:
 
     // The dialog the page waits on, if any.
     GtkWindow* current() const;
+    // Ends every dialog of the page, as dismissed: the page is being replaced.
+    void closeAll();
 
 private:
     struct Open;
@@ -42,7 +44,7 @@ private:
     std::string appName_;
     FileChooser choose_;
     std::vector<std::unique_ptr<Open>> open_;
-    SignalConnection dialogWatch_, chooserWatch_;
+    SignalConnection dialogWatch_, chooserWatch_, endWatch_, loadWatch_;
     // Last: gone first, so no callback reaches a half-destroyed owner.
     WeakPtrFactory<PageDialogs> weak_{this};
 };
