@@ -371,6 +371,7 @@ TEST_F(NavigationTest, AServerErrorAtThePageAddressIsAFailedLoad) {
     ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
     EXPECT_EQ(log[0], "Orvane: page didn't load: The server answered with status 503.");
     EXPECT_EQ(log[1], "Orvane: page didn't load: There is no saved copy of the page.");
+    ASSERT_TRUE(spinUntil([&] { return firstLoads == 1; })) << "the offline page shows: the app is up";
     EXPECT_STRNE(webkit_web_view_get_title(window->webView()), "Busy");
 
     // The offline page's own retries show the page once the server is well.

@@ -142,15 +142,9 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
     case NavigationDecision::Verdict::download: webkit_policy_decision_download(decision); break;
     }
     if (decided.openOutside) openExternally(*decided.openOutside);
-    if (decided.serverFailed) {
-        // After the engine has reported the load it now calls off (a cancel,
-        // which is no failure), so that it cannot touch what follows.
-        queue_.async([weak = weak_.weak(), address = request.address, status = request.status] {
-            if (const auto self = weak.lock())
-                self->loads_.failed(addressOf(address.c_str()),
-                                    {false, std::string(pageSentences::serverFailed) + std::to_string(status) + "."});
-        });
-    }
+    // The engine reports the load it now calls off as cancelled; that report
+    // becomes the failure, in its turn (see loadFailed).
+    if (decided.serverFailed) serverFailed_ = request.status;
     return true;
 }
 
@@ -168,6 +162,7 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
     switch (event) {
     case WEBKIT_LOAD_STARTED:
         failed_ = false;
+        serverFailed_.reset();
         loads_.started(addressOf(uri));
         break;
     case WEBKIT_LOAD_COMMITTED:
@@ -223,6 +218,8 @@ void PageNavigation::loadFailed(WebKitLoadEvent event, const char* uri, GError* 
         g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
         g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
     failure.description = error ? error->message : "";
+    if (const auto status = std::exchange(serverFailed_, std::nullopt); status && failure.cancelled)
+        failure = {false, std::string(pageSentences::serverFailed) + std::to_string(*status) + "."};
     loads_.failed(addressOf(uri), failure);
 }
 

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "GRef.h"
@@ -86,6 +87,8 @@ private:
     bool refused_ = false;
     // The load under way failed before it showed anything.
     bool failed_ = false;
+    // The status of the server's error that the policy called the load under way off for.
+    std::optional<int> serverFailed_;
     SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_, inputWatch_;
     // Last: gone first, so no callback reaches a half-destroyed object.
     WeakPtrFactory<PageNavigation> weak_{this};
