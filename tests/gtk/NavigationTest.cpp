@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -308,6 +310,26 @@ INSTANTIATE_TEST_SUITE_P(
             // Slow enough for each to reach its response, where the main frame's load is caught.
             "for (let i = 0; i < 4; ++i) { location = 'OTHER?' + i; await new Promise(r => setTimeout(r, 1000)); }"}),
     CaseName());
+
+// Each run of the run command has a page address of its own (its port).
+TEST(SavedPages, OtherCopiesUnusedForAMonthGoAndNothingElse) {
+    const fs::path dir = fs::temp_directory_path() / ("orvane-saved-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const SavedPage current(dir, *Url::parse("http://127.0.0.1:8000/"));
+    current.write("<title>Light</title>");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 31);
+    for (const char* name : {"page-0123456789abcdef.html", "page-fedcba9876543210.html", "notes.html"})
+        std::ofstream(dir / name) << "x";
+    for (const fs::path& aged : {dir / "page-0123456789abcdef.html", dir / "notes.html", current.file()})
+        fs::last_write_time(aged, old);
+    current.forgetOthersUnused();
+    EXPECT_FALSE(fs::exists(dir / "page-0123456789abcdef.html"));
+    EXPECT_TRUE(fs::exists(dir / "page-fedcba9876543210.html")) << "written lately";
+    EXPECT_TRUE(fs::exists(dir / "notes.html")) << "not ours";
+    EXPECT_EQ(current.read(), "<title>Light</title>") << "this page's own copy, however old";
+    SavedPage(dir / "missing", *Url::parse("http://127.0.0.1:8000/")).forgetOthersUnused();
+    fs::remove_all(dir);
+}
 
 TEST_F(NavigationTest, AStoppedServerShowsTheSavedCopyWithAWorkingBridge) {
     const unsigned port = freePort();

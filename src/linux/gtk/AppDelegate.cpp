@@ -5,6 +5,7 @@
 #include "CentralBluez.h"
 #include "KeyFile.h"
 #include "Log.h"
+#include "SavedPage.h"
 #include "Staging.h"
 #include "UpdateTexts.h"
 #include "UpdaterLinux.h"
@@ -57,6 +58,7 @@ void AppDelegate::launch() {
     settings.updateRoot = runningBundle().root();
     settings.windowState = userStateDir() / "window.ini";
     settings.savedPages = userCacheDir();
+    SavedPage(settings.savedPages, settings.pageUrl).forgetOthersUnused();
     settings.backends = linuxPageBackends(queue_, runningBundle());
     settings.firstLoad = [ready = ready_] { ready->send(); };
     // What earlier updates left beside the bundle goes now; a swap that a

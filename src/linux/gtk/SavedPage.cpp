@@ -14,6 +14,21 @@ SavedPage::SavedPage(const std::filesystem::path& directory, const Url& page) {
     file_ = directory / ("page-" + std::string(digest.get(), 16) + ".html");
 }
 
+void SavedPage::forgetOthersUnused(std::chrono::hours unused) const {
+    namespace fs = std::filesystem;
+    if (file_.empty()) return;
+    std::error_code error;
+    const auto before = fs::file_time_type::clock::now() - unused;
+    for (const auto& entry : fs::directory_iterator(file_.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path() == file_) continue;
+        // Only our own copies: "page-" and 16 hex digits.
+        if (name.size() != 26 || !name.starts_with("page-") || !name.ends_with(".html")) continue;
+        if (!entry.is_regular_file(error) || entry.last_write_time(error) >= before || error) continue;
+        fs::remove(entry.path(), error);
+    }
+}
+
 std::optional<std::string> SavedPage::read() const {
     if (file_.empty()) return std::nullopt;
     return readFile(file_);

@@ -3,6 +3,7 @@
 // the page still shows (its origin and bridge working) while its server
 // cannot be reached. WebKit has no cache-only load to ask for instead.
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,6 +23,12 @@ public:
     // Replaces the copy whole or not at all: a crash mid-way leaves the old one.
     void write(std::string_view document) const;
     const std::filesystem::path& file() const { return file_; }
+
+    // Removes the copies beside this one that no load has written for
+    // `unused`: a page address that changes (the run command's port) would
+    // otherwise leave one copy per address for good. This page's own copy
+    // stays however old: it may be all there is to show.
+    void forgetOthersUnused(std::chrono::hours unused = std::chrono::hours(24 * 30)) const;
 
 private:
     std::filesystem::path file_;
