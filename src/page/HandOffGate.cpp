@@ -10,7 +10,9 @@ bool HandOffGate::take() {
         refusalTold_ = false;
         return true;
     }
-    return std::exchange(loadUnused_, false);
+    if (std::exchange(loadUnused_, false)) return true;
+    ++refusals_;
+    return false;
 }
 
 bool HandOffGate::tellRefusal() { return !std::exchange(refusalTold_, true); }

@@ -4,6 +4,8 @@
 // A page that loops window.open, or sets its location to another site on a
 // timer, must not flood the desktop with windows.
 
+#include <cstddef>
+
 namespace orvane {
 
 class HandOffGate {
@@ -20,11 +22,14 @@ public:
     bool take();
     // True once per run of refusals, so that a flood makes one log line.
     bool tellRefusal();
+    // How many hand-offs `take` refused so far.
+    std::size_t refusals() const { return refusals_; }
 
 private:
     bool actionUnused_ = false;
     bool loadUnused_ = true;
     bool refusalTold_ = false;
+    std::size_t refusals_ = 0;
 };
 
 }  // namespace orvane

@@ -24,12 +24,15 @@ TEST_P(HandOffGateTest, LetsThroughOnePerActionAndOnePerLoadWithoutOne) {
     std::istringstream steps(GetParam().steps);
     std::string step;
     int index = 0;
+    std::size_t refused = 0;
     while (steps >> step) {
         ++index;
         if (step == "a") gate.userActed();
         else if (step == "l") gate.pageLoaded();
         else EXPECT_EQ(gate.take(), step == "+") << "step " << index;
+        refused += step == "-";
     }
+    EXPECT_EQ(gate.refusals(), refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HandOffGateTest,
