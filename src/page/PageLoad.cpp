@@ -77,9 +77,7 @@ void PageLoad::networkChanged() {
         retry();
         return;
     }
-    retryTask_ = queue_.after(delays_.first - since, [weak = weak_.weak()] {
-        if (const auto self = weak.lock()) self->retry();
-    });
+    scheduleRetry(delays_.first - since);
 }
 
 void PageLoad::stop() {
@@ -133,7 +131,7 @@ void PageLoad::failed(const std::optional<Url>& address, const LoadError& error)
         if (error.description != lastFailure_) logFailure(error.description);
         lastFailure_ = error.description;
         delay_ = std::min(delay_ * 2, delays_.longest);
-        scheduleRetry();
+        scheduleRetry(delay_);
         return;
     }
     logFailure(error.description);
@@ -153,12 +151,12 @@ void PageLoad::logFailure(const std::string& why) {
 void PageLoad::showOffline() {
     offline_ = true;
     host_.showOffline();
-    scheduleRetry();
+    scheduleRetry(delay_);
 }
 
-void PageLoad::scheduleRetry() {
+void PageLoad::scheduleRetry(double seconds) {
     retryTask_.cancel();
-    retryTask_ = queue_.after(delay_, [weak = weak_.weak()] {
+    retryTask_ = queue_.after(seconds, [weak = weak_.weak()] {
         if (const auto self = weak.lock()) self->retry();
     });
 }

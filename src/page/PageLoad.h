@@ -103,7 +103,8 @@ private:
     void loadPage();
     void logFailure(const std::string& why);
     void showOffline();
-    void scheduleRetry();
+    // The offline page's next retry, in `seconds`.
+    void scheduleRetry(double seconds);
     void retry();
     void deadlinePassed();
 

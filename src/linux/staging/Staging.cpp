@@ -126,10 +126,8 @@ std::optional<fs::path> recoverFromInside(const fs::path& bundle, const std::fun
     if (!journal) return std::nullopt;
     const auto place = journal->value("bundle", nlohmann::json());
     recoverIn(*staging, log);
-    // A plain name beside the staging folder, nothing that leads elsewhere.
-    const std::string name = place.is_string() ? place.get<std::string>() : "";
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
-    const fs::path known = folder.parent_path() / name;
+    if (!plainName(place)) return std::nullopt;
+    const fs::path known = folder.parent_path() / place.get<std::string>();
     std::error_code error;
     if (!fs::is_regular_file(known / "Contents" / "Linux" / "orvane", error)) return std::nullopt;
     return known;

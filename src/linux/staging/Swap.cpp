@@ -50,14 +50,13 @@ void dropJournal(int staging) {
     ::fsync(staging);
 }
 
-// A name inside one folder, nothing that leads elsewhere.
+}  // namespace
+
 bool plainName(const nlohmann::json& value) {
     if (!value.is_string()) return false;
     const auto& name = value.get_ref<const std::string&>();
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
-
-}  // namespace
 
 std::optional<nlohmann::json> readRecord(int dir, const char* name) {
     constexpr std::size_t kRecordMax = 4096;

@@ -24,6 +24,9 @@ int systemRename(int fromDir, const char* from, int toDir, const char* to, unsig
 
 inline constexpr const char* kJournalName = "journal";
 
+// Whether a journal's value is a name inside one folder, nothing that leads elsewhere.
+bool plainName(const nlohmann::json& value);
+
 struct SwapPlaces {
     int parent = -1;       // the folder holding the place
     std::string bundle;    // the place: the bundle's name in `parent`
