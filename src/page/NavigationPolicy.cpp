@@ -67,7 +67,13 @@ NavigationDecision decideNavigation(const NavigationRequest& request, const Url&
         if (request.mainFrame && !inPlace) return cancelAndOpen(request.address);
         if (request.mainFrame && onSite && request.status >= 500 && request.status <= 599)
             return {Verdict::cancel, std::nullopt, false, true};
-        return {request.canShow ? Verdict::allow : Verdict::download, std::nullopt, false};
+        if (request.canShow) return {Verdict::allow, std::nullopt, false};
+        // The engine does not say which site a sub-frame is of; a file from
+        // another site (or a data address, which could be anyone's) is
+        // taken as that frame's own.
+        if (!request.mainFrame && !(onSite || (scheme == "blob" && inPlace)))
+            return {Verdict::cancel, std::nullopt, false, false, true};
+        return {Verdict::download, std::nullopt, false};
 
     case NavigationStage::action: break;
     }

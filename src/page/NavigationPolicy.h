@@ -46,6 +46,9 @@ struct NavigationDecision {
     // (5xx): a failed load of the page, as a dropped connection is, so that
     // the saved copy or the offline page shows instead of the error page.
     bool serverFailed = false;
+    // A frame asked to save a file that is not the site's own: refused, as
+    // a frame of another site must not open save dialogs on the window.
+    bool downloadRefused = false;
 };
 
 // The scheme as written (case kept), or "" when the address has none.

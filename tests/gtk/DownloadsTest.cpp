@@ -11,6 +11,7 @@
 #include <set>
 
 #include "CaseName.h"
+#include "FakeInput.h"
 #include "MainQueueGlib.h"
 #include "MainWindow.h"
 #include "PageServer.h"
@@ -153,8 +154,10 @@ protected:
     }
 
     // Clicks the page's download link and waits until the download has ended.
+    // The click is the page's own, so the user's is stood in for.
     void downloadByLink(MainWindow& window) {
         const std::size_t before = ended;
+        window.navigation().userActed();
         evaluate(window.webView(), "document.getElementById('get').click()");
         ASSERT_TRUE(spinUntil([&] { return ended > before; }));
     }
@@ -276,6 +279,7 @@ TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesTheChosenPathAsItW
     std::ofstream(target) << "old";
     auto window = shown();
     saves = {target.string()};
+    window->navigation().userActed();
     webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str());
     const auto& entries = window->downloads().entries();
     ASSERT_TRUE(spinUntil([&] { return !entries.empty() && entries[0].progress > 0; }));
@@ -313,6 +317,7 @@ TEST_F(DownloadsTest, AServerClosingBeforeTheAnnouncedLengthFailsAndKeepsTheChos
     auto window = shown();
     watchEnds(*window);
     saves = {target.string()};
+    window->navigation().userActed();
     webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str());
     ASSERT_TRUE(spinUntil([&] { return ended > 0; }));
     const auto& entries = window->downloads().entries();
@@ -330,6 +335,7 @@ TEST_F(DownloadsTest, ClosingTheWindowMidwayCancelsAndLeavesNothingBehind) {
     DroppingServer dropping(1000000, 300000);
     auto window = shown();
     saves = {(dir / "big.bin").string()};
+    window->navigation().userActed();
     GPtr<WebKitDownload> download =
         adopt(webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str()));
     bool over = false;
@@ -343,6 +349,58 @@ TEST_F(DownloadsTest, ClosingTheWindowMidwayCancelsAndLeavesNothingBehind) {
     EXPECT_TRUE(listing(dir).empty());
     g_signal_handlers_disconnect_by_data(download.get(), &over);
 }
+
+// A page, or a frame of another site in it, that fills hidden frames with
+// downloads: each would open a save dialog on the window.
+struct UnbiddenCase {
+    const char* name;
+    bool click;    // the user clicks in the page once, which starts the frames
+    bool inFrame;  // the frames are made by a frame of another site, from its own files
+    std::size_t asked;
+};
+
+class UnbiddenTable : public DownloadsTest, public testing::WithParamInterface<UnbiddenCase> {};
+
+TEST_P(UnbiddenTable, ADownloadNeedsTheUsersActionAndTheSitesOwnFrame) {
+    const auto& c = GetParam();
+    if (c.click && !test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST to click with";
+    const std::size_t frames = c.inFrame ? 3 : 20;
+    const std::string fill = "const fill = () => { for (let i = 0; i < " + std::to_string(frames) +
+                             "; ++i) { const f = document.createElement('iframe'); f.hidden = true;"
+                             " f.src = location.origin + '/file.bin?' + i; document.body.append(f); } };" +
+                             (c.click ? "addEventListener('click', fill, {once: true});" : "fill();");
+    const std::string filler = R"(<!doctype html><body style="margin:0;height:100vh"><script>)" + fill + "</script>";
+    server.serve("/filler", {filler});
+    server.serve("/framed", {R"(<!doctype html><body style="margin:0"><iframe style="position:fixed;inset:0;)"
+                             R"(width:100%;height:100%;border:0" src=")" +
+                             server.url("/filler", "localhost") + "\"></iframe>"});
+    saves = {(dir / "file.bin").string()};
+    auto window = shown();
+    watchEnds(*window);
+    evaluate(window->webView(), "location = " + std::string(c.inFrame ? "'/framed'" : "'/filler'"));
+    ASSERT_TRUE(
+        spinUntil([&] { return server.count("/filler") > 0 && !webkit_web_view_is_loading(window->webView()); }));
+    if (c.click) {
+        test::pointAt(GTK_WIDGET(window->webView()));
+        test::clickPrimary();
+    }
+    // Each frame's download is either asked about or refused.
+    const ActionGate& gate = window->navigation().downloadStarts();
+    ASSERT_TRUE(spinUntil([&] { return asked.size() + gate.refusals() == frames; }, 60))
+        << asked.size() << " asked, " << gate.refusals() << " refused";
+    EXPECT_EQ(asked.size(), c.asked);
+    if (c.asked > 0) {
+        ASSERT_TRUE(spinUntil([&] { return ended > 0; }));
+        EXPECT_EQ(contents(dir / "file.bin"), body);
+    }
+    EXPECT_TRUE(sheetsOn(window->window()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnbiddenTable,
+                         testing::Values(UnbiddenCase{"TwentyFramesWithoutAClickOpenNoDialog", false, false, 0},
+                                         UnbiddenCase{"TwentyFramesOnOneClickOpenOneDialog", true, false, 1},
+                                         UnbiddenCase{"AFrameOfAnotherSiteOpensNone", false, true, 0}),
+                         CaseName());
 
 }  // namespace
 }  // namespace orvane

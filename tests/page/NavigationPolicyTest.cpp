@@ -21,6 +21,7 @@ struct PolicyCase {
     const char* opened = nullptr;  // what the desktop is handed, if anything
     bool clears = false;
     bool serverFailed = false;
+    bool downloadRefused = false;
 };
 
 NavigationRequest link(const char* address) { return {Stage::action, address, false, true}; }
@@ -44,6 +45,7 @@ TEST_P(NavigationPolicyTest, Decides) {
     }
     EXPECT_EQ(decision.clearTriedCache, c.clears);
     EXPECT_EQ(decision.serverFailed, c.serverFailed);
+    EXPECT_EQ(decision.downloadRefused, c.downloadRefused);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,8 +106,17 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyCase{"SubFrameServerErrorShows", response(kPage, false, true, 500), Verdict::allow},
         PolicyCase{"ResponseTheViewCannotShowDownloads", response("https://lights.example:8443/log.zip", true, false),
                    Verdict::download},
-        PolicyCase{"SubFrameResponseItCannotShowDownloads", response("https://files.example/a.bin", false, false),
-                   Verdict::download},
+        PolicyCase{"SubFrameResponseOfTheSiteItCannotShowDownloads",
+                   response("https://lights.example:8443/a.bin", false, false), Verdict::download},
+        PolicyCase{"SubFrameDownloadOfTheSitesOwnBlobGoes",
+                   response("blob:https://lights.example:8443/9a", false, false), Verdict::download},
+        // A frame of another site must not open save dialogs on the window.
+        PolicyCase{"SubFrameDownloadOffSiteIsRefused", response("https://files.example/a.bin", false, false),
+                   Verdict::cancel, nullptr, false, false, true},
+        PolicyCase{"SubFrameDownloadOfAnotherSitesBlobIsRefused", response("blob:https://ads.example/9a", false, false),
+                   Verdict::cancel, nullptr, false, false, true},
+        PolicyCase{"SubFrameDownloadOfADataAddressIsRefused", response("data:application/zip,x", false, false),
+                   Verdict::cancel, nullptr, false, false, true},
         // Never a second view: web and mail addresses go outside, the site's too.
         PolicyCase{"NewWindowInSiteOpensOutside", newWindow("https://lights.example:8443/help"), Verdict::cancel,
                    "https://lights.example:8443/help"},

@@ -98,9 +98,9 @@ std::string moveInto(const std::string& part, const std::string& path) {
 
 }  // namespace
 
-Downloads::Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose)
+Downloads::Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose, MayStart mayStart)
     : parent_(parent), appName_(std::move(appName)), view_(view),
-      choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
+      choose_(choose ? std::move(choose) : FileChooser(askDesktop)), mayStart_(std::move(mayStart)) {
     startWatch_ = connectWith(webkit_web_view_get_network_session(view), "download-started",
                               G_CALLBACK(+[](WebKitNetworkSession*, WebKitDownload* download, WeakDownloads* self) {
                                   if (auto downloads = self->lock()) downloads->started(download);
@@ -122,6 +122,12 @@ Downloads::~Downloads() {
 
 void Downloads::started(WebKitDownload* download) {
     if (webkit_download_get_web_view(download) != view_) return;
+    WebKitURIRequest* request = webkit_download_get_request(download);
+    const char* address = request ? webkit_uri_request_get_uri(request) : nullptr;
+    if (mayStart_ && !mayStart_(address ? address : "")) {
+        webkit_download_cancel(download);
+        return;
+    }
     auto item = std::make_unique<Item>();
     item->id = ++lastId_;
     item->download = retain(download);

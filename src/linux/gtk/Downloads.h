@@ -30,9 +30,14 @@ struct DownloadEntry {
 
 class Downloads {
 public:
+    // Whether a download of this address may start: asked before anything
+    // shows, so that a page cannot open save dialogs unbidden.
+    using MayStart = std::function<bool(const std::string& address)>;
+
     // Takes the downloads of `view` (others in its network session are not
-    // ours), asking through `choose` (the desktop's chooser when empty).
-    Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose);
+    // ours), asking through `choose` (the desktop's chooser when empty);
+    // those `mayStart` refuses are cancelled unseen.
+    Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose, MayStart mayStart);
     // Cancels what still runs: nothing is left half-written behind the app.
     ~Downloads();
     Downloads(const Downloads&) = delete;
@@ -59,6 +64,7 @@ private:
     std::string appName_;  // the title of its error dialog
     WebKitWebView* view_;
     FileChooser choose_;
+    MayStart mayStart_;
     std::uint64_t lastId_ = 0;
     std::vector<std::unique_ptr<Item>> items_;  // running or waiting for a destination
     std::vector<DownloadEntry> entries_;

@@ -199,7 +199,12 @@ void MainWindow::build() {
 
 void MainWindow::installDialogsAndDownloads() {
     dialogs_ = std::make_unique<PageDialogs>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles);
-    downloads_ = std::make_unique<Downloads>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles);
+    downloads_ = std::make_unique<Downloads>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles,
+                                             [weak = weak_.weak()](const std::string& address) {
+                                                 const auto window = weak.lock();
+                                                 return window && window->navigation_ &&
+                                                        window->navigation_->mayDownload(address);
+                                             });
     downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload);
     header_->packEnd(downloadsIndicator_->widget());
 }

@@ -86,7 +86,8 @@ PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNaviga
                     }),
                     weak);
     // Before the view sees them: a press of a key or a button is the user's
-    // own action, which lets the page hand one address to the desktop.
+    // own action, which lets the page hand one address to the desktop or
+    // start one download.
     GtkEventController* input = gtk_event_controller_legacy_new();
     gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
     gtk_widget_add_controller(GTK_WIDGET(view), input);
@@ -94,8 +95,7 @@ PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNaviga
         connectWith(input, "event", G_CALLBACK(+[](GtkEventControllerLegacy*, GdkEvent* event, WeakNavigation* self) {
                         const GdkEventType type = gdk_event_get_event_type(event);
                         const bool acted = type == GDK_BUTTON_PRESS || type == GDK_KEY_PRESS || type == GDK_TOUCH_BEGIN;
-                        if (const auto navigation = self->lock(); navigation && acted)
-                            navigation->handOffs_.userActed();
+                        if (const auto navigation = self->lock(); navigation && acted) navigation->userActed();
                         return gboolean(FALSE);
                     }),
                     weak);
@@ -145,7 +145,27 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
     // The engine reports the load it now calls off as cancelled; that report
     // becomes the failure, in its turn (see loadFailed).
     if (decided.serverFailed) serverFailed_ = request.status;
+    if (decided.downloadRefused) {
+        downloadStarts_.refuse();
+        refuseDownload(request.address, "it comes from a frame of another site");
+    }
     return true;
+}
+
+void PageNavigation::userActed() {
+    handOffs_.userActed();
+    downloadStarts_.userActed();
+}
+
+bool PageNavigation::mayDownload(const std::string& address) {
+    if (downloadStarts_.take()) return true;
+    refuseDownload(address, "the page asked for more than one per click or key press");
+    return false;
+}
+
+void PageNavigation::refuseDownload(const std::string& address, const char* why) {
+    if (!downloadStarts_.tellRefusal() || !settings_.log) return;
+    settings_.log("Orvane: not saving " + address + ": " + why);
 }
 
 void PageNavigation::windowRequested(WebKitNavigationAction* action) {
@@ -167,6 +187,7 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
         break;
     case WEBKIT_LOAD_COMMITTED:
         handOffs_.pageLoaded();
+        downloadStarts_.pageLoaded();
         committed(uri);
         break;
     case WEBKIT_LOAD_FINISHED:

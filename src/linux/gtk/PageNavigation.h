@@ -15,8 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "ActionGate.h"
 #include "GRef.h"
-#include "HandOffGate.h"
 #include "MainQueue.h"
 #include "PageLoad.h"
 #include "SavedPage.h"
@@ -54,9 +54,15 @@ public:
     void stop() { loads_.stop(); }
     PageLoad& loads() { return loads_; }
     const SavedPage& savedPage() const { return saved_; }
-    // What the page may still hand to the desktop; fed by the user's own
-    // keys and buttons in the view.
-    HandOffGate& handOffs() { return handOffs_; }
+    // The user pressed a key or a button in the view (tests stand in for it).
+    void userActed();
+    // What the page may still hand to the desktop, and downloads it may
+    // still start; fed by the user's own keys and buttons in the view.
+    ActionGate& handOffs() { return handOffs_; }
+    ActionGate& downloadStarts() { return downloadStarts_; }
+    // Whether the page may start the download of `address` now; a refusal
+    // is logged once per run of them.
+    bool mayDownload(const std::string& address);
 
     // PageLoadHost.
     void loadPage() override;
@@ -74,13 +80,15 @@ private:
     void refusedLoadFails();
     void loadFailed(WebKitLoadEvent event, const char* uri, GError* error);
     void keepCopy();
+    void refuseDownload(const std::string& address, const char* why);
 
     MainQueue& queue_;
     WebKitWebView* view_;
     PageNavigationSettings settings_;
     SavedPage saved_;
     PageLoad loads_;
-    HandOffGate handOffs_;
+    ActionGate handOffs_{true};
+    ActionGate downloadStarts_{false};
     // The offline page has been asked for and has not shown yet.
     bool offlineRequested_ = false;
     // The page's load under way was refused and replaced by an empty document.

@@ -1,10 +1,10 @@
-#include "HandOffGate.h"
+#include "ActionGate.h"
 
 #include <utility>
 
 namespace orvane {
 
-bool HandOffGate::take() {
+bool ActionGate::take() {
     if (std::exchange(actionUnused_, false)) {
         loadUnused_ = false;
         refusalTold_ = false;
@@ -15,6 +15,6 @@ bool HandOffGate::take() {
     return false;
 }
 
-bool HandOffGate::tellRefusal() { return !std::exchange(refusalTold_, true); }
+bool ActionGate::tellRefusal() { return !std::exchange(refusalTold_, true); }
 
 }  // namespace orvane
