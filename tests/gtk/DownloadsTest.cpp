@@ -131,7 +131,11 @@ protected:
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override {
+        fs::remove_all(dir);
+        fs::remove(unfinishedList());
+    }
+    fs::path unfinishedList() const { return dir.parent_path() / (dir.filename().string() + ".unfinished"); }
 
     std::shared_ptr<MainWindow> shown() {
         MainWindowSettings settings;
@@ -139,6 +143,7 @@ protected:
         settings.version = "1.0";
         settings.bundle = Bundle(ORVANE_TEST_BUNDLE);
         settings.windowState = dir.parent_path() / (dir.filename().string() + ".ini");
+        settings.unfinishedDownloads = unfinishedList();
         // Each save answers with the next path; an empty one cancels.
         settings.chooseFiles = [this](GtkWindow*, const FileQuestion& question, const FileAnswer& done) {
             asked.push_back(question);
@@ -348,6 +353,36 @@ TEST_F(DownloadsTest, ClosingTheWindowMidwayCancelsAndLeavesNothingBehind) {
     ASSERT_TRUE(spinUntil([&] { return over; })) << "the download must not outlive the window";
     EXPECT_TRUE(listing(dir).empty());
     g_signal_handlers_disconnect_by_data(download.get(), &over);
+}
+
+// A run killed mid-download leaves its hidden files wherever the user chose
+// to save; the next start removes those it listed, and only those.
+TEST_F(DownloadsTest, AKilledRunsHiddenFilesGoAtTheNextStartAndNothingElse) {
+    const std::vector<std::string> left = {".file.bin.abc123.part", ".file.bin.abc123.part.wkdownload"};
+    const std::vector<std::string> kept = {"notes.txt", ".keep.bin.ABCDEF.part", ".other.zzzzzz.part"};
+    for (const auto& name : left) std::ofstream(dir / name) << "half";
+    for (const auto& name : kept) std::ofstream(dir / name) << "mine";
+    // A damaged list names the user's own files too: they are not of our making.
+    std::ofstream(unfinishedList()) << (dir / left[0]).string() << "\n"
+                                    << (dir / "notes.txt").string() << "\n"
+                                    << (dir / ".keep.bin.ABCDEF.part").string() << "\n"
+                                    << ".other.zzzzzz.part\n";
+    DroppingServer dropping(1000000, 300000);
+    auto window = shown();
+    EXPECT_EQ(listing(dir), std::set<std::string>(kept.begin(), kept.end()));
+    EXPECT_FALSE(fs::exists(unfinishedList()));
+
+    // While one runs, its hidden file is listed; once it ends, no more.
+    saves = {(dir / "big.bin").string()};
+    window->navigation().userActed();
+    webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str());
+    const auto& entries = window->downloads().entries();
+    ASSERT_TRUE(spinUntil([&] { return !entries.empty() && entries[0].progress > 0; }));
+    const std::string listed = contents(unfinishedList());
+    EXPECT_TRUE(listed.starts_with((dir / ".big.bin.").string()) && listed.ends_with(".part\n")) << listed;
+    dropping.drop();
+    ASSERT_TRUE(spinUntil([&] { return entries[0].state == DownloadEntry::State::failed; }));
+    ASSERT_TRUE(spinUntil([&] { return !fs::exists(unfinishedList()); }));
 }
 
 // A page, or a frame of another site in it, that fills hidden frames with

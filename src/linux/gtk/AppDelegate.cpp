@@ -58,6 +58,7 @@ void AppDelegate::launch() {
     settings.updateRoot = runningBundle().root();
     settings.windowState = userStateDir() / "window.ini";
     settings.savedPages = userCacheDir();
+    settings.unfinishedDownloads = userStateDir() / "unfinished-downloads";
     SavedPage(settings.savedPages, settings.pageUrl).forgetOthersUnused();
     settings.backends = linuxPageBackends(queue_, runningBundle());
     settings.firstLoad = [ready = ready_] { ready->send(); };

@@ -58,7 +58,7 @@ std::string partPath(const std::string& path) {
         std::string tag;
         for (int i = 0; i < 6; ++i)
             tag += kLetters[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(kLetters.size())))];
-        GCharPtr part(g_build_filename(folder.get(), ("." + name + "." + tag + ".part").c_str(), nullptr));
+        GCharPtr part(g_build_filename(folder.get(), UnfinishedDownloads::partName(name, tag).c_str(), nullptr));
         if (!g_file_test(part.get(), G_FILE_TEST_EXISTS) && !g_file_test(part.get(), G_FILE_TEST_IS_SYMLINK))
             return part.get();
     }
@@ -98,9 +98,12 @@ std::string moveInto(const std::string& part, const std::string& path) {
 
 }  // namespace
 
-Downloads::Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose, MayStart mayStart)
+Downloads::Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose, MayStart mayStart,
+                     std::filesystem::path unfinishedList)
     : parent_(parent), appName_(std::move(appName)), view_(view),
-      choose_(choose ? std::move(choose) : FileChooser(askDesktop)), mayStart_(std::move(mayStart)) {
+      choose_(choose ? std::move(choose) : FileChooser(askDesktop)), mayStart_(std::move(mayStart)),
+      unfinished_(std::move(unfinishedList)) {
+    unfinished_.removeLeftovers();
     startWatch_ = connectWith(webkit_web_view_get_network_session(view), "download-started",
                               G_CALLBACK(+[](WebKitNetworkSession*, WebKitDownload* download, WeakDownloads* self) {
                                   if (auto downloads = self->lock()) downloads->started(download);
@@ -116,6 +119,7 @@ Downloads::~Downloads() {
         item->fail.disconnect();
         item->finish.disconnect();
         webkit_download_cancel(item->download.get());
+        unfinished_.forget(item->part);
     }
     for (auto& sheet : errors_) gtk_window_destroy(GTK_WINDOW(sheet.get()));
 }
@@ -185,6 +189,7 @@ void Downloads::chosen(Item& item, const std::vector<std::string>& paths) {
     // What is at the chosen path stays until the download is whole: a failed
     // one leaves the user's file as it was.
     item.part = partPath(path);
+    unfinished_.add(item.part);
     webkit_download_set_allow_overwrite(item.download.get(), FALSE);
     webkit_download_set_destination(item.download.get(), item.part.c_str());
     DownloadEntry entry;
@@ -241,6 +246,7 @@ void Downloads::drop(Item& item) {
     const auto found =
         std::find_if(items_.begin(), items_.end(), [&](const auto& held) { return held.get() == &item; });
     if (found == items_.end()) return;
+    unfinished_.forget(item.part);
     // Not from inside the download's own signal: its handlers go with it.
     std::unique_ptr<Item> done = std::move(*found);
     items_.erase(found);

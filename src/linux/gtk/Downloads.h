@@ -9,6 +9,7 @@
 #include <webkit/webkit.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "FileChooser.h"
 #include "GRef.h"
+#include "UnfinishedDownloads.h"
 #include "WeakPtr.h"
 
 namespace orvane {
@@ -36,8 +38,11 @@ public:
 
     // Takes the downloads of `view` (others in its network session are not
     // ours), asking through `choose` (the desktop's chooser when empty);
-    // those `mayStart` refuses are cancelled unseen.
-    Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose, MayStart mayStart);
+    // those `mayStart` refuses are cancelled unseen. Keeps the hidden files
+    // of those under way listed in `unfinishedList` (none when empty), and
+    // removes first what a run that ended abruptly left listed there.
+    Downloads(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose, MayStart mayStart,
+              std::filesystem::path unfinishedList);
     // Cancels what still runs: nothing is left half-written behind the app.
     ~Downloads();
     Downloads(const Downloads&) = delete;
@@ -65,6 +70,7 @@ private:
     WebKitWebView* view_;
     FileChooser choose_;
     MayStart mayStart_;
+    UnfinishedDownloads unfinished_;
     std::uint64_t lastId_ = 0;
     std::vector<std::unique_ptr<Item>> items_;  // running or waiting for a destination
     std::vector<DownloadEntry> entries_;

@@ -199,12 +199,13 @@ void MainWindow::build() {
 
 void MainWindow::installDialogsAndDownloads() {
     dialogs_ = std::make_unique<PageDialogs>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles);
-    downloads_ = std::make_unique<Downloads>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles,
-                                             [weak = weak_.weak()](const std::string& address) {
-                                                 const auto window = weak.lock();
-                                                 return window && window->navigation_ &&
-                                                        window->navigation_->mayDownload(address);
-                                             });
+    downloads_ = std::make_unique<Downloads>(
+        window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles,
+        [weak = weak_.weak()](const std::string& address) {
+            const auto window = weak.lock();
+            return window && window->navigation_ && window->navigation_->mayDownload(address);
+        },
+        settings_.unfinishedDownloads);
     downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload);
     header_->packEnd(downloadsIndicator_->widget());
 }

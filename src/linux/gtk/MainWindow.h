@@ -52,6 +52,9 @@ struct MainWindowSettings {
     // Where the page's last good copy is kept for when its server can't be
     // reached; empty keeps none.
     std::filesystem::path savedPages;
+    // Where the hidden files of downloads under way are listed, so that the
+    // next start removes what a kill left; empty keeps no list.
+    std::filesystem::path unfinishedDownloads;
     // The offline page's pauses between its own retries.
     RetryDelays retryDelays;
     // Asks the user for files to upload or where to save a download; empty,
