@@ -27,7 +27,7 @@ struct PathCase {
 class DesktopEntryPaths : public testing::TestWithParam<PathCase> {};
 
 TEST_P(DesktopEntryPaths, AreQuotedAndEscapedAsTheDesktopReadsThem) {
-    const auto text = desktopEntryText(kTemplate, GetParam().bundle);
+    const auto text = desktopEntryText(kTemplate, std::string(GetParam().bundle) + "/Contents/Linux/orvane");
     EXPECT_EQ(text.value_or(""), GetParam().expected);
 }
 
@@ -78,7 +78,10 @@ TEST_F(DesktopEntryFiles, AreWrittenAgainOnlyOnceInstalledAndOnlyWhenTheBundleMo
     EXPECT_FALSE(fs::exists(desktopEntryPath("app.example.Test")));
 
     EXPECT_EQ(installDesktopEntry(first, "app.example.Test"), std::nullopt);
-    EXPECT_NE(installed().find("TryExec=" + (dir / "first").string()), std::string::npos) << installed();
+    const fs::path launcher = dir / "data" / "orvane" / "launch-app.example.Test";
+    EXPECT_NE(installed().find("\nTryExec=" + launcher.string() + "\n"), std::string::npos) << installed();
+    EXPECT_NE(readFile(launcher).value_or("").find("\nplace='" + first.root().string() + "'\n"), std::string::npos);
+    EXPECT_EQ(fs::status(launcher).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
 
     // The user's own change to it stays while the bundle stays.
     std::ofstream(desktopEntryPath("app.example.Test"), std::ios::app) << "NoDisplay=false\n";
@@ -86,7 +89,13 @@ TEST_F(DesktopEntryFiles, AreWrittenAgainOnlyOnceInstalledAndOnlyWhenTheBundleMo
     EXPECT_NE(installed().find("NoDisplay=false"), std::string::npos);
 
     EXPECT_TRUE(refreshDesktopEntry(second, "app.example.Test"));
-    EXPECT_NE(installed().find("TryExec=" + (dir / "second").string()), std::string::npos) << installed();
+    EXPECT_NE(readFile(launcher).value_or("").find("\nplace='" + second.root().string() + "'\n"), std::string::npos);
+
+    // An entry from before the launcher, naming the bundle's own program, is written anew.
+    std::ofstream(desktopEntryPath("app.example.Test"))
+        << "[Desktop Entry]\nTryExec=" << (second.root() / "Contents/Linux/orvane").string() << "\n";
+    EXPECT_TRUE(refreshDesktopEntry(second, "app.example.Test"));
+    EXPECT_NE(installed().find("\nTryExec=" + launcher.string() + "\n"), std::string::npos) << installed();
 
     // The entry names its icon as the theme finds it; an icon removed comes back at the next start.
     const fs::path icon = dir / "data" / "icons" / "hicolor" / "scalable" / "apps" / "app.example.Test.svg";

@@ -148,9 +148,10 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     ASSERT_EQ(installed.status, 0) << installed.output;
     EXPECT_EQ(installed.output, entry.string() + "\n");
     const std::string first = readText(entry);
-    EXPECT_NE(first.find("\nExec=\"" + (folder_ / "My Apps" / "Orvane.app").string() + "/Contents/Linux/orvane\"\n"),
-              std::string::npos)
-        << first;
+    const fs::path launcher = folder_ / "data" / "orvane" / ("launch-" + std::string(ORVANE_BUNDLE_ID));
+    EXPECT_NE(first.find("\nExec=\"" + launcher.string() + "\"\n"), std::string::npos) << first;
+    EXPECT_NE(readText(launcher).find("\nplace='" + (folder_ / "My Apps" / "Orvane.app").string() + "'\n"),
+              std::string::npos);
     EXPECT_NE(first.find("\nStartupWMClass=" ORVANE_BUNDLE_ID "\n"), std::string::npos) << first;
     // The desktop's own checker, as Debian ships it, takes the entry; its icon is found by name.
     const Ran validated = finish(spawn({"desktop-file-validate", entry.string()}, {}).get());
@@ -182,9 +183,7 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
         },
         60))
         << "no window of class " ORVANE_BUNDLE_ID;
-    EXPECT_NE(readText(entry).find("\nTryExec=" + (moved / "Contents" / "Linux" / "orvane").string() + "\n"),
-              std::string::npos)
-        << readText(entry);
+    EXPECT_NE(readText(launcher).find("\nplace='" + moved.string() + "'\n"), std::string::npos) << readText(launcher);
 
     // A second start in the same session says what happened instead of nothing.
     const Ran second = run(moved, {}, env);
@@ -215,6 +214,37 @@ TEST_F(MovedBundle, StartedFromAStagingFolderWhoseSwapBrokeOffItPutsThePlaceRigh
 
     const Ran ran = run(staging / "old.app", {"--version"});
     EXPECT_EQ(ran.status, 0);
+    EXPECT_NE(ran.output.find("Orvane " ORVANE_TEST_VERSION "\n"), std::string::npos) << ran.output;
+    EXPECT_TRUE(fs::is_regular_file(place / "Contents" / "Linux" / "orvane")) << "the place holds its bundle again";
+    EXPECT_FALSE(fs::exists(staging / "journal"));
+    EXPECT_FALSE(fs::exists(staging / "old.app"));
+}
+
+// The same kill, and then the desktop's entry starts Orvane: its launcher
+// finds the place empty, starts the bundle the swap kept, and that one puts
+// the place right. A quote in the folder's name stays a quote.
+TEST_F(MovedBundle, TheDesktopEntryStartsOrvaneWhenAKillLeftThePlaceEmpty) {
+    const fs::path apps = folder_ / "Tom's \"Apps\" $HOME";
+    fs::rename(folder_ / "My Apps", apps);
+    const fs::path place = apps / "Orvane.app";
+    const std::map<std::string, std::string> data{{"XDG_DATA_HOME", (folder_ / "data").string()}};
+    ASSERT_EQ(run(place, {"--install-desktop-entry"}, data).status, 0);
+    const fs::path staging = apps / ".orvane-update-Orvane.app-k1ll3d";
+    fs::create_directories(staging / "new.app");
+    fs::rename(place, staging / "old.app");
+    std::ofstream(staging / "journal") << R"({"bundle":"Orvane.app","restore":"old.app"})"
+                                       << "\n";
+    // Another update's folder, of another bundle, and one without a journal: not this swap's.
+    fs::create_directories(apps / ".orvane-update-Other.app-aaaaaa");
+    fs::create_directories(apps / ".orvane-update-Orvane.app-nojrnl");
+
+    const std::string entry =
+        readText(folder_ / "data" / "applications" / (std::string(ORVANE_BUNDLE_ID) + ".desktop"));
+    const auto exec = entry.find("\nExec=\"");
+    ASSERT_NE(exec, std::string::npos) << entry;
+    const std::string program = entry.substr(exec + 7, entry.find('"', exec + 7) - exec - 7);
+    const Ran ran = finish(spawn({program, "--version"}, {}).get());
+    EXPECT_EQ(ran.status, 0) << ran.output;
     EXPECT_NE(ran.output.find("Orvane " ORVANE_TEST_VERSION "\n"), std::string::npos) << ran.output;
     EXPECT_TRUE(fs::is_regular_file(place / "Contents" / "Linux" / "orvane")) << "the place holds its bundle again";
     EXPECT_FALSE(fs::exists(staging / "journal"));
