@@ -8,6 +8,9 @@ std::string undoneMessage(const nlohmann::json& record) {
         if (found == record.end() || !found->is_number_integer()) return std::nullopt;
         return found->get<long long>();
     };
+    if (auto ends = number("ended"))
+        return std::string(updateSentences::undoneKeptEnding) + std::to_string(*ends) +
+               std::string(updateSentences::undoneInARow);
     std::string reason;
     if (auto status = number("exit")) reason = std::string(updateSentences::undoneExited) + std::to_string(*status);
     else if (auto signal = number("signal"))

@@ -31,6 +31,10 @@ inline constexpr std::string_view undoneSignalled = "it was stopped by signal ";
 inline constexpr std::string_view undoneTimedOut = "it didn’t show its page within ";  // + seconds + undoneSeconds
 inline constexpr std::string_view undoneSeconds = " seconds";
 inline constexpr std::string_view undoneNotStarted = "it couldn’t be started";
+// It started, but then ended abruptly at its first runs:
+// `undoneKeptEnding` + the number of runs + `undoneInARow`.
+inline constexpr std::string_view undoneKeptEnding = "The new version kept ending unexpectedly (";
+inline constexpr std::string_view undoneInARow = " times in a row), so Orvane went back to this one.";
 
 // `why` is the transport's own description.
 inline std::string manifestDidNotLoad(std::string_view why) {

@@ -124,6 +124,19 @@ protected:
         return count;
     }
 
+    // The new version runs on trial: the version it replaced stays beside it
+    // in the update's folder, which the new one holds while it runs.
+    static void expectOnTrial(const fs::path& bundle, const std::string& kept) {
+        ASSERT_EQ(stagingFolders(bundle.parent_path()), 1);
+        fs::path folder;
+        for (const auto& entry : fs::directory_iterator(bundle.parent_path()))
+            if (entry.path().filename().string().starts_with(kStagingPrefix)) folder = entry.path();
+        EXPECT_NE(testing::readText(folder / "old.app/Contents/Info.plist").find("<string>" + kept + "</string>"),
+                  std::string::npos);
+        EXPECT_EQ(nlohmann::json::parse(testing::readText(folder / "trial")).value("running", false), true);
+        EXPECT_FALSE(Staging::take(folder)) << "held by the new version";
+    }
+
     // Serves `archive` as `version`, the page that asks for it, and the manifest.
     void offerArchive(const std::string& archive, const std::string& version) {
         const std::string file = "Orvane-" + version + ".zip";
@@ -201,8 +214,7 @@ TEST_F(UpdateEndToEndTest, ReplacesTheBundleAndStartsTheNewVersion) {
     EXPECT_TRUE(g_subprocess_get_if_exited(first.get()));
     EXPECT_EQ(g_subprocess_get_exit_status(first.get()), 0);
     EXPECT_NE(testing::readText(bundle / "Contents/Info.plist").find("<string>1.1.0</string>"), std::string::npos);
-    EXPECT_TRUE(spinUntil([&] { return stagingFolders(bundle.parent_path()) == 0; }, 30))
-        << "the staging folder goes once the new version has loaded its page";
+    expectOnTrial(bundle, "1.0.0");
 
     // The new version asks too, and is current.
     ASSERT_TRUE(spinUntil([&] { return wasTold(R"({"state":"current","t":"update"})"); }, 30))
@@ -305,7 +317,7 @@ TEST_F(ReleaseUpdateTest, TheFirstUpdatesItselfToTheSecondAndRefusesAnArchiveCha
         << ::testing::PrintToString(told());
     EXPECT_EQ(versionOf(bundle), second.version);
     EXPECT_TRUE(verifies(bundle));
-    EXPECT_TRUE(spinUntil([&] { return stagingFolders(bundle.parent_path()) == 0; }, 30));
+    expectOnTrial(bundle, first.version);
     endWhatRunsFrom(dir / "apps");
 
     // The second's archive with one byte of its bridge script changed, under a

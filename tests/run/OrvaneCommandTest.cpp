@@ -8,12 +8,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "PrivateBus.h"
@@ -336,6 +338,106 @@ TEST_F(RelaunchedRun, AStartWhileAnotherRunsIsNoFailure) {
     EXPECT_TRUE(heardUp(ours, 20)) << "the relaunch step would put the old version back";
     g_subprocess_send_signal(first.get(), SIGTERM);
     finish(first.get());
+}
+
+// A new version on trial, the one it replaced kept beside it in the update's
+// folder (as the relaunch step leaves them once the new one came up).
+class TrialRun : public RelaunchedRun {
+protected:
+    void SetUp() override {
+        RelaunchedRun::SetUp();
+        fs::create_directories(staging_);
+        fs::copy(kBundle, place_, fs::copy_options::recursive);
+        fs::copy(kBundle, staging_ / "old.app", fs::copy_options::recursive);
+        std::ofstream(staging_ / "old.app/Contents/Resources/kept") << "the version before";
+        std::ofstream(staging_ / "trial") << R"({"running":false,"ended":0,"quits":0,"up":true})";
+        // A port nothing listens on: the offline page shows, and the run is up.
+        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+        ::close(probe);
+        refused_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    }
+
+    int trial(const char* key) {
+        const auto record = nlohmann::json::parse(readText(staging_ / "trial"), nullptr, false);
+        const auto found = record.is_object() ? record.find(key) : record.end();
+        if (found == record.end()) return -1;
+        return found->is_boolean() ? int(found->get<bool>()) : found->get<int>();
+    }
+    bool windowGone() {
+        return spinUntil(
+            [&] {
+                const auto names = windowClasses(display_.display());
+                return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) == names.end() ||
+                       (g_usleep(50000), false);
+            },
+            30);
+    }
+    ino_t recordFile() const {
+        struct stat info {};
+        return ::stat((staging_ / "trial").c_str(), &info) == 0 ? info.st_ino : 0;
+    }
+    // One run from the place, up to its window; then ended by the user or
+    // killed. Its own record of the run (a new file) tells that it is this
+    // run's window that shows, not what is left of the one before.
+    Ran runOnce(bool killed) {
+        const ino_t before = recordFile();
+        auto app = start(place_, {"--page-url", refused_}, env_);
+        EXPECT_TRUE(spinUntil([&] { return recordFile() != before || (g_usleep(20000), false); }, 30));
+        EXPECT_TRUE(windowShows());
+        if (killed) g_subprocess_force_exit(app.get());
+        else g_subprocess_send_signal(app.get(), SIGTERM);
+        Ran ran = finish(app.get());
+        EXPECT_TRUE(windowGone());
+        return ran;
+    }
+    bool kept() const { return fs::exists(place_ / "Contents/Resources/kept"); }
+
+    fs::path apps_ = folder_ / "apps";
+    fs::path place_ = apps_ / "Orvane.app";
+    fs::path staging_ = apps_ / ".orvane-update-Orvane.app-tr1al0";
+    std::string refused_;
+};
+
+// It loads its page and dies a little later, each time: after two such ends
+// the version before it is back in its place, and runs.
+TEST_F(TrialRun, ANewVersionThatKeepsEndingAbruptlyGivesWayToTheOneBefore) {
+    runOnce(true);
+    EXPECT_EQ(trial("running"), 1) << "an end that was no quit";
+    EXPECT_FALSE(kept());
+    runOnce(true);
+    EXPECT_EQ(trial("ended"), 1);
+
+    auto back = start(place_, {"--page-url", refused_}, env_);
+    EXPECT_TRUE(windowShows());
+    EXPECT_TRUE(spinUntil([&] { return !fs::exists(staging_); }, 30)) << "its start removed the update's folder";
+    EXPECT_TRUE(kept()) << "the version before is in the place";
+    g_subprocess_send_signal(back.get(), SIGTERM);
+    const Ran ran = finish(back.get());
+    EXPECT_NE(ran.output.find(R"(the new version failed ({"ended":2}); the one before it is back)"), std::string::npos)
+        << ran.output;
+    EXPECT_EQ(ran.status, 0);
+}
+
+// Quits of the user's count for it, and a kill between them starts the
+// count of abrupt ends again only; at the third quit the kept version goes.
+TEST_F(TrialRun, ANewVersionTheUserQuitsThreeTimesKeepsItsPlace) {
+    runOnce(false);
+    EXPECT_EQ(trial("running"), 0);
+    EXPECT_EQ(trial("quits"), 1);
+    runOnce(true);
+    runOnce(false);
+    EXPECT_EQ(trial("ended"), 0);
+    EXPECT_EQ(trial("quits"), 2);
+    ASSERT_TRUE(fs::exists(staging_ / "old.app")) << "kept until it has run well";
+    runOnce(false);
+    EXPECT_FALSE(fs::exists(staging_));
+    EXPECT_FALSE(kept());
 }
 
 }  // namespace

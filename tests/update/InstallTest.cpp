@@ -31,6 +31,7 @@
 #include "Staging.h"
 #include "Swap.h"
 #include "ToolTesting.h"
+#include "Trial.h"
 #include "UniqueFd.h"
 #include "UpdateTexts.h"
 
@@ -496,7 +497,9 @@ struct KillCase {
     const char* name;
     bool puttingBack;  // the relaunch step's way back, else the install's swap
     int killBefore;    // the plain move (1 or 2) before which the process dies; 3: after the second
-    bool newInPlace;   // what the place holds once the next start is done
+    // The new version was swapped in, but nothing ever saw it come up: the
+    // next start puts the old one back and has a reason for its page.
+    bool undone;
 };
 
 void PrintTo(const KillCase& row, std::ostream* out) { *out << row.name; }
@@ -548,12 +551,18 @@ TEST_P(InstallKilled, TheNextStartOfEitherBundleLeavesACompleteBundleInPlace) {
     stage = staging();
 
     // Started again: from the place when it holds a bundle, else the old
-    // bundle kept in the staging folder is what the user can start.
+    // bundle kept in the staging folder is what the user can start (what the
+    // desktop entry's launcher does).
     if (!fs::exists(running)) cleanUpStaging(stage / "old.app", {});
     ASSERT_TRUE(fs::exists(running)) << "the place holds a bundle again";
-    cleanUpStaging(running, {});
-    if (row.newInPlace) EXPECT_EQ(readText(running / "Contents/Resources/run.sh"), "#!/bin/sh\necho new\n");
-    else EXPECT_EQ(snapshot(running), before);
+    // A start from the place, as the app's: the trial first, then the rest.
+    const auto back = takeUpTrial(running, {});
+    EXPECT_EQ(back.has_value(), row.undone);
+    const auto undone = cleanUpStaging(running, {});
+    EXPECT_EQ(snapshot(running), before) << "the old version, byte for byte";
+    const std::vector<nlohmann::json> told =
+        row.undone ? std::vector<nlohmann::json>{nlohmann::json{{"unstarted", true}}} : std::vector<nlohmann::json>{};
+    EXPECT_EQ(undone, told) << "what the old version's page is told";
     EXPECT_TRUE(stagingFolders(apps).empty()) << "the start removes what the kill left";
 }
 
@@ -649,7 +658,7 @@ private:
     bool holds_ = false;
 };
 
-TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesStaging) {
+TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndHandsItTheStaging) {
     // A hostile install location: quotes, a command substitution, a newline,
     // a leading dash and spaces must all reach the new version as plain text.
     const fs::path odd = dir / "-o 'q' \"d\" $(touch pwned) `touch pwned2`\n x";
@@ -666,7 +675,9 @@ TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesS
         "#!/bin/sh\nhere=\"$(dirname \"$1\")/../../..\"\n"
         "if [ -e \"$here/app-ended\" ]; then when=after; else when=before; fi\n"
         "if [ -e /dev/fd/50 ]; then fd=inherited; else fd=closed; fi\n"
-        "printf '%s|%s|%s|%s|%s|%s' \"$#\" \"$1\" \"$when\" \"$fd\" \"$2\" \"$3\" > \"$here/relaunched.new\"\n"
+        "if [ -e /dev/fd/4 ]; then trial=\"$ORVANE_TRIAL\"; else trial=none; fi\n"
+        "printf '%s|%s|%s|%s|%s|%s|%s' \"$#\" \"$1\" \"$when\" \"$fd\" \"$trial\" \"$2\" \"$3\" > "
+        "\"$here/relaunched.new\"\n"
         "mv \"$here/relaunched.new\" \"$here/relaunched\"\n"
         "printf x >&\"$ORVANE_READY_FD\"\n";
     archive = zipBytes(signedBundle("Orvane.app/", "2.0.0", kId, {}, standIn));
@@ -686,11 +697,14 @@ TEST_F(InstallTest, RelaunchWaitsUntilTheAppIsGoneStartsTheNewVersionAndRemovesS
     writeText(odd / "app-ended", "");
     app.kill();  // not reaped: a zombie, which a signal-0 probe would still find
     ASSERT_TRUE(spinUntil([&] { return fs::exists(odd / "relaunched"); }, 30));
-    EXPECT_EQ(readText(odd / "relaunched"), "3|" + (bundle / "Contents/Linux/orvane").string() +
-                                                "|after|closed|--page-url|http://127.0.0.1:9/a b?c=$(touch pwned3)")
-        << "started with the run's options and none of the app's descriptors, once the app had ended";
-    EXPECT_TRUE(spinUntil([&] { return !fs::exists(stage); }, 30))
-        << "the staging folder goes once the new version runs";
+    EXPECT_EQ(readText(odd / "relaunched"), "3|" + (bundle / "Contents/Linux/orvane").string() + "|after|closed|" +
+                                                stage.string() + "|--page-url|http://127.0.0.1:9/a b?c=$(touch pwned3)")
+        << "started with the run's options, the hold on the staging folder and none of the app's other "
+           "descriptors, once the app had ended";
+    // The new version runs on trial: the old one stays until it has run well.
+    EXPECT_TRUE(spinUntil([&] { return Staging::take(stage).has_value(); }, 30)) << "let go once it said it was up";
+    EXPECT_TRUE(fs::is_directory(stage / "old.app"));
+    EXPECT_TRUE(fs::exists(stage / "trial"));
     EXPECT_FALSE(fs::exists("pwned") || fs::exists(odd / "pwned") || fs::exists("pwned2") || fs::exists("pwned3"));
     app.reap();
 }
@@ -755,6 +769,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "The new version didn’t start, so Orvane went back to this one (it didn’t show its page within 1 "
                    "seconds)."}),
     CaseName());
+
+// Undone at a start, after the new version's runs ended abruptly.
+TEST(UndoneMessage, ANewVersionThatKeptEndingSaysHowOften) {
+    EXPECT_EQ(undoneMessage({{"ended", 2}}),
+              "The new version kept ending unexpectedly (2 times in a row), so Orvane went back to this one.");
+}
 
 TEST_F(InstallTest, AStartLeavesAStagingFolderInUseAlone) {
     ASSERT_TRUE(std::holds_alternative<RelaunchTask>(installItems(signedBundle("Orvane.app/"))));

@@ -11,11 +11,14 @@
 //   3. start BUNDLE/Contents/Linux/orvane (with the APP ARGUMENTs, the options
 //      the app was run with) in a session of its own, with one
 //      end of a socket pair as descriptor 3 (ORVANE_READY_FD=3), and wait for
-//      one byte on it: the new app has loaded its page;
-//   4. it came up: remove STAGING. It did not (it ended, or said nothing
-//      within SECONDS, default 90): stop it, put old.app back in BUNDLE's
-//      place, write why in STAGING/undone for the old version to tell its
-//      page, let go of STAGING and start the old version.
+//      one byte on it: the new app has loaded its page. It also gets the
+//      hold on STAGING, as descriptor 4 (ORVANE_TRIAL=STAGING): the new
+//      version runs on trial, with old.app kept (see Trial.h);
+//   4. it came up: let go of STAGING, which the new version holds on. It did
+//      not (it ended, or said nothing within SECONDS, default 90): stop it,
+//      put old.app back in BUNDLE's place, write why in STAGING/undone for
+//      the old version to tell its page, let go of STAGING and start the old
+//      version.
 // Exit status: 0 the new or the old version was started, 1 failure, 2 wrong
 // arguments. Messages go to standard error, the app's log.
 
@@ -43,6 +46,7 @@
 #include "RelaunchTask.h"
 #include "Staging.h"
 #include "Swap.h"
+#include "Trial.h"
 
 extern char** environ;
 
@@ -70,12 +74,22 @@ std::vector<std::string> environment(const std::string& extra) {
     return out;
 }
 
+// What the new version gets of this step's: the end of the socket it says
+// "up" on, and the hold on the staging folder.
+struct Passed {
+    int readyFd = -1;
+    int trialLock = -1;
+    std::string staging;
+};
+
 // Starts the bundle's executable as the leader of a new session (so that its
-// whole group can be stopped), with `readyFd` as descriptor 3 when given.
-std::optional<pid_t> startApp(const fs::path& bundle, int readyFd, const std::vector<std::string>& arguments) {
+// whole group can be stopped), with what is passed as descriptors 3 and 4.
+std::optional<pid_t> startApp(const fs::path& bundle, const Passed& passed, const std::vector<std::string>& arguments) {
     const std::string exe = (bundle / "Contents/Linux/orvane").string();
+    const int readyFd = passed.readyFd;
     std::vector<std::string> env =
         environment(readyFd >= 0 ? std::string(kReadyFdVariable) + "=" + std::to_string(kReadyFd) : "");
+    if (passed.trialLock >= 0) env.push_back(std::string(kTrialVariable) + "=" + passed.staging);
     std::vector<char*> envp;
     envp.reserve(env.size() + 1);
     for (auto& entry : env) envp.push_back(entry.data());
@@ -90,8 +104,11 @@ std::optional<pid_t> startApp(const fs::path& bundle, int readyFd, const std::ve
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (readyFd >= 0) posix_spawn_file_actions_adddup2(&files, readyFd, kReadyFd);
+    if (passed.trialLock >= 0) posix_spawn_file_actions_adddup2(&files, passed.trialLock, kTrialLockFd);
     // Nothing else of this process's (or of the app that started it).
-    posix_spawn_file_actions_addclosefrom_np(&files, readyFd >= 0 ? kReadyFd + 1 : STDERR_FILENO + 1);
+    posix_spawn_file_actions_addclosefrom_np(&files, passed.trialLock >= 0 ? kTrialLockFd + 1
+                                                     : readyFd >= 0        ? kReadyFd + 1
+                                                                           : STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
@@ -114,7 +131,7 @@ double now() {
 
 // Starts the new version and waits for its word. Nothing when it came up;
 // else the record of why not.
-std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds,
+std::optional<nlohmann::json> tryNew(const fs::path& bundle, const Staging& staging, int limitSeconds,
                                      const std::vector<std::string>& arguments) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nlohmann::json{{"unstarted", true}};
@@ -123,8 +140,12 @@ std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds,
     const int readEnd = ::fcntl(ends[0], F_DUPFD_CLOEXEC, 10), writeEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
     ::close(ends[0]);
     ::close(ends[1]);
-    const auto pid = startApp(bundle, writeEnd, arguments);
+    // Above the standard three and the two it becomes, for the same reason;
+    // a copy holds the folder as the original does.
+    const int lockCopy = ::fcntl(staging.lockFd(), F_DUPFD_CLOEXEC, 10);
+    const auto pid = startApp(bundle, {writeEnd, lockCopy, staging.path().string()}, arguments);
     ::close(writeEnd);
+    if (lockCopy >= 0) ::close(lockCopy);
     if (!pid) {
         ::close(readEnd);
         return nlohmann::json{{"unstarted", true}};
@@ -157,15 +178,6 @@ std::optional<nlohmann::json> tryNew(const fs::path& bundle, int limitSeconds,
     if (!ended) return nlohmann::json{{"timeout", limitSeconds}};
     if (WIFEXITED(status)) return nlohmann::json{{"exit", WEXITSTATUS(status)}};
     return nlohmann::json{{"signal", WIFSIGNALED(status) ? WTERMSIG(status) : 0}};
-}
-
-bool writeUndone(int staging, const nlohmann::json& record) {
-    const std::string text = record.dump() + "\n";
-    const int fd = ::openat(staging, kUndoneName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    return written;
 }
 
 }  // namespace
@@ -209,9 +221,10 @@ int main(int argc, char** argv) {
     if (auto done = recoverSwap(staging->dir(), parent)) say(*done);
 
     // 3-4.
-    const auto failed = tryNew(bundle, limit, appArguments);
+    const auto failed = tryNew(bundle, *staging, limit, appArguments);
     if (!failed) {
-        staging->remove();
+        // The new version holds the folder on, on trial.
+        staging->release();
         return 0;
     }
     say("the new version didn’t come up (" + failed->dump() + "); putting the old one back");
@@ -227,8 +240,9 @@ int main(int argc, char** argv) {
         say(std::string("the old version can’t be put back: ") + std::strerror(failure->error));
         return 1;
     }
-    if (!writeUndone(staging->dir(), *failed)) say("can’t record why the old version is back");
+    ::unlinkat(staging->dir(), kTrialName, 0);
+    if (writeRecord(staging->dir(), kUndoneName, *failed) != 0) say("can’t record why the old version is back");
     // The old version cleans the folder up when it starts and tells its page.
     staging->release();
-    return startApp(bundle, -1, appArguments) ? 0 : 1;
+    return startApp(bundle, {}, appArguments) ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "AppDelegate.h"
 
+#include "Trial.h"
+
 #include "AppCommands.h"
 #include "AppInfo.h"
 #include "CentralBluez.h"
@@ -7,6 +9,7 @@
 #include "Log.h"
 #include "SavedPage.h"
 #include "Staging.h"
+#include "Trial.h"
 #include "UpdateTexts.h"
 #include "UpdaterLinux.h"
 
@@ -61,7 +64,10 @@ void AppDelegate::launch() {
     settings.unfinishedDownloads = userStateDir() / "unfinished-downloads";
     SavedPage(settings.savedPages, settings.pageUrl).forgetOthersUnused();
     settings.backends = linuxPageBackends(queue_, runningBundle());
-    settings.firstLoad = [ready = ready_] { ready->send(); };
+    settings.firstLoad = [ready = ready_] {
+        markTrialUp();
+        ready->send();
+    };
     // What earlier updates left beside the bundle goes now; a swap that a
     // kill broke off is finished first.
     const auto undone = cleanUpStaging(settings.updateRoot, [](const std::string& line) { logLine(line); });

@@ -19,6 +19,7 @@
 #include "GRef.h"
 #include "Log.h"
 #include "Staging.h"
+#include "Trial.h"
 
 namespace {
 
@@ -58,6 +59,9 @@ int printAndEnd(const CommandLine& line, const char* program) {
     }
     return -1;
 }
+
+// A new version on trial that runs this long has proved itself.
+constexpr guint kTrialSeconds = 5 * 60;
 
 // Ctrl+C in a terminal or a plain kill ends the run as the window's close
 // does: the window's size is saved and Bluetooth let go of.
@@ -99,6 +103,16 @@ int main(int argc, char** argv) {
     if (line.pageUrl) orvane::usePageUrlForThisRun(*line.pageUrl);
     if (const int status = printAndEnd(line, program); status >= 0) return status;
 
+    // A new version that keeps ending abruptly gives way to the one it
+    // replaced, which starts in its place with the same arguments.
+    if (const auto back = orvane::takeUpTrial(orvane::Bundle::running().root(),
+                                              [](const std::string& text) { orvane::logLine(text); })) {
+        const std::string executable = (*back / "Contents" / "Linux" / "orvane").string();
+        ::execv(executable.c_str(), argv);
+        std::fprintf(stderr, "orvane: can't start %s\n", executable.c_str());
+        return 1;
+    }
+
     // The window's class (X11) and the application id (Wayland) both become
     // the desktop entry's name, so the desktop matches the window to it.
     g_set_prgname(orvane::applicationId().c_str());
@@ -126,6 +140,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // From here on, an end other than the orderly one below counts against a
+    // new version on trial; a run long enough proves it.
+    orvane::beginTrialRun();
+    if (orvane::onTrial())
+        g_timeout_add_seconds(
+            kTrialSeconds,
+            +[](gpointer) {
+                orvane::confirmTrial();
+                return gboolean(G_SOURCE_REMOVE);
+            },
+            nullptr);
+
     // The icon --install-desktop-entry put in the user's theme, found by name as the entry's is.
     gtk_window_set_default_icon_name(orvane::applicationId().c_str());
     orvane::AppDelegate delegate(app.get(), std::move(ready));
@@ -139,5 +165,6 @@ int main(int argc, char** argv) {
                      &delegate);
     quitOnSignals(application);
     g_application_run(application, 1, args);
+    orvane::endTrialRun();
     return 0;
 }

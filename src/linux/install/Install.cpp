@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "Bundle.h"
+#include "Trial.h"
 #include "UniqueFd.h"
 #include "UpdateTextsLinux.h"
 
@@ -229,6 +230,10 @@ InstallResult Installing::run(const std::string& version) {
     // The last point at which a quit stops the install; the swap below is
     // quick and is never left half-done on purpose.
     if (cancelled()) return stopped;
+    // The old bundle stays in the staging folder until the new one has run
+    // well; a new one that keeps ending abruptly gives way to it again.
+    if (const int error = writeTrialRecord(stage); error != 0)
+        return platformError(text::cantRecord(staging.string()), error);
     SwapPlaces places;
     places.parent = parent.get();
     places.bundle = bundleName;
@@ -253,6 +258,9 @@ InstallResult Installing::run(const std::string& version) {
         }
     }
 
+    // This version, if on trial itself, has proved itself: it ran well
+    // enough to update. Its own predecessor goes.
+    confirmTrial();
     // Started later, on the main thread.
     return RelaunchTask::make(relaunchHelper(settings_, staging).string(), staging.string(), bundle.string(),
                               settings_.appArguments);

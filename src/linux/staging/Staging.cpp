@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -69,6 +70,20 @@ std::optional<Staging> Staging::take(const fs::path& folder, bool wait) {
     // A folder without its lock file is one whose maker died before making it.
     UniqueFd lock = lockFolder(dir.get(), wait);
     if (!lock.valid()) return std::nullopt;
+    return Staging(folder, std::move(dir), std::move(lock));
+}
+
+std::optional<Staging> Staging::adopt(const fs::path& folder, UniqueFd lock) {
+    if (!lock.valid()) return std::nullopt;
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir.valid()) return std::nullopt;
+    // Only that folder's own lock file holds it.
+    struct stat held {
+    }, named{};
+    if (::fstat(lock.get(), &held) != 0 || ::fstatat(dir.get(), kLockName, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino)
+        return std::nullopt;
+    ::fcntl(lock.get(), F_SETFD, FD_CLOEXEC);
     return Staging(folder, std::move(dir), std::move(lock));
 }
 

@@ -35,6 +35,9 @@ public:
     // this one; nothing when it is in use or is no staging folder. With
     // `wait`, waits for its holder to let go.
     static std::optional<Staging> take(const std::filesystem::path& folder, bool wait = false);
+    // A folder whose lock another process passed on to this one (`lock`, an
+    // open descriptor of its lock file, held).
+    static std::optional<Staging> adopt(const std::filesystem::path& folder, UniqueFd lock);
 
     Staging(Staging&&) = default;
     Staging& operator=(Staging&&) = default;
@@ -42,6 +45,9 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     int dir() const { return dir_.get(); }
+    // The held lock: passed to a child, it holds the folder too, for as long
+    // as either keeps it open.
+    int lockFd() const { return lock_.get(); }
 
     // Removes the folder with everything in it, then lets go of it.
     void remove();

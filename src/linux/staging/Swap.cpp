@@ -14,8 +14,6 @@
 namespace orvane {
 namespace {
 
-constexpr const char* kJournalDraft = "journal.new";
-
 bool exchangeUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
 
 bool exists(int dir, const std::string& name) {
@@ -36,13 +34,7 @@ bool writeAll(int fd, const std::string& text) {
 
 // Written whole and on disk before the first move, or not at all.
 int writeJournal(int staging, const SwapPlaces& places) {
-    const std::string text = nlohmann::json{{"bundle", places.bundle}, {"restore", places.restore}}.dump() + "\n";
-    UniqueFd fd(::openat(staging, kJournalDraft, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd.valid()) return errno;
-    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0) return errno ? errno : EIO;
-    if (::renameat(staging, kJournalDraft, staging, kJournalName) != 0) return errno;
-    if (::fsync(staging) != 0) return errno;
-    return 0;
+    return writeRecord(staging, kJournalName, {{"bundle", places.bundle}, {"restore", places.restore}});
 }
 
 void dropJournal(int staging) {
@@ -51,6 +43,17 @@ void dropJournal(int staging) {
 }
 
 }  // namespace
+
+int writeRecord(int dir, const char* name, const nlohmann::json& record) {
+    const std::string text = record.dump() + "\n";
+    const std::string draft = std::string(name) + ".new";
+    UniqueFd fd(::openat(dir, draft.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) return errno;
+    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0) return errno ? errno : EIO;
+    if (::renameat(dir, draft.c_str(), dir, name) != 0) return errno;
+    if (::fsync(dir) != 0) return errno;
+    return 0;
+}
 
 bool plainName(const nlohmann::json& value) {
     if (!value.is_string()) return false;

@@ -17,6 +17,8 @@ namespace orvane {
 // was put back): nothing when there is none; an empty object when it is
 // damaged, too long or not an object.
 std::optional<nlohmann::json> readRecord(int dir, const char* name);
+// Replaces one whole, and on disk, or leaves it as it was: 0, or errno.
+int writeRecord(int dir, const char* name, const nlohmann::json& record);
 
 // renameat2(2). Tests put failures in here; the product uses the system call.
 using Rename = std::function<int(int fromDir, const char* from, int toDir, const char* to, unsigned flags)>;
