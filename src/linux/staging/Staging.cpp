@@ -89,8 +89,16 @@ std::optional<Staging> Staging::adopt(const fs::path& folder, UniqueFd lock) {
 
 void Staging::remove() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    // The lock file last, once closed: a file system that keeps an open
+    // file deleted under a hidden name (FUSE, NFS) would leave the folder
+    // behind, not empty.
+    std::vector<fs::path> contents;
+    for (const auto& entry : fs::directory_iterator(path_, ignored))
+        if (entry.path().filename() != kLockName) contents.push_back(entry.path());
+    for (const auto& item : contents) fs::remove_all(item, ignored);
     release();
+    fs::remove(path_ / kLockName, ignored);
+    fs::remove(path_, ignored);
 }
 
 void Staging::holdUntilExit() {
