@@ -22,8 +22,8 @@ inline constexpr int kTrialLockFd = 4;
 inline constexpr const char* kTrialVariable = "ORVANE_TRIAL";
 
 struct TrialRules {
-    int endsToUndo = 2;       // abrupt ends in a row after which the kept version comes back
-    int quitsToConfirm = 3;   // orderly ends after which the kept version goes
+    int endsToUndo = 2;      // abrupt ends in a row after which the kept version comes back
+    int quitsToConfirm = 3;  // orderly ends after which the kept version goes
 };
 
 // Puts the bundle about to be swapped in on trial: written in the staging
