@@ -46,7 +46,8 @@ std::string fetch(unsigned port, const std::string& method, const std::string& p
     if (::write(fd.get(), request.data(), request.size()) != static_cast<ssize_t>(request.size())) return {};
     std::string answer;
     char buffer[65536];
-    for (ssize_t got; (got = ::read(fd.get(), buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = ::read(fd.get(), buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, static_cast<std::size_t>(got));
     return answer;
 }
 

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,15 @@ int printAndEnd(const CommandLine& line, const char* program) {
     return -1;
 }
 
+// Runs `bundle`'s executable in this process, with the same arguments;
+// returns only when it cannot.
+int startInstead(const std::filesystem::path& bundle, char** argv) {
+    const std::string executable = (bundle / "Contents" / "Linux" / "orvane").string();
+    ::execv(executable.c_str(), argv);
+    std::fprintf(stderr, "orvane: can't start %s\n", executable.c_str());
+    return 1;
+}
+
 // A new version on trial that runs this long has proved itself.
 constexpr guint kTrialSeconds = 5 * 60;
 
@@ -85,13 +95,8 @@ int main(int argc, char** argv) {
     // Started from an update's staging folder, where a kill broke a swap off
     // (the place may be empty): the swap is finished or undone, and the run
     // starts again from the place, so that it reads its bundle there.
-    if (const auto known = orvane::recoverFromInside(orvane::Bundle::running().root(),
-                                                     [](const std::string& line) { orvane::logLine(line); })) {
-        const std::string executable = (*known / "Contents" / "Linux" / "orvane").string();
-        ::execv(executable.c_str(), argv);
-        std::fprintf(stderr, "orvane: can't start %s\n", executable.c_str());
-        return 1;
-    }
+    if (const auto known = orvane::recoverFromInside(orvane::Bundle::running().root(), orvane::logLine))
+        return startInstead(*known, argv);
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine line = orvane::parseCommandLine(arguments);
     // Named as a person types it, not by the bundle path it was started from.
@@ -105,13 +110,8 @@ int main(int argc, char** argv) {
 
     // A new version that keeps ending abruptly gives way to the one it
     // replaced, which starts in its place with the same arguments.
-    if (const auto back = orvane::takeUpTrial(orvane::Bundle::running().root(),
-                                              [](const std::string& text) { orvane::logLine(text); })) {
-        const std::string executable = (*back / "Contents" / "Linux" / "orvane").string();
-        ::execv(executable.c_str(), argv);
-        std::fprintf(stderr, "orvane: can't start %s\n", executable.c_str());
-        return 1;
-    }
+    if (const auto back = orvane::takeUpTrial(orvane::Bundle::running().root(), orvane::logLine))
+        return startInstead(*back, argv);
 
     // The window's class (X11) and the application id (Wayland) both become
     // the desktop entry's name, so the desktop matches the window to it.
