@@ -3,10 +3,12 @@
 // desktop entry that follows the bundle wherever it is, with the window's
 // class and the application id agreeing with it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -422,6 +424,34 @@ TEST_F(TrialRun, ANewVersionThatKeepsEndingAbruptlyGivesWayToTheOneBefore) {
     EXPECT_NE(ran.output.find(R"(the new version failed ({"ended":2}); the one before it is back)"), std::string::npos)
         << ran.output;
     EXPECT_EQ(ran.status, 0);
+}
+
+// The relaunch step starts the new version, holding the update's folder for
+// it, while the user has started Orvane meanwhile: the start shows the one
+// that runs and says "up", and no later start may take it for a version
+// that never came up.
+TEST_F(TrialRun, ASecondStartFromTheRelaunchStepCountsAsUp) {
+    std::ofstream(staging_ / "trial") << R"({"running":false,"ended":0,"quits":0})";
+    auto first = start(kBundle, {"--page-url", refused_}, env_);
+    ASSERT_TRUE(windowShows());
+    const int lock = ::open((staging_ / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    auto [ours, theirs] = readySocket();
+    auto made = launcher(env_);
+    g_subprocess_launcher_take_fd(made.get(), theirs, 3);
+    g_subprocess_launcher_take_fd(made.get(), lock, 4);
+    g_subprocess_launcher_setenv(made.get(), "ORVANE_READY_FD", "3", TRUE);
+    g_subprocess_launcher_setenv(made.get(), "ORVANE_TRIAL", staging_.c_str(), TRUE);
+    const std::string program = (place_ / "Contents/Linux/orvane").string();
+    GErrorPtr error;
+    auto second = adopt(g_subprocess_launcher_spawn(made.get(), ErrorOut(error), program.c_str(), nullptr));
+    ASSERT_TRUE(second) << error->message;
+    EXPECT_EQ(finish(second.get()).status, 0);
+    EXPECT_TRUE(heardUp(ours, 20));
+    EXPECT_EQ(trial("up"), 1);
+    EXPECT_EQ(trial("running"), 0) << "it did not run the app";
+    g_subprocess_send_signal(first.get(), SIGTERM);
+    finish(first.get());
 }
 
 // Quits of the user's count for it, and a kill between them starts the

@@ -36,7 +36,9 @@ void AppDelegate::activated() {
 
 void AppDelegate::shutdown() {
     // Quitting before anything showed is the user's choice, no failure of
-    // this version: the relaunch step must not put the old one back for it.
+    // this version: the relaunch step must not put the old one back for it,
+    // nor the next start.
+    markTrialUp();
     ready_->send();
     if (!main_) return;
     main_->shutdown();

@@ -130,7 +130,9 @@ int main(int argc, char** argv) {
     char* args[] = {argv[0], nullptr};
     if (g_application_get_is_remote(application)) {
         // Started by the relaunch step while another Orvane runs (the user
-        // opened it meanwhile): that one shows, and this version is fine.
+        // opened it meanwhile): that one shows, and this version is fine;
+        // the next start must not undo it either.
+        orvane::markTrialUp();
         ready.send();
         // Say what happened: otherwise a second start looks like a start that did nothing.
         g_application_run(application, 1, args);  // activates the running instance
