@@ -63,7 +63,15 @@ fs::path dataHome() {
 
 // Single quotes keep everything but themselves; a quote ends the quoting,
 // goes in escaped, and starts it again.
-std::string shellQuoted(std::string_view text) { return "'" + replaceAll(std::string(text), "'", "'\\''") + "'"; }
+std::string shellQuoted(std::string_view text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
 
 // Finds the bundle a cut-off swap kept in its staging folder
 // (".orvane-update-NAME-XXXXXX", holding the swap's journal): the one the
