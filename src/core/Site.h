@@ -13,6 +13,11 @@ namespace orvane {
 // page are delivered.
 bool sameSite(const std::optional<Url>& address, const Url& page);
 
+// Whether browsers refuse to load the address for its port (the Fetch
+// standard's "bad ports", which WebKit follows): WebKit puts an empty
+// document in place of such a load and reports no failure.
+bool browsersBlockPort(const Url& address);
+
 // The zoom level after one step: +1 in, -1 out, 0 back to normal size.
 double zoomStep(double current, int step);
 

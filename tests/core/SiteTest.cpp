@@ -73,6 +73,13 @@ INSTANTIATE_TEST_SUITE_P(
         ZoomCase{"FarBelowClampsToBottom", 0.1, -1, 0.5}, ZoomCase{"HugeStepClamps", 1.0, 1000000, 2.0}),
     CaseName());
 
+TEST(BrowsersBlockPort, TheFetchStandardsBadPortsOnly) {
+    for (const char* blocked : {"http://127.0.0.1:9/", "https://h:6000/", "http://h:10080/x", "http://h:25/"})
+        EXPECT_TRUE(browsersBlockPort(*Url::parse(blocked))) << blocked;
+    for (const char* allowed : {"http://127.0.0.1:8000/", "https://h/", "http://h/", "http://h:8080/", "http://h:26/"})
+        EXPECT_FALSE(browsersBlockPort(*Url::parse(allowed))) << allowed;
+}
+
 TEST(UrlParse, KeepsSchemeAndHostAsWritten) {
     const auto url = Url::parse("HTTPS://Orvane.App:8443/p?q#f");
     ASSERT_TRUE(url);

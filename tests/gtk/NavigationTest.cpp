@@ -424,6 +424,21 @@ TEST_F(NavigationTest, APageOnAPortWebKitRefusesEndsOnTheOfflinePage) {
     EXPECT_EQ(log[0], "Orvane: page didn't load: The address was refused (its port is one that web browsers block).");
 }
 
+// An empty document the page asked for is no refused load of the page.
+TEST_F(NavigationTest, ALinkToAnEmptyDocumentShowsIt) {
+    auto window = shown(server.url("/"));
+    evaluate(window->webView(), click("about:blank"));
+    ASSERT_TRUE(spinUntil([&] {
+        return g_strcmp0(webkit_web_view_get_uri(window->webView()), "about:blank") == 0 &&
+               !webkit_web_view_is_loading(window->webView());
+    }));
+    // Anything the view would do after it has had its turn.
+    settle(*window);
+    EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), "about:blank");
+    EXPECT_FALSE(window->navigation().loads().offline());
+    EXPECT_TRUE(log.empty()) << ::testing::PrintToString(log);
+}
+
 // Reloaded at once each time, a page whose process dies as it starts once
 // spun for ever and soon made WebKit abort the whole app.
 TEST_F(NavigationTest, AContentProcessThatKeepsEndingStopsOnAPageThatSaysSo) {

@@ -206,9 +206,12 @@ void PageNavigation::committed(const char* uri) {
     const bool offline = g_strcmp0(uri, kOfflineAddress) == 0;
     if (offline && std::exchange(offlineRequested_, false)) {
         loads_.committed(true);
-    } else if (const auto& loading = loads_.loading(); offline && loading && sameSite(loading, settings_.pageUrl)) {
+    } else if (const auto& loading = loads_.loading();
+               offline && loading && sameSite(loading, settings_.pageUrl) && browsersBlockPort(settings_.pageUrl)) {
         // WebKit shows an empty document, without a word, in place of a load
-        // of the page that it refuses to start (a port browsers block).
+        // of the page that it refuses to start (a port browsers block). On
+        // any other port it is one the page asked for (a link to
+        // about:blank), which WebKit starts under the page's address.
         refused_ = true;
     } else {
         loads_.committed(false);
