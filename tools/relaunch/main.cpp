@@ -228,20 +228,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     say("the new version didn’t come up (" + failed->dump() + "); putting the old one back");
-    SwapPlaces places;
-    places.parent = parent;
-    places.bundle = bundle.filename().string();
-    places.incomingDir = staging->dir();
-    places.incoming = "old.app";
-    places.staging = staging->dir();
-    places.aside = "failed.app";
-    places.restore = "old.app";
-    if (auto failure = swapBundles(systemRename, places)) {
+    if (auto failure = putKeptBack(parent, bundle.filename().string(), staging->dir(), *failed)) {
         say(std::string("the old version can’t be put back: ") + std::strerror(failure->error));
         return 1;
     }
-    ::unlinkat(staging->dir(), kTrialName, 0);
-    if (writeRecord(staging->dir(), kUndoneName, *failed) != 0) say("can’t record why the old version is back");
     // The old version cleans the folder up when it starts and tells its page.
     staging->release();
     return startApp(bundle, {}, appArguments) ? 0 : 1;

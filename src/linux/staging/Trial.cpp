@@ -77,26 +77,30 @@ bool undo(Staging& staging, const fs::path& bundle, const nlohmann::json& why,
           const std::function<void(const std::string&)>& log) {
     UniqueFd parent(::open(bundle.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid()) return false;
-    SwapPlaces places;
-    places.parent = parent.get();
-    places.bundle = bundle.filename().string();
-    places.incomingDir = staging.dir();
-    places.incoming = kKept;
-    places.staging = staging.dir();
-    places.aside = kUndoneAside;
-    places.restore = kKept;
-    if (swapBundles(systemRename, places)) {
+    if (putKeptBack(parent.get(), bundle.filename().string(), staging.dir(), why)) {
         if (log) log("Orvane: the new version failed (" + why.dump() + "), but the one before it can't be put back");
         return false;
     }
-    // For the kept version's start, which tells its page and removes the folder.
-    writeRecord(staging.dir(), kUndoneName, why);
-    ::unlinkat(staging.dir(), kTrialName, 0);
     if (log) log("Orvane: the new version failed (" + why.dump() + "); the one before it is back");
     return true;
 }
 
 }  // namespace
+
+std::optional<SwapFailure> putKeptBack(int parent, const std::string& bundle, int staging, const nlohmann::json& why) {
+    SwapPlaces places;
+    places.parent = parent;
+    places.bundle = bundle;
+    places.incomingDir = staging;
+    places.incoming = kKept;
+    places.staging = staging;
+    places.aside = kUndoneAside;
+    places.restore = kKept;
+    if (auto failure = swapBundles(systemRename, places)) return failure;
+    ::unlinkat(staging, kTrialName, 0);
+    writeRecord(staging, kUndoneName, why);
+    return std::nullopt;
+}
 
 int writeTrialRecord(int staging) {
     return writeRecord(staging, kTrialName, {{"running", false}, {"ended", 0}, {"quits", 0}});

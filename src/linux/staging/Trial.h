@@ -13,6 +13,10 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "Swap.h"
+
 namespace orvane {
 
 inline constexpr const char* kTrialName = "trial";
@@ -25,6 +29,12 @@ struct TrialRules {
     int endsToUndo = 2;      // abrupt ends in a row after which the kept version comes back
     int quitsToConfirm = 3;  // orderly ends after which the kept version goes
 };
+
+// Puts the kept version (old.app in `staging`) back in the place `bundle`
+// names in `parent`, the new one aside, and records `why` for the kept
+// version's start, which tells its page and removes the folder. Nothing
+// when it is back; else where the swap stopped.
+std::optional<SwapFailure> putKeptBack(int parent, const std::string& bundle, int staging, const nlohmann::json& why);
 
 // Puts the bundle about to be swapped in on trial: written in the staging
 // folder, before the swap. 0, or errno.
