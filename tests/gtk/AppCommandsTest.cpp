@@ -197,6 +197,79 @@ TEST_F(AppCommandsTest, TheAppsKeysWorkInItsOwnWindowsToo) {
     EXPECT_TRUE(spinUntil([&] { return closed; })) << "Ctrl+Q in the About window quits";
 }
 
+constexpr const char* kGuardedPage = R"(<!doctype html><title>Guarded</title><script>
+  addEventListener("beforeunload", (e) => { e.preventDefault(); e.returnValue = ""; });
+</script>)";
+
+// Quit skipped the page's question that a reload asked.
+TEST_F(AppCommandsTest, QuitAsksAPageThatWantsToBeWarnedAndStayingKeepsTheWindow) {
+    server.serve("/guarded", {kGuardedPage});
+    webkit_web_view_load_uri(window->webView(), server.url("/guarded").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/guarded")));
+    // Pages are only allowed to ask after the user has done something on them.
+    evaluate(window->webView(), "document.body.click()");
+    for (const int response : {GTK_RESPONSE_CANCEL, GTK_RESPONSE_OK}) {
+        g_action_group_activate_action(G_ACTION_GROUP(app), "quit", nullptr);
+        ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
+        GCharPtr text;
+        g_object_get(window->dialogs().current(), "text", &text, nullptr);
+        EXPECT_STREQ(text.get(), "Leave this page?");
+        gtk_dialog_response(GTK_DIALOG(window->dialogs().current()), response);
+        if (response == GTK_RESPONSE_OK) break;
+        ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() == nullptr; }));
+        EXPECT_FALSE(closed) << "staying keeps the window";
+        EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(window->window())));
+    }
+    EXPECT_TRUE(spinUntil([&] { return closed; })) << "leaving closes it";
+}
+
+TEST_F(AppCommandsTest, ASignalsQuitDoesNotAskThePage) {
+    server.serve("/guarded", {kGuardedPage});
+    webkit_web_view_load_uri(window->webView(), server.url("/guarded").c_str());
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/guarded")));
+    evaluate(window->webView(), "document.body.click()");
+    g_action_group_activate_action(G_ACTION_GROUP(app), "quit-now", nullptr);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(window->dialogs().current(), nullptr);
+}
+
+// The title bar's button that closes the window.
+GtkWidget* closeButtonIn(GtkWidget* root) {
+    if (GTK_IS_BUTTON(root) && gtk_widget_has_css_class(root, "close")) return root;
+    for (GtkWidget* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child))
+        if (GtkWidget* found = closeButtonIn(child)) return found;
+    return nullptr;
+}
+
+// A page that loops alerts left the user no way out: its dialog held the
+// whole window, and the app's keys did not work in the dialog.
+class QuitDuringDialogs : public AppCommandsTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(QuitDuringDialogs, TheUserCanAlwaysQuit) {
+    if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press keys with";
+    evaluate(window->webView(), "setTimeout(() => { for (;;) alert('again'); }, 0)");
+    ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
+    GtkWindow* dialog = window->dialogs().current();
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(dialog)); }));
+    const std::string& way = GetParam();
+    if (way == "KeysInTheDialog") {
+        test::pointAt(GTK_WIDGET(dialog));
+        test::pressKeys("<Control>q");
+    } else if (way == "KeysInTheWindow") {
+        test::pointAt(GTK_WIDGET(window->headerBar().widget()));
+        test::pressKeys("<Control>q");
+    } else {
+        GtkWidget* button = closeButtonIn(gtk_window_get_titlebar(window->window()));
+        ASSERT_NE(button, nullptr);
+        test::pointAt(button);
+        test::clickPrimary();
+    }
+    EXPECT_TRUE(spinUntil([&] { return closed; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, QuitDuringDialogs, testing::Values("KeysInTheDialog", "KeysInTheWindow", "CloseButton"),
+                         [](const auto& row) { return row.param; });
+
 TEST_F(AppCommandsTest, FullScreenTogglesFromItsActionAndF11) {
     if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press keys with";
     // Without a window manager a shown window never becomes full screen: the

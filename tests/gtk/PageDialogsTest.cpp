@@ -148,7 +148,9 @@ TEST_P(DialogTable, AnswersThePageAsTheUserEndedIt) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_STREQ(gtk_window_get_title(dialog), "Orvane");
     EXPECT_EQ(gtk_window_get_transient_for(dialog), window->window());
-    EXPECT_TRUE(gtk_window_get_modal(dialog));
+    // It holds the page, not the window: the title bar's menu and close stay in reach.
+    EXPECT_FALSE(gtk_window_get_modal(dialog));
+    EXPECT_FALSE(gtk_widget_get_sensitive(GTK_WIDGET(window->webView())));
     EXPECT_EQ(buttonCount(dialog), row.buttons);
     EXPECT_EQ(gtk_window_get_default_widget(dialog),
               gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));
@@ -163,6 +165,7 @@ TEST_P(DialogTable, AnswersThePageAsTheUserEndedIt) {
     end(dialog, row.how);
     EXPECT_EQ(answer(*window), row.answer);
     EXPECT_EQ(window->dialogs().current(), nullptr);
+    EXPECT_TRUE(gtk_widget_get_sensitive(GTK_WIDGET(window->webView())));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -228,6 +231,46 @@ TEST_F(PageDialogsTest, AHugeMessageIsCutForDisplay) {
         end(dialog, End::ok);
         answer(*window);
     }
+}
+
+// The choice to stop the page's dialogs, if the dialog offers it.
+GtkCheckButton* stopChoice(GtkWindow* dialog) {
+    GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+    for (GtkWidget* child = gtk_widget_get_first_child(area); child; child = gtk_widget_get_next_sibling(child))
+        if (GTK_IS_CHECK_BUTTON(child)) return GTK_CHECK_BUTTON(child);
+    return nullptr;
+}
+
+// A page that loops alerts left the user only the dialog's OK, which brought
+// the next one.
+TEST_F(PageDialogsTest, ThePagesDialogsCanBeStoppedFromItsSecondOnUntilItLoadsAgain) {
+    auto window = shown();
+    const std::string loop = "(() => { let n = 0; for (let i = 0; i < 50; ++i) { alert(i); ++n; } return n; })()";
+    GtkWindow* first = ask(*window, loop);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(stopChoice(first), nullptr) << "one dialog is no pattern yet";
+    end(first, End::ok);
+    ASSERT_TRUE(spinUntil([&] {
+        GtkWindow* now = window->dialogs().current();
+        return now && now != first;
+    }));
+    GtkCheckButton* stop = stopChoice(window->dialogs().current());
+    ASSERT_NE(stop, nullptr);
+    gtk_check_button_set_active(stop, TRUE);
+    end(window->dialogs().current(), End::ok);
+    EXPECT_EQ(answer(*window), R"(["number",50])") << "the rest ran without a dialog";
+    EXPECT_EQ(window->dialogs().current(), nullptr);
+    // Stopped dialogs answer as dismissed ones do.
+    evaluate(window->webView(), "window.answer = null; ask(() => [confirm('Sure?'), prompt('Name?', 'x')])");
+    EXPECT_EQ(answer(*window), R"(["object",[false,null]])");
+
+    window->reload();
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+    GtkWindow* again = ask(*window, "alert('a new document')");
+    ASSERT_NE(again, nullptr) << "the next document's dialogs show";
+    EXPECT_EQ(stopChoice(again), nullptr);
+    end(again, End::ok);
+    answer(*window);
 }
 
 // A dead page's alert once stayed over the reloaded page, blocking it.

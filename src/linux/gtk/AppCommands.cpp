@@ -35,7 +35,7 @@ void showAboutOf(MainWindow& main) {
 // The editing keys are not among them: the web view handles them itself,
 // in the page and in its text fields, and a key set here would be taken
 // before the view could see it (undo and redo: EditingKeys).
-constexpr std::array<AppCommand, 9> kCommands = {{
+constexpr std::array<AppCommand, 10> kCommands = {{
     {"reload", kReload, [](MainWindow& main) { main.reload(); }},
     {"zoom-in", kZoomIn, [](MainWindow& main) { main.zoom(+1); }},
     {"zoom-out", kZoomOut, [](MainWindow& main) { main.zoom(-1); }},
@@ -44,8 +44,11 @@ constexpr std::array<AppCommand, 9> kCommands = {{
     {"shortcuts", kShortcuts, [](MainWindow& main) { showShortcuts(main.window()); }},
     {"about", {}, showAboutOf},
     {"website", {}, [](MainWindow& main) { main.openExternally(main.settings().pageUrl); }},
-    // Through the window's close: its frame is saved on the way out.
-    {"quit", kQuit, [](MainWindow& main) { main.quit(); }},
+    // Through the window's close: its frame is saved on the way out, and
+    // a page that asks to be warned is asked.
+    {"quit", kQuit, [](MainWindow& main) { main.close(); }},
+    // A signal's: the page is not asked, the run ends.
+    {"quit-now", {}, [](MainWindow& main) { main.quit(); }},
 }};
 
 // What an action's handler holds: the window weakly, and what to do with it.
@@ -65,7 +68,7 @@ void installAppCommands(GtkApplication* app, const std::shared_ptr<MainWindow>& 
         connectForLife(action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, Handler* handler) {
                            if (auto main = handler->window.lock()) handler->command.run(*main);
                            // Without its window the app has nothing to save: quit ends it at once.
-                           else if (std::string_view(handler->command.action) == "quit")
+                           else if (std::string_view(handler->command.action).starts_with("quit"))
                                g_application_quit(handler->app);
                        }),
                        Handler{window, entry, G_APPLICATION(app)});

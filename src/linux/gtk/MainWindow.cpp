@@ -183,6 +183,7 @@ void MainWindow::build() {
                              weak);
     closeWatch_ = connectWith(window_.get(), "close-request", G_CALLBACK(+[](GtkWindow*, WeakWindow* self) -> gboolean {
                                   if (auto window = self->lock()) {
+                                      if (window->askPageBeforeClosing()) return TRUE;
                                       window->saveFrame();
                                       // An install under way holds the app
                                       // (the window only hides) until it has
@@ -193,12 +194,35 @@ void MainWindow::build() {
                                   return FALSE;
                               }),
                               weak);
+    // The page may go: it has no question to ask. WebKit ignores the
+    // answer to a question it asked (PageDialogs tells that).
+    pageCloseWatch_ = connectWith(webView_.get(), "close", G_CALLBACK(+[](WebKitWebView*, WeakWindow* self) {
+                                      auto window = self->lock();
+                                      if (window && window->askingPage_ && !window->dialogs_->current())
+                                          window->closeSoon();
+                                  }),
+                                  weak);
     installBridge();
     installDialogsAndDownloads();
 }
 
+bool MainWindow::askPageBeforeClosing() {
+    if (closingNow_ || askingPage_) return false;
+    if (!session_->onPage() || dialogs_->current() || !webkit_web_view_get_is_web_process_responsive(webView_.get()))
+        return false;
+    askingPage_ = true;
+    webkit_web_view_try_close(webView_.get());
+    return true;
+}
+
 void MainWindow::installDialogsAndDownloads() {
     dialogs_ = std::make_unique<PageDialogs>(window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles);
+    dialogs_->leaveAnswered = [weak = weak_.weak()](bool leave) {
+        auto window = weak.lock();
+        if (!window || !window->askingPage_) return;
+        if (leave) window->closeSoon();
+        else window->askingPage_ = false;
+    };
     downloads_ = std::make_unique<Downloads>(
         window_.get(), settings_.appName, webView_.get(), settings_.chooseFiles,
         [weak = weak_.weak()](const std::string& address) {
@@ -299,7 +323,17 @@ void MainWindow::openExternally(const Url& url) {
 
 void MainWindow::quit() {
     // Through the window's close, so that its frame is saved on the way out.
+    closingNow_ = true;
     gtk_window_close(window());
+}
+
+void MainWindow::close() { gtk_window_close(window()); }
+
+void MainWindow::closeSoon() {
+    // Not from inside the view's or the dialog's own signal: the close destroys them.
+    queue_.async([weak = weak_.weak()] {
+        if (auto window = weak.lock()) window->quit();
+    });
 }
 
 std::optional<Url> MainWindow::currentAddress() const {

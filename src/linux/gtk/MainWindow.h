@@ -97,7 +97,13 @@ public:
     void deliverBatch(const std::string& array) override;
     std::optional<Url> currentAddress() const override;
     void openExternally(const Url& url) override;
+    // Closes at once: the page is not asked (an update's relaunch, a signal).
     void quit() override;
+    // The user's close (Quit, the close button): a page that asks to be
+    // warned before it is left is asked first, as a reload or a link does.
+    // A page busy with a dialog is not; a second close while it is asked
+    // closes.
+    void close();
 
     // Called when the window is closing: the frame is saved, then `closed` runs.
     std::function<void()> closed;
@@ -123,6 +129,10 @@ private:
     void installBridge();
     void received(JSCValue* value, WebKitScriptMessageReply* reply);
     void installDialogsAndDownloads();
+    // Whether the close under way waits for the page's answer first.
+    bool askPageBeforeClosing();
+    // The page agreed to go: the window closes on the next turn.
+    void closeSoon();
 
     MainQueue& queue_;
     MainWindowSettings settings_;
@@ -137,7 +147,8 @@ private:
     std::unique_ptr<Downloads> downloads_;
     std::unique_ptr<DownloadsIndicator> downloadsIndicator_;
     bool loadedOnce_ = false;
-    SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_;
+    bool askingPage_ = false, closingNow_ = false;
+    SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_, pageCloseWatch_;
     // The page bridge's: a reply kept for the next batch, let go on navigation.
     HeldReply heldReply_;
     SignalConnection navigationWatch_;

@@ -16,6 +16,9 @@ inline constexpr const char* leaveDetail = "Changes you made on it may not be sa
 inline constexpr const char* leave = "_Leave";
 inline constexpr const char* stay = "_Stay";
 
+// Offered from a page's second dialog on; holds until the page loads again.
+inline constexpr const char* stopDialogs = "_Don’t let this page show more dialogs";
+
 inline constexpr const char* chooseFile = "Choose a File";
 inline constexpr const char* chooseFiles = "Choose Files";
 inline constexpr const char* open = "_Open";

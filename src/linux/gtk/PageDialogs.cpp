@@ -19,7 +19,8 @@ using WeakDialogs = std::weak_ptr<PageDialogs>;
 struct PageDialogs::Open {
     WebKitScriptDialog* request;
     GPtr<GtkWidget> widget;
-    GtkEntry* entry = nullptr;  // the prompt's
+    GtkEntry* entry = nullptr;       // the prompt's
+    GtkCheckButton* stop = nullptr;  // from the page's second dialog on
     SignalConnection response;
 
     Open(WebKitScriptDialog* dialog, GtkWidget* sheet)
@@ -58,10 +59,21 @@ std::string shownMessage(const char* message) {
     return shown + "…";
 }
 
+// The answer a page gets for a dialog the user stopped: as if dismissed,
+// except that leaving the page is not held up.
+void answerUnshown(WebKitScriptDialog* dialog) {
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM: webkit_script_dialog_confirm_set_confirmed(dialog, FALSE); break;
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM: webkit_script_dialog_confirm_set_confirmed(dialog, TRUE); break;
+    default: break;  // an alert ends; a prompt answers null
+    }
+}
+
 }  // namespace
 
 PageDialogs::PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* view, FileChooser choose)
-    : parent_(parent), appName_(std::move(appName)), choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
+    : view_(view), parent_(parent), appName_(std::move(appName)),
+      choose_(choose ? std::move(choose) : FileChooser(askDesktop)) {
     dialogWatch_ = connectWith(view, "script-dialog",
                                G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, WeakDialogs* self) {
                                    auto dialogs = self->lock();
@@ -72,13 +84,13 @@ PageDialogs::PageDialogs(GtkWindow* parent, std::string appName, WebKitWebView* 
     // starting, closes them, so that none outlives it over the next one.
     endWatch_ = connectWith(view, "web-process-terminated",
                             G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, WeakDialogs* self) {
-                                if (auto dialogs = self->lock()) dialogs->closeAll();
+                                if (auto dialogs = self->lock()) dialogs->pageReplaced();
                             }),
                             weak_.weak());
     loadWatch_ =
         connectWith(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, WeakDialogs* self) {
                         auto dialogs = self->lock();
-                        if (dialogs && event == WEBKIT_LOAD_STARTED) dialogs->closeAll();
+                        if (dialogs && event == WEBKIT_LOAD_STARTED) dialogs->pageReplaced();
                     }),
                     weak_.weak());
     chooserWatch_ = connectWith(view, "run-file-chooser",
@@ -97,16 +109,41 @@ PageDialogs::~PageDialogs() {
     open_.clear();
 }
 
-void PageDialogs::closeAll() { open_.clear(); }
+void PageDialogs::closeAll() {
+    open_.clear();
+    holdPage();
+}
+
+void PageDialogs::pageReplaced() {
+    closeAll();
+    shownThisLoad_ = 0;
+    stopped_ = false;
+}
+
+void PageDialogs::holdPage() {
+    const bool free = open_.empty();
+    if (gtk_widget_get_sensitive(GTK_WIDGET(view_)) == free) return;
+    gtk_widget_set_sensitive(GTK_WIDGET(view_), free);
+    // Typing goes back to the page, unless the user went elsewhere meanwhile.
+    if (free && !gtk_window_get_focus(parent_)) gtk_widget_grab_focus(GTK_WIDGET(view_));
+}
 
 GtkWindow* PageDialogs::current() const { return open_.empty() ? nullptr : GTK_WINDOW(open_.back()->widget.get()); }
 
 bool PageDialogs::show(WebKitScriptDialog* dialog) {
+    // Answered at once, unreferenced: WebKit takes the answer on return.
+    if (stopped_) {
+        answerUnshown(dialog);
+        return true;
+    }
     const auto type = webkit_script_dialog_get_dialog_type(dialog);
     const bool leaving = type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM;
     GtkWidget* sheet = leaving ? makeSheet(parent_, appName_, texts::leaveQuestion, texts::leaveDetail)
                                : makeSheet(parent_, appName_, shownMessage(webkit_script_dialog_get_message(dialog)));
+    // Holding only the page (see holdPage), not the window.
+    gtk_window_set_modal(GTK_WINDOW(sheet), FALSE);
     auto open = std::make_unique<Open>(dialog, sheet);
+    GtkWidget* messageArea = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(sheet));
     GtkDialog* box = GTK_DIALOG(sheet);
     switch (type) {
     case WEBKIT_SCRIPT_DIALOG_ALERT: gtk_dialog_add_button(box, texts::ok, GTK_RESPONSE_OK); break;
@@ -128,15 +165,22 @@ bool PageDialogs::show(WebKitScriptDialog* dialog) {
         const char* text = webkit_script_dialog_prompt_get_default_text(dialog);
         gtk_editable_set_text(GTK_EDITABLE(entry), text ? text : "");
         gtk_entry_set_activates_default(open->entry, TRUE);
-        gtk_box_append(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(sheet))), entry);
+        gtk_box_append(GTK_BOX(messageArea), entry);
         // Typing goes to the entry from the start.
         gtk_window_set_focus(GTK_WINDOW(sheet), entry);
+    }
+    // A page that asks again and again is the user's to silence.
+    if (!leaving && shownThisLoad_++ > 0) {
+        GtkWidget* stop = gtk_check_button_new_with_mnemonic(texts::stopDialogs);
+        open->stop = GTK_CHECK_BUTTON(stop);
+        gtk_box_append(GTK_BOX(messageArea), stop);
     }
     open->response = connectWith(sheet, "response", G_CALLBACK(+[](GtkDialog* widget, int response, WeakDialogs* self) {
                                      if (auto dialogs = self->lock()) dialogs->ended(GTK_WIDGET(widget), response);
                                  }),
                                  weak_.weak());
     open_.push_back(std::move(open));
+    holdPage();
     gtk_window_present(GTK_WINDOW(sheet));
     return true;
 }
@@ -148,7 +192,9 @@ void PageDialogs::ended(GtkWidget* widget, int response) {
     std::unique_ptr<Open> open = std::move(*found);
     open_.erase(found);
     const bool ok = response == GTK_RESPONSE_OK;
-    switch (webkit_script_dialog_get_dialog_type(open->request)) {
+    if (open->stop && gtk_check_button_get_active(open->stop)) stopped_ = true;
+    const auto type = webkit_script_dialog_get_dialog_type(open->request);
+    switch (type) {
     case WEBKIT_SCRIPT_DIALOG_CONFIRM:
     case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
         webkit_script_dialog_confirm_set_confirmed(open->request, ok);
@@ -159,7 +205,10 @@ void PageDialogs::ended(GtkWidget* widget, int response) {
         break;
     default: break;
     }
-    // `open` ends here: the page's call returns and the dialog goes.
+    // The page's call returns and the dialog goes.
+    open.reset();
+    holdPage();
+    if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM && leaveAnswered) leaveAnswered(ok);
 }
 
 bool PageDialogs::chooseFiles(WebKitFileChooserRequest* request) {

@@ -78,8 +78,8 @@ constexpr guint kTrialSeconds = 5 * 60;
 void quitOnSignals(GApplication* app) {
     auto quit = [](gpointer data) -> gboolean {
         // Before the launch has added the quit action there is no window to close.
-        if (g_action_group_has_action(G_ACTION_GROUP(data), "quit"))
-            g_action_group_activate_action(G_ACTION_GROUP(data), "quit", nullptr);
+        if (g_action_group_has_action(G_ACTION_GROUP(data), "quit-now"))
+            g_action_group_activate_action(G_ACTION_GROUP(data), "quit-now", nullptr);
         else g_application_quit(G_APPLICATION(data));
         return G_SOURCE_CONTINUE;
     };
