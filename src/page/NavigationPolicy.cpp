@@ -64,7 +64,12 @@ NavigationDecision decideNavigation(const NavigationRequest& request, const Url&
         // The one place the engine names the main frame: a main-frame load
         // off the site that the action stage let through ends here, before
         // the view shows any of it.
-        if (request.mainFrame && !inPlace) return cancelAndOpen(request.address);
+        if (request.mainFrame && !inPlace) {
+            if (!request.loadingPageAddress) return cancelAndOpen(request.address);
+            NavigationDecision moved;
+            moved.pageMoved = true;
+            return moved;
+        }
         if (request.mainFrame && onSite && request.status >= 500 && request.status <= 599)
             return {Verdict::cancel, std::nullopt, false, true};
         if (request.canShow) return {Verdict::allow, std::nullopt, false};

@@ -32,6 +32,9 @@ struct NavigationRequest {
     bool canShow = true;
     // Response stage: the HTTP status (0 when there is none).
     int status = 0;
+    // Response stage: the main frame's load under way set out for the page
+    // address itself (a redirect may have taken it elsewhere since).
+    bool loadingPageAddress = false;
 };
 
 struct NavigationDecision {
@@ -49,6 +52,10 @@ struct NavigationDecision {
     // A frame asked to save a file that is not the site's own: refused, as
     // a frame of another site must not open save dialogs on the window.
     bool downloadRefused = false;
+    // The page address now leads to another site: a failed load of the
+    // page, which the offline page names, not a page for the desktop to open
+    // unasked (a network's sign-in page, a moved or taken-over server).
+    bool pageMoved = false;
 };
 
 // The scheme as written (case kept), or "" when the address has none.

@@ -12,4 +12,8 @@ namespace orvane {
 // escaped for HTML, so that the address shows and links exactly as written.
 std::string offlinePage(const std::string& offlineTemplate, const Url& page);
 
+// The bundle's page for a page address that now leads to another site: as
+// offlinePage, then "__TARGET_URL__" and "__TARGET_HOST__" by where it leads.
+std::string movedPage(const std::string& movedTemplate, const Url& page, const Url& target);
+
 }  // namespace orvane

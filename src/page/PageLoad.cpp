@@ -1,6 +1,7 @@
 #include "PageLoad.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "PageBridge.h"
 #include "PageTexts.h"
@@ -21,6 +22,9 @@ void PageLoad::load() {
 void PageLoad::loadAfresh() {
     triedCache_ = false;
     retrying_ = false;
+    copyRequested_ = false;
+    behindCopy_ = false;
+    retryTask_.cancel();
     loadPage();
 }
 
@@ -42,6 +46,8 @@ void PageLoad::processEnded() {
     deadline_.cancel();
     loading_.reset();
     offline_ = false;
+    copyRequested_ = false;
+    behindCopy_ = false;
     const auto now = queue_.now();
     const auto window =
         std::chrono::duration_cast<MainQueue::Clock::duration>(std::chrono::duration<double>(kProcessEndWindowSeconds));
@@ -69,7 +75,7 @@ void PageLoad::networkChanged() {
     // A retry under way will tell. Otherwise the pauses start again from the
     // first, which a network that comes and goes does not skip: the next
     // retry comes once the first pause since the last try has passed.
-    if (!offline_ || retrying_) return;
+    if (!(offline_ || behindCopy_) || retrying_ || probing_) return;
     retryTask_.cancel();
     delay_ = delays_.first;
     const double since = std::chrono::duration<double>(queue_.now() - lastTry_).count();
@@ -84,9 +90,13 @@ void PageLoad::stop() {
     deadline_.cancel();
     retryTask_.cancel();
     offline_ = false;
+    behindCopy_ = false;
 }
 
 void PageLoad::started(std::optional<Url> address) {
+    // Anything loading in the copy's place ends the quiet probes; a copy
+    // that shows again starts them again.
+    if (std::exchange(behindCopy_, false)) retryTask_.cancel();
     loading_ = std::move(address);
     deadline_.cancel();
     deadline_ = queue_.after(kDeadlineSeconds, [weak = weak_.weak()] {
@@ -103,6 +113,9 @@ void PageLoad::committed(bool offlinePage) {
     retrying_ = false;
     retryTask_.cancel();
     delay_ = delays_.first;
+    // The saved copy is only a stand-in: the page is asked for behind it.
+    behindCopy_ = std::exchange(copyRequested_, false);
+    if (behindCopy_) scheduleRetry(delay_);
 }
 
 void PageLoad::deadlinePassed() {
@@ -116,7 +129,12 @@ void PageLoad::deadlinePassed() {
 void PageLoad::failed(const std::optional<Url>& address, const LoadError& error) {
     deadline_.cancel();
     loading_.reset();
-    if (error.cancelled) return;
+    if (error.cancelled) {
+        // A quiet retry called off by something else (a click on the
+        // offline page) is tried again later: the retries must not end here.
+        if (std::exchange(retrying_, false) && offline_) scheduleRetry(delay_);
+        return;
+    }
     if (address && !sameSite(address, page_)) {
         // A main-frame load off the site that looked like a sub-frame's to the
         // navigation policy: it belongs to the desktop like any other, and the
@@ -138,7 +156,10 @@ void PageLoad::failed(const std::optional<Url>& address, const LoadError& error)
     lastFailure_ = error.description;
     if (!triedCache_) {
         triedCache_ = true;
-        if (host_.showSavedCopy()) return;
+        if (host_.showSavedCopy()) {
+            copyRequested_ = true;
+            return;
+        }
         logFailure(std::string(pageSentences::noSavedCopy));
     }
     showOffline();
@@ -162,9 +183,31 @@ void PageLoad::scheduleRetry(double seconds) {
 }
 
 void PageLoad::retry() {
+    if (behindCopy_) return probe();
     retrying_ = true;
     triedCache_ = false;
     loadPage();
+}
+
+void PageLoad::probe() {
+    lastTry_ = queue_.now();
+    probing_ = true;
+    host_.probePage([weak = weak_.weak()](bool answers) {
+        if (const auto self = weak.lock()) self->probed(answers);
+    });
+}
+
+void PageLoad::probed(bool answers) {
+    probing_ = false;
+    // Something else has shown meanwhile (the user's reload, a link).
+    if (!behindCopy_) return;
+    if (answers) {
+        if (log_) log_(std::string(pageSentences::answersAgain));
+        loadAfresh();
+        return;
+    }
+    delay_ = std::min(delay_ * 2, delays_.longest);
+    scheduleRetry(delay_);
 }
 
 }  // namespace orvane

@@ -2,7 +2,9 @@
 // What happens when the page does not load: the first failure of a load of
 // the page retries from the saved copy, the next shows the offline page, and
 // while the offline page shows the page is tried again by itself (when the
-// network changes, else after a growing pause). Each failure writes one log
+// network changes, else after a growing pause). Behind the saved copy the
+// page is asked for quietly on the same schedule, and loaded in its place
+// once its server answers with it. Each failure writes one log
 // line; a load that shows nothing within the deadline counts as failed. A
 // content process that keeps ending is reloaded after a growing pause, and
 // after a few ends in a row not at all: a page says so.
@@ -34,6 +36,9 @@ public:
     virtual bool showSavedCopy() = 0;
     // Shows the offline page in place of the page.
     virtual void showOffline() = 0;
+    // Asks the page's server for the page without showing anything: `done`
+    // gets true when it answers with the page itself.
+    virtual void probePage(std::function<void(bool answers)> done) = 0;
     // Shows, in place of the page, that its process kept ending and that it
     // is not loaded again until the user asks.
     virtual void showStopped() = 0;
@@ -94,6 +99,8 @@ public:
 
     bool triedCache() const { return triedCache_; }
     bool offline() const { return offline_; }
+    // The saved copy shows, and the page is asked for behind it.
+    bool behindCopy() const { return behindCopy_; }
     double nextRetryDelay() const { return delay_; }
     // Where the main frame's load under way goes, if one is.
     const std::optional<Url>& loading() const { return loading_; }
@@ -106,6 +113,8 @@ private:
     // The offline page's next retry, in `seconds`.
     void scheduleRetry(double seconds);
     void retry();
+    void probe();
+    void probed(bool answers);
     void deadlinePassed();
 
     MainQueue& queue_;
@@ -118,6 +127,10 @@ private:
     bool offline_ = false;
     // The load under way is one of the offline page's own retries: it fails quietly.
     bool retrying_ = false;
+    // The saved copy was asked for; its commit starts the quiet probes.
+    bool copyRequested_ = false;
+    bool behindCopy_ = false;
+    bool probing_ = false;  // a probe is under way
     double delay_;
     // Why the page last failed to load, to tell a new kind of failure.
     std::string lastFailure_;

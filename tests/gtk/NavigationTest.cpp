@@ -413,6 +413,54 @@ TEST_F(NavigationTest, AServerErrorAtThePageAddressIsAFailedLoad) {
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
 }
 
+// The landing page went to the browser unasked and the window stayed blank
+// for good, with no log line and no retry.
+TEST_F(NavigationTest, APageAddressThatLeadsToAnotherSiteShowsWhereWithAButtonForTheBrowser) {
+    const std::string elsewhere = server.url("/login?next=1", "localhost");
+    server.serve("/moved", {"", "text/html", 302, elsewhere});
+    auto window = make(server.url("/moved"));
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    EXPECT_EQ(log[0], "Orvane: page didn't load: The page's address now leads to another site: " + elsewhere + ".");
+    EXPECT_TRUE(opened.empty()) << "nothing goes to the browser unasked";
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "!!document.getElementById('open')") == "true"; }));
+    EXPECT_EQ(evaluate(window->webView(), "document.getElementById('target').textContent"), "\"localhost\"");
+    EXPECT_EQ(evaluate(window->webView(), "document.getElementById('open').href"), jsString(elsewhere));
+    // Its button is the user's hand-off to the browser.
+    window->navigation().userActed();
+    evaluate(window->webView(), "document.getElementById('open').click(), true");
+    ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
+    EXPECT_EQ(opened, std::vector<std::string>{elsewhere});
+
+    // The quiet retries go on, and show the page once its address leads to it again.
+    server.serve("/moved", {kPage});
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/moved")));
+    EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
+}
+
+// Behind the saved copy nothing tried again: it showed for good, without its
+// scripts and styles, after the server was back.
+TEST_F(NavigationTest, BehindTheSavedCopyTheLivePageComesBackByItself) {
+    const unsigned port = freePort();
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/";
+    auto up = std::make_unique<PageServer>(port);
+    up->serve("/", {kPage});
+    auto window = shown(page);
+    ASSERT_TRUE(spinUntil([&] { return fs::exists(window->navigation().savedPage().file()); }));
+    up.reset();
+    window->reload();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().behindCopy(); }));
+    evaluate(window->webView(), "window.fromTheCopy = true");
+
+    up = std::make_unique<PageServer>(port);
+    up->serve("/", {kPage});
+    ASSERT_TRUE(spinUntil([&] {
+        return !window->navigation().loads().behindCopy() && !webkit_web_view_is_loading(window->webView()) &&
+               evaluate(window->webView(), "window.fromTheCopy === undefined && window.marker") == "1";
+    }));
+    EXPECT_EQ(log.back(), "Orvane: the page's server answers again; loading the page");
+}
+
 TEST_F(NavigationTest, APageOnAPortWebKitRefusesEndsOnTheOfflinePage) {
     // WebKit shows an empty document in its place and reports no failure.
     auto window = make("http://127.0.0.1:9/");

@@ -22,6 +22,7 @@ struct PolicyCase {
     bool clears = false;
     bool serverFailed = false;
     bool downloadRefused = false;
+    bool pageMoved = false;
 };
 
 NavigationRequest link(const char* address) { return {Stage::action, address, false, true}; }
@@ -29,6 +30,12 @@ NavigationRequest scripted(const char* address, bool gesture) { return {Stage::a
 NavigationRequest newWindow(const char* address) { return {Stage::newWindow, address, false, true}; }
 NavigationRequest response(const char* address, bool mainFrame, bool canShow = true, int status = 200) {
     return {Stage::response, address, true, false, mainFrame, canShow, status};
+}
+// The load of the page address, redirected to `address`.
+NavigationRequest redirectedPage(const char* address) {
+    auto request = response(address, true);
+    request.loadingPageAddress = true;
+    return request;
 }
 
 class NavigationPolicyTest : public testing::TestWithParam<PolicyCase> {};
@@ -46,6 +53,7 @@ TEST_P(NavigationPolicyTest, Decides) {
     EXPECT_EQ(decision.clearTriedCache, c.clears);
     EXPECT_EQ(decision.serverFailed, c.serverFailed);
     EXPECT_EQ(decision.downloadRefused, c.downloadRefused);
+    EXPECT_EQ(decision.pageMoved, c.pageMoved);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,6 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyCase{"FrameLoadOfTelLoads", scripted("tel:+15550100", false), Verdict::allow},
         PolicyCase{"MainFrameResponseOffSiteOpensOutside", response("https://news.example/", true), Verdict::cancel,
                    "https://news.example/"},
+        // The page address leading elsewhere is the page's failure, not a
+        // hand-off: once the window stayed blank for good.
+        PolicyCase{"ThePageAddressRedirectedOffSiteIsAMovedPage", redirectedPage("https://wifi.example/login"),
+                   Verdict::cancel, nullptr, false, false, false, true},
+        PolicyCase{"ThePageAddressRedirectedInSiteShows", redirectedPage("https://lights.example:8443/v2/"),
+                   Verdict::allow},
         PolicyCase{"MainFrameResponseOfFileIsDropped", response("file:///tmp/x.html", true), Verdict::cancel},
         PolicyCase{"SubFrameResponseOffSiteShows", response("https://video.example/embed", false), Verdict::allow},
         PolicyCase{"MainFrameResponseInSiteShows", response(kPage, true), Verdict::allow},

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,17 @@ public:
     void showStopped() override { calls.emplace_back("stopped"); }
     void stopLoading() override { calls.emplace_back("stop"); }
     void openExternally(const Url& url) override { calls.emplace_back("open " + url.text); }
+    void probePage(std::function<void(bool)> done) override {
+        calls.emplace_back("probe");
+        probed = std::move(done);
+    }
 
     // What was asked since the last look.
     std::vector<std::string> take() { return std::exchange(calls, {}); }
 
     bool hasCopy = false;
     std::vector<std::string> calls;
+    std::function<void(bool)> probed;  // the last probe's answer
 };
 
 using Calls = std::vector<std::string>;
@@ -107,6 +113,8 @@ TEST_F(PageLoadTest, ALoadThatShowsNothingWithinTheDeadlineFailsAsTimedOut) {
     EXPECT_EQ(takeLog(), (Calls{"Orvane: page didn't load: The request timed out."}));
 
     // A load that commits in time is left alone.
+    loads.load();
+    view.take();
     loads.started(Url::parse(kPage));
     loads.committed(false);
     queue.advance(PageLoad::kDeadlineSeconds * 2);
@@ -159,6 +167,13 @@ TEST_F(PageLoadTest, OfflinePageRetriesWithAGrowingPauseQuietlyUnlessTheFailureC
     EXPECT_EQ(view.take(), (Calls{"load"}));
     loads.networkChanged();  // one retry at a time
     EXPECT_TRUE(view.take().empty());
+    // A retry that something else calls off (a click on the offline page)
+    // leaves the retries going; once it ended them for good.
+    loads.started(Url::parse(kPage));
+    loads.failed(Url::parse(kPage), {true, "Load request cancelled"});
+    EXPECT_TRUE(loads.offline());
+    queue.advance(loads.nextRetryDelay());
+    EXPECT_EQ(view.take(), (Calls{"load"}));
     loads.started(Url::parse(kPage));
     loads.committed(false);
     EXPECT_FALSE(loads.offline());
@@ -166,6 +181,57 @@ TEST_F(PageLoadTest, OfflinePageRetriesWithAGrowingPauseQuietlyUnlessTheFailureC
     loads.networkChanged();
     EXPECT_TRUE(view.take().empty());
     EXPECT_EQ(loads.nextRetryDelay(), 10);
+}
+
+// After a failed start the saved copy showed for good, without its scripts
+// and styles, and nothing noticed the server coming back.
+TEST_F(PageLoadTest, BehindTheSavedCopyThePageIsAskedForQuietlyAndLoadedOnceItAnswers) {
+    view.hasCopy = true;
+    loads.load();
+    fail("Could not connect");
+    loads.started(Url::parse(kPage));  // the copy, under the page address
+    loads.committed(false);
+    EXPECT_TRUE(loads.behindCopy());
+    EXPECT_EQ(view.take(), (Calls{"load", "copy"}));
+    takeLog();
+
+    // Asked for after the offline page's pauses, without a word in the log
+    // or a load in the view while the server does not answer.
+    for (const double pause : {10.0, 20.0}) {
+        SCOPED_TRACE(pause);
+        queue.advance(pause - 0.5);
+        EXPECT_TRUE(view.take().empty());
+        queue.advance(0.5);
+        EXPECT_EQ(view.take(), (Calls{"probe"}));
+        loads.networkChanged();  // one probe at a time
+        EXPECT_TRUE(view.take().empty());
+        view.probed(false);
+    }
+    EXPECT_TRUE(takeLog().empty());
+    // The network changing asks once the first pause since the last try has passed.
+    loads.networkChanged();
+    queue.advance(10);
+    EXPECT_EQ(view.take(), (Calls{"probe"}));
+    view.probed(true);
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_EQ(takeLog(), (Calls{"Orvane: the page's server answers again; loading the page"}));
+    loads.started(Url::parse(kPage));
+    loads.committed(false);
+    EXPECT_FALSE(loads.behindCopy());
+    EXPECT_EQ(queue.pending(), 0u) << "the live page shows: nothing more to ask";
+
+    // The user going elsewhere in the copy ends the probes too; a late answer is dropped.
+    loads.load();
+    fail("Could not connect");
+    loads.started(Url::parse(kPage));
+    loads.committed(false);
+    queue.advance(10);
+    EXPECT_EQ(view.take(), (Calls{"load", "copy", "probe"}));
+    loads.started(Url::parse("https://lights.example/help"));
+    view.probed(true);
+    EXPECT_TRUE(view.take().empty());
+    loads.committed(false);
+    EXPECT_EQ(queue.pending(), 0u);
 }
 
 TEST_F(PageLoadTest, ProcessEndedLogsAndLoadsThePageAfresh) {
@@ -241,6 +307,14 @@ TEST(OfflinePage, NamesThePageAndItsHostAsWritten) {
               "<a href=\"https://lights.example:8443/?from=app&amp;lt=1&amp;x=&#39;y&#39;\">lights.example</a> "
               "lights.example");
     EXPECT_EQ(offlinePage("", page), "");
+}
+
+TEST(OfflinePage, AMovedPageNamesWhereItLeadsWithoutLettingEitherAddressAddPlaceholders) {
+    const auto page = *Url::parse("http://lights.example/?a=__TARGET_URL__");
+    const auto target = *Url::parse("https://wifi.example/login?next=__PAGE_URL__&b='1'&c=__HOST__");
+    EXPECT_EQ(movedPage("__PAGE_URL__|__HOST__|__TARGET_HOST__|<a href=\"__TARGET_URL__\">", page, target),
+              "http://lights.example/?a=__TARGET_URL__|lights.example|wifi.example|"
+              "<a href=\"https://wifi.example/login?next=__PAGE_URL__&amp;b=&#39;1&#39;&amp;c=__HOST__\">");
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ void PageServer::handle(SoupServer*, SoupServerMessage* message, const char* pat
         return;
     }
     soup_server_message_set_status(message, page->second.status, nullptr);
-    soup_message_headers_append(soup_server_message_get_response_headers(message), "Cache-Control", "no-store");
+    SoupMessageHeaders* answer = soup_server_message_get_response_headers(message);
+    soup_message_headers_append(answer, "Cache-Control", "no-store");
+    if (!page->second.location.empty()) soup_message_headers_append(answer, "Location", page->second.location.c_str());
     soup_server_message_set_response(message, page->second.type.c_str(), SOUP_MEMORY_COPY, page->second.body.data(),
                                      page->second.body.size());
 }

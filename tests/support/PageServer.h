@@ -45,6 +45,7 @@ public:
         std::string body;
         std::string type = "text/html; charset=utf-8";
         unsigned status = 200;
+        std::string location = {};  // sent as Location when not empty (a redirect)
     };
     struct Request {
         std::string path;

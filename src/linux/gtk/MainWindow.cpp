@@ -239,6 +239,7 @@ PageNavigationSettings MainWindow::navigationSettings() {
     navigation.pageUrl = settings_.pageUrl;
     navigation.offlineTemplate = settings_.bundle.resource("offline", "html");
     navigation.stoppedTemplate = settings_.bundle.resource("stopped", "html");
+    navigation.movedTemplate = settings_.bundle.resource("moved", "html");
     navigation.savedPages = settings_.savedPages;
     navigation.retryDelays = settings_.retryDelays;
     navigation.openOutside = [this](const Url& url) { openExternally(url); };

@@ -106,7 +106,10 @@ PageNavigation::PageNavigation(MainQueue& queue, WebKitWebView* view, PageNaviga
                                 weak);
 }
 
-PageNavigation::~PageNavigation() { loads_.stop(); }
+PageNavigation::~PageNavigation() {
+    loads_.stop();
+    if (probe_) probe_->abandon();
+}
 
 bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
     NavigationRequest request;
@@ -130,6 +133,7 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
         request.canShow = webkit_response_policy_decision_is_mime_type_supported(response);
         WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
         request.status = answer ? static_cast<int>(webkit_uri_response_get_status_code(answer)) : 0;
+        request.loadingPageAddress = pageLoadUnderWay_;
         break;
     }
     default: return false;
@@ -145,6 +149,7 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
     // The engine reports the load it now calls off as cancelled; that report
     // becomes the failure, in its turn (see loadFailed).
     if (decided.serverFailed) serverFailed_ = request.status;
+    if (decided.pageMoved) movedTo_ = addressOf(request.address.c_str());
     if (decided.downloadRefused) {
         downloadStarts_.refuse();
         refuseDownload(request.address, "it comes from a frame of another site");
@@ -181,11 +186,19 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
     const char* uri = webkit_web_view_get_uri(view_);
     switch (event) {
     case WEBKIT_LOAD_STARTED:
+        // WebKit names the page shown, not where the load goes, for some
+        // loads the page starts itself (a refresh): a load of the page
+        // address is one the app asked for, or one from another document.
+        pageLoadUnderWay_ =
+            isPageAddress(uri, settings_.pageUrl) &&
+            (std::exchange(pageRequested_, false) || !isPageAddress(committedUri_.c_str(), settings_.pageUrl));
         failed_ = false;
         serverFailed_.reset();
+        movedTo_.reset();
         loads_.started(addressOf(uri));
         break;
     case WEBKIT_LOAD_COMMITTED:
+        committedUri_ = uri ? uri : "";
         handOffs_.pageLoaded();
         downloadStarts_.pageLoaded();
         committed(uri);
@@ -244,7 +257,18 @@ void PageNavigation::loadFailed(WebKitLoadEvent event, const char* uri, GError* 
     failure.description = error ? error->message : "";
     if (const auto status = std::exchange(serverFailed_, std::nullopt); status && failure.cancelled)
         failure = {false, std::string(pageSentences::serverFailed) + std::to_string(*status) + "."};
-    loads_.failed(addressOf(uri), failure);
+    if (movedTo_ && failure.cancelled) {
+        // The page's failure, under its own address: the redirect's target
+        // is not handed to the desktop unasked.
+        failure = {false, std::string(pageSentences::leadsElsewhere) + movedTo_->text + "."};
+        loads_.failed(settings_.pageUrl, failure);
+    } else {
+        loads_.failed(addressOf(uri), failure);
+    }
+    // A quiet retry found the page's address leading elsewhere, or no longer:
+    // the offline page that shows says what is now the case.
+    const std::string movedTo = movedTo_ ? movedTo_->text : "";
+    if (loads_.offline() && !offlineRequested_ && movedTo != offlineSaysMovedTo_) showOffline();
 }
 
 void PageNavigation::keepCopy() {
@@ -274,6 +298,7 @@ void PageNavigation::keepCopy() {
 }
 
 void PageNavigation::loadPage() {
+    pageRequested_ = true;
     // By the protocol's cache rules: WebKit's default for a plain request.
     webkit_web_view_load_uri(view_, settings_.pageUrl.text.c_str());
 }
@@ -290,7 +315,10 @@ bool PageNavigation::showSavedCopy() {
 
 void PageNavigation::showOffline() {
     offlineRequested_ = true;
-    webkit_web_view_load_html(view_, offlinePage(settings_.offlineTemplate, settings_.pageUrl).c_str(), nullptr);
+    offlineSaysMovedTo_ = movedTo_ ? movedTo_->text : "";
+    const std::string page = movedTo_ ? movedPage(settings_.movedTemplate, settings_.pageUrl, *movedTo_)
+                                      : offlinePage(settings_.offlineTemplate, settings_.pageUrl);
+    webkit_web_view_load_html(view_, page.c_str(), nullptr);
 }
 
 void PageNavigation::showStopped() {
@@ -300,6 +328,28 @@ void PageNavigation::showStopped() {
 }
 
 void PageNavigation::stopLoading() { webkit_web_view_stop_loading(view_); }
+
+void PageNavigation::probePage(std::function<void(bool answers)> done) {
+    // A session of its own: nothing of the page's cookies or cache, and a
+    // server that takes the connection but never answers still ends it.
+    constexpr guint kProbeSeconds = 30;
+    if (!probeSession_) probeSession_ = adopt(soup_session_new_with_options("timeout", kProbeSeconds, nullptr));
+    if (probe_) probe_->abandon();
+    // The page itself: a good status and an HTML document, at the page's site
+    // (HttpGet follows no redirect off it).
+    auto answers = std::make_shared<bool>(false);
+    HttpGet::Handlers handlers;
+    handlers.response = [answers](SoupMessage* message) {
+        const char* type = soup_message_headers_get_content_type(soup_message_get_response_headers(message), nullptr);
+        *answers = SOUP_STATUS_IS_SUCCESSFUL(soup_message_get_status(message)) && type &&
+                   g_ascii_strcasecmp(type, "text/html") == 0;
+        return false;
+    };
+    handlers.done = [answers, done = std::move(done)](const std::optional<std::string>& error) {
+        done(*answers && !error);
+    };
+    probe_ = HttpGet::start(probeSession_.get(), settings_.pageUrl, std::move(handlers));
+}
 
 void PageNavigation::openExternally(const Url& url) {
     if (!handOffs_.take()) {

@@ -12,11 +12,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "ActionGate.h"
 #include "GRef.h"
+#include "HttpGet.h"
 #include "MainQueue.h"
 #include "PageLoad.h"
 #include "SavedPage.h"
@@ -31,6 +33,8 @@ struct PageNavigationSettings {
     std::string offlineTemplate;
     // The page that says the page's process kept ending (the bundle's stopped.html), filled in the same way.
     std::string stoppedTemplate;
+    // The offline page for a page address that leads to another site (the bundle's moved.html).
+    std::string movedTemplate;
     // Where the page's last good copy is kept; empty keeps none.
     std::filesystem::path savedPages;
     RetryDelays retryDelays;
@@ -71,6 +75,7 @@ public:
     void showStopped() override;
     void stopLoading() override;
     void openExternally(const Url& url) override;
+    void probePage(std::function<void(bool answers)> done) override;
 
 private:
     bool decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
@@ -97,6 +102,18 @@ private:
     bool failed_ = false;
     // The status of the server's error that the policy called the load under way off for.
     std::optional<int> serverFailed_;
+    // The main frame's load under way set out for the page address, and the
+    // document last committed.
+    bool pageRequested_ = false, pageLoadUnderWay_ = false;
+    std::string committedUri_;
+    // Where the load of the page address under way was redirected off the
+    // site, and where the offline page that shows says it leads ("" for the
+    // plain offline page).
+    std::optional<Url> movedTo_;
+    std::string offlineSaysMovedTo_;
+    // The quiet requests for the page behind its saved copy.
+    GPtr<SoupSession> probeSession_;
+    std::shared_ptr<HttpGet> probe_;
     SignalConnection policyWatch_, createWatch_, loadWatch_, failWatch_, processWatch_, networkWatch_, inputWatch_;
     // Last: gone first, so no callback reaches a half-destroyed object.
     WeakPtrFactory<PageNavigation> weak_{this};
