@@ -500,6 +500,8 @@ struct KillCase {
     // The new version was swapped in, but nothing ever saw it come up: the
     // next start puts the old one back and has a reason for its page.
     bool undone;
+    // The file system exchanges: move 1 is the exchange, move 2 the move aside.
+    bool exchange = false;
 };
 
 void PrintTo(const KillCase& row, std::ostream* out) { *out << row.name; }
@@ -508,10 +510,10 @@ class InstallKilled : public InstallTest, public ::testing::WithParamInterface<K
 
 // Exchanges unsupported; the process dies just before plain move `at`
 // (after the last one when `at` is past them).
-Rename killingAt(int at) {
+Rename killingAt(int at, bool exchange) {
     auto moves = std::make_shared<int>(0);
     return [=](int a, const char* b, int c, const char* d, unsigned f) {
-        if (f & RENAME_EXCHANGE) {
+        if ((f & RENAME_EXCHANGE) && !exchange) {
             errno = EINVAL;
             return -1;
         }
@@ -534,14 +536,15 @@ TEST_P(InstallKilled, TheNextStartOfEitherBundleLeavesACompleteBundleInPlace) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        settings.rename = killingAt(row.killBefore);
+        settings.rename = killingAt(row.killBefore, row.exchange);
         if (!row.puttingBack) {
             (void)installArchive("2.0.0");
             ::_exit(0);
         }
         auto held = Staging::take(stage);
         UniqueFd parent(::open(apps.c_str(), O_RDONLY | O_DIRECTORY));
-        SwapPlaces back{parent.get(), "Orvane.app", held->dir(), "old.app", held->dir(), "failed.app", "old.app"};
+        SwapPlaces back{parent.get(), "Orvane.app", held->dir(), "old.app",
+                        held->dir(),  "failed.app", "old.app",   "old.app"};
         (void)swapBundles(settings.rename, back);
         ::_exit(0);
     }
@@ -572,7 +575,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, InstallKilled,
                                            KillCase{"InstallAfterTheMoves", false, 3, true},
                                            KillCase{"PuttingBackBeforeMovingTheNewAside", true, 1, true},
                                            KillCase{"PuttingBackBetweenTheMoves", true, 2, false},
-                                           KillCase{"PuttingBackAfterTheMoves", true, 3, false}),
+                                           KillCase{"PuttingBackAfterTheMoves", true, 3, false},
+                                           // Right after an exchange the name aside still held the
+                                           // other version: a start took the new one for the kept one.
+                                           KillCase{"InstallBeforeTheExchange", false, 1, false, true},
+                                           KillCase{"InstallAfterTheExchange", false, 2, true, true},
+                                           KillCase{"PuttingBackBeforeTheExchange", true, 1, true, true},
+                                           KillCase{"PuttingBackAfterTheExchange", true, 2, false, true}),
                          CaseName());
 
 // ---- tools ----

@@ -242,6 +242,7 @@ InstallResult Installing::run(const std::string& version) {
     places.staging = stage;
     places.aside = "old.app";
     places.restore = "old.app";
+    places.incomingFromStaging = "new/" + found;
     if (auto failure = swapBundles(settings_.rename, places)) {
         using Step = SwapFailure::Step;
         switch (failure->step) {

@@ -29,14 +29,14 @@ UniqueFd lockFolder(int dir, bool wait) {
     return lock;
 }
 
+}  // namespace
+
 void recoverIn(Staging& staging, const std::function<void(const std::string&)>& log) {
     UniqueFd parent(::open(staging.path().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid()) return;
     if (auto done = recoverSwap(staging.dir(), parent.get()); done && log)
         log("Orvane: " + staging.path().string() + ": " + *done);
 }
-
-}  // namespace
 
 bool isStagingFolderOf(const std::string& folderName, const std::string& bundleName) {
     const std::string prefix = std::string(kStagingPrefix) + bundleName + "-";

@@ -71,6 +71,10 @@ void holdStaging(Staging&& staging);
 // Takes one back; nothing when this process does not hold it.
 std::optional<Staging> claimStaging(const std::filesystem::path& path);
 
+// Finishes or undoes a swap in `staging` that a kill broke off (see
+// recoverSwap), with a line for `log` when something was done.
+void recoverIn(Staging& staging, const std::function<void(const std::string&)>& log);
+
 // First thing at start, when `bundle` (the one running) lies in a staging
 // folder that holds a swap's journal: a kill broke the swap off, and the
 // place may be empty. The swap is finished or undone, so that the place holds

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
 #include <system_error>
@@ -35,6 +36,37 @@ bool writeAll(int fd, const std::string& text) {
 // Written whole and on disk before the first move, or not at all.
 int writeJournal(int staging, const SwapPlaces& places) {
     return writeRecord(staging, kJournalName, {{"bundle", places.bundle}, {"restore", places.restore}});
+}
+
+// The place's identity before an exchange: after one it names another folder.
+std::optional<ino_t> inodeOf(int dir, const std::string& name) {
+    struct stat info {};
+    if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return info.st_ino;
+}
+
+// Before an exchange: where the former bundle will lie, and what the place
+// held, so that recovery can tell whether the exchange happened.
+int writeExchangeJournal(int staging, const SwapPlaces& places, ino_t place) {
+    return writeRecord(
+        staging, kJournalName,
+        {{"bundle", places.bundle},
+         {"restore", places.restore},
+         {"exchange", {{"from", places.incomingFromStaging}, {"aside", places.aside}, {"place", place}}}});
+}
+
+// A path inside the staging folder, never out of it.
+bool pathInside(const nlohmann::json& value) {
+    if (!value.is_string()) return false;
+    const auto& path = value.get_ref<const std::string&>();
+    if (path.empty() || path.front() == '/') return false;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const auto end = std::min(path.find('/', start), path.size());
+        if (!plainName(nlohmann::json(path.substr(start, end - start)))) return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 void dropJournal(int staging) {
@@ -80,15 +112,25 @@ int systemRename(int fromDir, const char* from, int toDir, const char* to, unsig
 
 std::optional<SwapFailure> swapBundles(const Rename& rename, const SwapPlaces& p) {
     using Step = SwapFailure::Step;
+    const auto place = inodeOf(p.parent, p.bundle);
+    const bool journalled = place && !p.incomingFromStaging.empty();
+    if (journalled) {
+        if (const int error = writeExchangeJournal(p.staging, p, *place); error != 0)
+            return SwapFailure{Step::Journal, error};
+    }
     if (rename(p.incomingDir, p.incoming.c_str(), p.parent, p.bundle.c_str(), RENAME_EXCHANGE) == 0) {
         // The place was never empty; the old bundle now lies where the new
         // one was, and takes its name in the staging folder.
         rename(p.incomingDir, p.incoming.c_str(), p.staging, p.aside.c_str(), 0);
         ::fsync(p.parent);
+        if (journalled) dropJournal(p.staging);
         return std::nullopt;
     }
     const int exchangeError = errno;
-    if (!exchangeUnsupported(exchangeError)) return SwapFailure{Step::Exchange, exchangeError};
+    if (!exchangeUnsupported(exchangeError)) {
+        if (journalled) dropJournal(p.staging);
+        return SwapFailure{Step::Exchange, exchangeError};
+    }
 
     if (const int error = writeJournal(p.staging, p); error != 0) return SwapFailure{Step::Journal, error};
     if (rename(p.parent, p.bundle.c_str(), p.staging, p.aside.c_str(), 0) != 0) {
@@ -118,6 +160,29 @@ std::optional<std::string> recoverSwap(int staging, int parent, const Rename& re
         return "an unreadable swap journal was dropped";
     }
     const std::string place = bundle.get<std::string>(), from = restore.get<std::string>();
+    if (const auto exchange = journal->find("exchange"); exchange != journal->end()) {
+        const auto moved = exchange->is_object() ? exchange->value("from", nlohmann::json()) : nlohmann::json();
+        const auto aside = exchange->is_object() ? exchange->value("aside", nlohmann::json()) : nlohmann::json();
+        const auto before = exchange->is_object() ? exchange->value("place", nlohmann::json()) : nlohmann::json();
+        if (!pathInside(moved) || !plainName(aside) || !before.is_number_unsigned()) {
+            dropJournal(staging);
+            return "an unreadable swap journal was dropped";
+        }
+        // The place still holds what it held: the exchange never happened.
+        // Else the former bundle still lies where the new one was, unless
+        // its move aside was done.
+        const auto now = inodeOf(parent, place);
+        const std::string formerAt = moved.get<std::string>(), asideName = aside.get<std::string>();
+        if (now && *now != before.get<ino_t>() && exists(staging, formerAt)) {
+            if (rename(staging, formerAt.c_str(), staging, asideName.c_str(), 0) != 0)
+                return "the swap of " + place + " broke off after its exchange and " + formerAt +
+                       " can’t be moved aside (" + std::generic_category().message(errno) + ")";
+            dropJournal(staging);
+            return "the swap of " + place + " broke off after its exchange; the bundle it replaced was moved aside";
+        }
+        dropJournal(staging);
+        return std::nullopt;
+    }
     if (exists(parent, place)) {
         dropJournal(staging);
         return std::nullopt;

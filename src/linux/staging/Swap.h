@@ -3,7 +3,10 @@
 // empty: one atomic exchange where the file system has it (RENAME_EXCHANGE);
 // elsewhere (NFS, FUSE) two moves, with a journal written before the first so
 // that whoever comes next after a kill between them puts the right bundle
-// back (`recoverSwap`).
+// back (`recoverSwap`). The exchange too is followed by a move (the former
+// bundle takes its name in the staging folder); a journal before it lets
+// whoever comes next finish that move, so that no name ever holds the
+// bundle it does not say.
 
 #include <functional>
 #include <optional>
@@ -39,6 +42,9 @@ struct SwapPlaces {
     // The name, in the staging folder, of the bundle that belongs in the
     // place should the two moves break off between them: the known good one.
     std::string restore;
+    // The incoming bundle's path from the staging folder ("new/Orvane.app"):
+    // after an exchange, the former bundle lies there until its move aside.
+    std::string incomingFromStaging;
 };
 
 struct SwapFailure {
@@ -53,7 +59,8 @@ struct SwapFailure {
 std::optional<SwapFailure> swapBundles(const Rename& rename, const SwapPlaces& places);
 
 // After a kill: if the staging folder holds a journal and the place it names
-// (beside the staging folder) is empty, the bundle it names goes back there.
+// (beside the staging folder) is empty, the bundle it names goes back there;
+// if an exchange was made, the former bundle takes its name aside.
 // The journal is removed once the place holds a bundle. A line for the log
 // when something was done or could not be; nothing otherwise.
 std::optional<std::string> recoverSwap(int staging, int parent, const Rename& rename = systemRename);

@@ -96,6 +96,7 @@ std::optional<SwapFailure> putKeptBack(int parent, const std::string& bundle, in
     places.staging = staging;
     places.aside = kUndoneAside;
     places.restore = kKept;
+    places.incomingFromStaging = kKept;
     if (auto failure = swapBundles(systemRename, places)) return failure;
     ::unlinkat(staging, kTrialName, 0);
     writeRecord(staging, kUndoneName, why);
@@ -112,8 +113,13 @@ std::optional<fs::path> takeUpTrial(const fs::path& bundle, const std::function<
     auto staging = passedOn(bundle);
     const bool fromRelaunch = staging.has_value();
     if (!staging) staging = leftBeside(bundle);
+    if (!staging) return std::nullopt;
+    // A swap a kill broke off first: until it is finished, old.app may hold
+    // the new version. One that can't be finished leaves the trial alone.
+    recoverIn(*staging, log);
+    if (readRecord(staging->dir(), kJournalName)) return std::nullopt;
     // Nothing kept to go back to: there is no trial to run.
-    if (!staging || !keeps(*staging)) return std::nullopt;
+    if (!keeps(*staging)) return std::nullopt;
     auto record = readRecord(staging->dir(), kTrialName).value_or(nlohmann::json::object());
     // Swapped in, but the relaunch step that would have tried it is gone
     // and it never came up: not what the user had, and nothing checked it.
