@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "PrivateBus.h"
+#include "RunProcesses.h"
 #include "Spin.h"
 #include "WindowClasses.h"
 #include "Xvfb.h"
@@ -29,71 +30,6 @@ namespace orvane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kBundle = ORVANE_BUILD_DIR "/Orvane.app";
-
-struct Ran {
-    int status = -1;
-    std::string output;  // standard output and error
-};
-
-GPtr<GSubprocessLauncher> launcher(const std::map<std::string, std::string>& env) {
-    auto made = adopt(
-        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
-    // Nothing of the machine's desktop: no display, no session bus.
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
-        g_subprocess_launcher_unsetenv(made.get(), name);
-    for (const auto& [name, value] : env) g_subprocess_launcher_setenv(made.get(), name.c_str(), value.c_str(), TRUE);
-    return made;
-}
-
-// `readyFd`, when given, becomes the child's descriptor 3, as the relaunch
-// step hands its end of the socket it waits on.
-GPtr<GSubprocess> spawn(const std::vector<std::string>& command, const std::map<std::string, std::string>& env,
-                        int readyFd = -1) {
-    std::vector<const char*> argv;
-    for (const auto& arg : command) argv.push_back(arg.c_str());
-    argv.push_back(nullptr);
-    auto made = launcher(env);
-    if (readyFd >= 0) {
-        g_subprocess_launcher_take_fd(made.get(), readyFd, 3);
-        g_subprocess_launcher_setenv(made.get(), "ORVANE_READY_FD", "3", TRUE);
-    }
-    GErrorPtr error;
-    auto process = adopt(g_subprocess_launcher_spawnv(made.get(), argv.data(), ErrorOut(error)));
-    if (!process) throw std::runtime_error(error->message);
-    return process;
-}
-
-GPtr<GSubprocess> start(const fs::path& bundle, const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env, int readyFd = -1) {
-    std::vector<std::string> command{(bundle / "Contents" / "Linux" / "orvane").string()};
-    command.insert(command.end(), args.begin(), args.end());
-    return spawn(command, env, readyFd);
-}
-
-Ran finish(GSubprocess* process) {
-    Ran ran;
-    char* out = nullptr;
-    g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, nullptr, nullptr);
-    ran.output = out ? out : "";
-    g_free(out);
-    ran.status = g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
-    return ran;
-}
-
-Ran run(const fs::path& bundle, const std::vector<std::string>& args,
-        const std::map<std::string, std::string>& env = {}) {
-    auto process = start(bundle, args, env);
-    return finish(process.get());
-}
-
-std::string readText(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(OrvaneCommand, PrintsHelpAndVersionWithoutADisplayAndRefusesWhatItDoesNotKnow) {
     const Ran help = run(kBundle, {"--help"});
@@ -180,13 +116,7 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     env["XDG_STATE_HOME"] = (folder_ / "state").string();
     const fs::path moved = folder_ / "Moved" / "Orvane.app";
     auto first_run = start(moved, {"--page-url", "http://127.0.0.1:9/"}, env);
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            const auto names = windowClasses(display.display());
-            return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() || (g_usleep(50000), false);
-        },
-        60))
-        << "no window of class " ORVANE_BUNDLE_ID;
+    EXPECT_TRUE(appWindowShows(display.display())) << "no window of class " ORVANE_BUNDLE_ID;
     EXPECT_NE(readText(launcher).find("\nplace='" + moved.string() + "'\n"), std::string::npos) << readText(launcher);
 
     // A second start in the same session says what happened instead of nothing.
@@ -303,15 +233,7 @@ protected:
         ::close(end);
         return up;
     }
-    bool windowShows() {
-        return spinUntil(
-            [&] {
-                const auto names = windowClasses(display_.display());
-                return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) != names.end() ||
-                       (g_usleep(50000), false);
-            },
-            60);
-    }
+    bool windowShows() { return appWindowShows(display_.display()); }
 
     Xvfb display_;
     PrivateBus session_;
@@ -353,16 +275,7 @@ protected:
         fs::copy(kBundle, staging_ / "old.app", fs::copy_options::recursive);
         std::ofstream(staging_ / "old.app/Contents/Resources/kept") << "the version before";
         std::ofstream(staging_ / "trial") << R"({"running":false,"ended":0,"quits":0,"up":true})";
-        // A port nothing listens on: the offline page shows, and the run is up.
-        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-        ::close(probe);
-        refused_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+        refused_ = refusedAddress();
     }
 
     int trial(const char* key) {
@@ -371,15 +284,7 @@ protected:
         if (found == record.end()) return -1;
         return found->is_boolean() ? int(found->get<bool>()) : found->get<int>();
     }
-    bool windowGone() {
-        return spinUntil(
-            [&] {
-                const auto names = windowClasses(display_.display());
-                return std::find(names.begin(), names.end(), ORVANE_BUNDLE_ID) == names.end() ||
-                       (g_usleep(50000), false);
-            },
-            30);
-    }
+    bool windowGone() { return appWindowShows(display_.display(), false, 30); }
     ino_t recordFile() const {
         struct stat info {};
         return ::stat((staging_ / "trial").c_str(), &info) == 0 ? info.st_ino : 0;

@@ -97,9 +97,14 @@ std::optional<SwapFailure> putKeptBack(int parent, const std::string& bundle, in
     places.aside = kUndoneAside;
     places.restore = kKept;
     places.incomingFromStaging = kKept;
-    if (auto failure = swapBundles(systemRename, places)) return failure;
-    ::unlinkat(staging, kTrialName, 0);
+    // The reason first: a kill right after the moves must still leave it for
+    // the old version's page. A start before the moves writes its own.
     writeRecord(staging, kUndoneName, why);
+    if (auto failure = swapBundles(systemRename, places)) {
+        ::unlinkat(staging, kUndoneName, 0);
+        return failure;
+    }
+    ::unlinkat(staging, kTrialName, 0);
     return std::nullopt;
 }
 
