@@ -46,6 +46,8 @@ public:
 
     // One page message, already parsed. Malformed or unknown ones are dropped.
     void handle(const nlohmann::json& message);
+    // The page is gone: every link and scan ends, as at its next "hello".
+    void endSession() { reset(); }
 
     // Whether the bookkeeping is consistent: every connecting or linked device
     // is known. A self-check for tests.

@@ -95,6 +95,10 @@ void PageSession::toBluetooth(const json& message) {
     if (bluetooth_) bluetooth_->handle(message);
 }
 
+void PageSession::pageGone() {
+    if (bluetooth_) bluetooth_->endSession();
+}
+
 void PageSession::shutdown() { bluetooth_.reset(); }
 
 bool PageSession::onPage() const { return sameSite(host_.currentAddress(), settings_.pageUrl); }

@@ -79,6 +79,11 @@ public:
     // Whether the host shows the page's origin now.
     bool onPage() const;
 
+    // The window no longer shows the control page (another document, or its
+    // content process ended): its Bluetooth session ends, as at a new
+    // "hello", so that no light stays linked to a page that is gone.
+    void pageGone();
+
     // The app is ending: the Bluetooth bridge and its backend go now, while
     // the loop can still carry their last calls. Page messages for Bluetooth
     // are dropped from here on.

@@ -273,6 +273,25 @@ TEST_F(ControlPageTest, DrivesTheSimulatedLightAndShowsWhatTheLightReportsBack) 
     EXPECT_EQ(text("#scan"), "\"Scan\"");
 }
 
+// The light stayed linked behind the offline page until a page came back and
+// said "hello".
+TEST_F(ControlPageTest, TheLinkEndsWhenTheWindowStopsShowingTheControlPage) {
+    open();
+    for (const bool processEnds : {false, true}) {
+        SCOPED_TRACE(processEnds ? "its process ended" : "the offline page shows");
+        if (processEnds) {
+            window->load();
+            ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
+        }
+        ASSERT_TRUE(click("#scan"));
+        ASSERT_TRUE(connectTo("ihoment_H617C_1C7A"));
+        ASSERT_TRUE(spinUntil([&] { return deviceConnected(BluezSimProcess::LIGHT); }));
+        if (processEnds) webkit_web_view_terminate_web_process(window->webView());
+        else window->navigation().showOffline();
+        EXPECT_TRUE(spinUntil([&] { return !deviceConnected(BluezSimProcess::LIGHT); }));
+    }
+}
+
 TEST_F(ControlPageTest, ADeviceThatIsNoLightIsLetGoWithAClearMessage) {
     open();
     ASSERT_TRUE(click("#onlyLights"));  // show every device

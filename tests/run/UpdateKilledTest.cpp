@@ -110,7 +110,8 @@ TEST_P(UpdateKilled, TheDesktopEntryStartsTheVersionBeforeWholeAndItsPageIsTold)
     const Ran ran = finish(app.get());
 
     EXPECT_EQ(readText(place_ / "Contents/Resources/version-of-test"), "old");
-    const Ran verified = finish(spawn({(kBundle / "Contents/Helpers/codesign").string(), "--verify", place_}, {}).get());
+    const Ran verified =
+        finish(spawn({(kBundle / "Contents/Helpers/codesign").string(), "--verify", place_}, {}).get());
     EXPECT_EQ(verified.status, 0) << verified.output;
     EXPECT_EQ(besideThePlace(), std::set<std::string>{"Orvane.app"});
     EXPECT_NE(ran.output.find("Orvane: update failed: "), std::string::npos) << "its page is told\n" << ran.output;

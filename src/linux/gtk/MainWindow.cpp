@@ -202,6 +202,11 @@ void MainWindow::build() {
                                           window->closeSoon();
                                   }),
                                   weak);
+    processWatch_ = connectWith(webView_.get(), "web-process-terminated",
+                                G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, WeakWindow* self) {
+                                    if (auto window = self->lock()) window->session_->pageGone();
+                                }),
+                                weak);
     installBridge();
     installDialogsAndDownloads();
 }
@@ -365,6 +370,8 @@ void MainWindow::reload() {
 }
 
 void MainWindow::loadChanged(WebKitLoadEvent event) {
+    // The offline page or another document took the page's place.
+    if (event == WEBKIT_LOAD_COMMITTED && !session_->onPage()) session_->pageGone();
     if (event != WEBKIT_LOAD_FINISHED) return;
     // A document that ends its load without a title shows the app's name,
     // not the title of the one before it.

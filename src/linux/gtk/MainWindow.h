@@ -148,7 +148,7 @@ private:
     std::unique_ptr<DownloadsIndicator> downloadsIndicator_;
     bool loadedOnce_ = false;
     bool askingPage_ = false, closingNow_ = false;
-    SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_, pageCloseWatch_;
+    SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_, pageCloseWatch_, processWatch_;
     // The page bridge's: a reply kept for the next batch, let go on navigation.
     HeldReply heldReply_;
     SignalConnection navigationWatch_;
