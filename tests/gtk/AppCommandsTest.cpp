@@ -161,7 +161,8 @@ TEST_F(AppCommandsTest, EachCommandWorksFromItsActionAndFromEachOfItsKeys) {
                     gtk_window_get_transient_for(GTK_WINDOW(about)) == window->window();
          }},
         {"website", [&] { opened.clear(); }, [&] { return opened == std::vector<std::string>{server.url("/")}; }},
-        // Last: it closes the window, through its close so that the frame is saved.
+        // Last: they close the window, through its close so that the frame is saved.
+        {"close", [&] { closed = false; }, [&] { return closed && fs::exists(state / "window.ini"); }},
         {"quit", [&] { closed = false; }, [&] { return closed && fs::exists(state / "window.ini"); }},
     };
     for (const Case& row : cases) {

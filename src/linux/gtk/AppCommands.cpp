@@ -20,6 +20,7 @@ constexpr std::array<const char*, 2> kZoomReset = {"<Control>0", "<Control>KP_0"
 constexpr std::array<const char*, 1> kFullScreen = {"F11"};
 constexpr std::array<const char*, 1> kShortcuts = {"<Control>question"};
 constexpr std::array<const char*, 1> kQuit = {"<Control>q"};
+constexpr std::array<const char*, 1> kClose = {"<Control>w"};
 
 void toggleFullScreen(MainWindow& main) {
     if (gtk_window_is_fullscreen(main.window())) gtk_window_unfullscreen(main.window());
@@ -35,7 +36,7 @@ void showAboutOf(MainWindow& main) {
 // The editing keys are not among them: the web view handles them itself,
 // in the page and in its text fields, and a key set here would be taken
 // before the view could see it (undo and redo: EditingKeys).
-constexpr std::array<AppCommand, 10> kCommands = {{
+constexpr std::array<AppCommand, 11> kCommands = {{
     {"reload", kReload, [](MainWindow& main) { main.reload(); }},
     {"zoom-in", kZoomIn, [](MainWindow& main) { main.zoom(+1); }},
     {"zoom-out", kZoomOut, [](MainWindow& main) { main.zoom(-1); }},
@@ -47,6 +48,8 @@ constexpr std::array<AppCommand, 10> kCommands = {{
     // Through the window's close: its frame is saved on the way out, and
     // a page that asks to be warned is asked.
     {"quit", kQuit, [](MainWindow& main) { main.close(); }},
+    // The one window: closing it ends the app, as Quit does.
+    {"close", kClose, [](MainWindow& main) { main.close(); }},
     // A signal's: the page is not asked, the run ends.
     {"quit-now", {}, [](MainWindow& main) { main.quit(); }},
 }};

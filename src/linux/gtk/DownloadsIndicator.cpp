@@ -1,5 +1,6 @@
 #include "DownloadsIndicator.h"
 
+#include "ButtonName.h"
 #include "PageDialogTexts.h"
 
 namespace orvane {
@@ -11,7 +12,7 @@ DownloadsIndicator::DownloadsIndicator(Downloads& downloads, std::function<void(
     : downloads_(downloads), open_(std::move(open)) {
     button_ = retain(gtk_menu_button_new());
     GtkMenuButton* button = GTK_MENU_BUTTON(button_.get());
-    gtk_widget_set_tooltip_text(button_.get(), texts::downloads);
+    nameButton(button_.get(), texts::downloads);
     gtk_widget_set_visible(button_.get(), FALSE);
 
     // The icon with a thin bar under it for the running downloads.

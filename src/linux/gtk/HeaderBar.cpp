@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ButtonName.h"
 #include "ShellTexts.h"
 
 namespace orvane {
@@ -16,7 +17,7 @@ void addItem(GMenu* section, const std::string& label, const char* action) {
 GtkWidget* iconButton(const char* icon, const char* action, const char* tooltip) {
     GtkWidget* button = gtk_button_new_from_icon_name(icon);
     gtk_actionable_set_action_name(GTK_ACTIONABLE(button), action);
-    gtk_widget_set_tooltip_text(button, tooltip);
+    nameButton(button, tooltip);
     gtk_widget_add_css_class(button, "flat");
     return button;
 }
@@ -68,7 +69,7 @@ HeaderBar::HeaderBar(GtkWindow* window, WebKitWebView* view, const std::string& 
     menu_ = GTK_MENU_BUTTON(gtk_menu_button_new());
     gtk_menu_button_set_icon_name(menu_, "open-menu-symbolic");
     gtk_menu_button_set_popover(menu_, popover);
-    gtk_widget_set_tooltip_text(GTK_WIDGET(menu_), t::mainMenu);
+    nameButton(GTK_WIDGET(menu_), t::mainMenu);
     gtk_menu_button_set_primary(menu_, TRUE);  // F10 opens it
     gtk_header_bar_pack_end(bar_, GTK_WIDGET(menu_));
     gtk_window_set_titlebar(window, GTK_WIDGET(bar_));

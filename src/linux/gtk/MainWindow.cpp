@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* kPlatform = "linux";
 constexpr const char* kFrameName = "Main";
+// How long a page that WebKit stopped waiting for may still take to show
+// its question before the window closes.
+constexpr double kQuestionGraceSeconds = 1;
 
 // WebKit's own throttling is what slows a hidden page down here: a light
 // driven by timers must not slow down when the window is covered.
@@ -194,12 +197,19 @@ void MainWindow::build() {
                                   return FALSE;
                               }),
                               weak);
-    // The page may go: it has no question to ask. WebKit ignores the
-    // answer to a question it asked (PageDialogs tells that).
+    // The page may go. At once when WebKit answers for it (a page without
+    // unload handlers). Else WebKit gives the page 50 ms before it says so
+    // unasked: a question the page is still on its way to ask gets a moment
+    // to show. Once shown, WebKit ignores its answer: PageDialogs tells it.
     pageCloseWatch_ = connectWith(webView_.get(), "close", G_CALLBACK(+[](WebKitWebView*, WeakWindow* self) {
                                       auto window = self->lock();
-                                      if (window && window->askingPage_ && !window->dialogs_->current())
-                                          window->closeSoon();
+                                      if (!window || !window->askingPage_ || window->dialogs_->current()) return;
+                                      if (window->tryingClose_) return window->closeSoon();
+                                      window->closeGrace_ =
+                                          window->queue_.after(kQuestionGraceSeconds, [weak = window->weak_.weak()] {
+                                              auto main = weak.lock();
+                                              if (main && main->askingPage_ && !main->dialogs_->current()) main->quit();
+                                          });
                                   }),
                                   weak);
     processWatch_ = connectWith(webView_.get(), "web-process-terminated",
@@ -216,7 +226,9 @@ bool MainWindow::askPageBeforeClosing() {
     if (!session_->onPage() || dialogs_->current() || !webkit_web_view_get_is_web_process_responsive(webView_.get()))
         return false;
     askingPage_ = true;
+    tryingClose_ = true;
     webkit_web_view_try_close(webView_.get());
+    tryingClose_ = false;
     return true;
 }
 

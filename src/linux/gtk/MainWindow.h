@@ -148,6 +148,8 @@ private:
     std::unique_ptr<DownloadsIndicator> downloadsIndicator_;
     bool loadedOnce_ = false;
     bool askingPage_ = false, closingNow_ = false;
+    bool tryingClose_ = false;  // inside WebKit's try-close: it answered for the page
+    Task closeGrace_;
     SignalConnection titleWatch_, loadWatch_, closeWatch_, messageWatch_, pageCloseWatch_, processWatch_;
     // The page bridge's: a reply kept for the next batch, let go on navigation.
     HeldReply heldReply_;

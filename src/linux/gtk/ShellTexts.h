@@ -22,6 +22,7 @@ inline std::string about(std::string_view name) { return "About " + std::string(
 inline std::string website(std::string_view name) { return std::string(name) + " Website"; }
 inline std::string quit(std::string_view name) { return "Quit " + std::string(name); }
 inline constexpr const char* quitPlain = "Quit";
+inline constexpr const char* closeWindow = "Close Window";
 
 // The shortcuts window's groups and the entries only it lists.
 inline constexpr const char* groupApplication = "Application";

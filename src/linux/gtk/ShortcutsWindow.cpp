@@ -52,6 +52,7 @@ std::string interfaceText() {
         {t::groupApplication,
          {{t::keyboardShortcuts, keysOf("shortcuts")},
           {t::fullScreen, keysOf("fullscreen")},
+          {t::closeWindow, keysOf("close")},
           {t::quitPlain, keysOf("quit")}}},
         {t::groupView,
          {{t::reload, keysOf("reload")},
