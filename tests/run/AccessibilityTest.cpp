@@ -49,11 +49,7 @@ TEST(Accessibility, EveryButtonHasANameOfWords) {
     unsetenv("DISPLAY");  // for Orvane only: no D-Bus autolaunch in this process
     PrivateBus session;
     const fs::path folder = fs::temp_directory_path() / ("orvane-a11y-" + std::to_string(::getpid()));
-    Environment env{{"DISPLAY", display.display()},
-                    {"GDK_BACKEND", "x11"},
-                    {"DBUS_SESSION_BUS_ADDRESS", session.address()}};
-    for (const char* place : {"CONFIG", "STATE", "CACHE", "DATA"})
-        env[std::string("XDG_") + place + "_HOME"] = (folder / place).string();
+    const Environment env = desktopEnvironment(display.display(), session.address()) + xdgFoldersUnder(folder);
     // The bridge on, whatever the test's own environment says.
     auto made = launcher(env);
     g_subprocess_launcher_unsetenv(made.get(), "NO_AT_BRIDGE");
@@ -61,13 +57,14 @@ TEST(Accessibility, EveryButtonHasANameOfWords) {
     const std::string program = (kBundle / "Contents/Linux/orvane").string();
     const std::string page = refusedAddress();
     GErrorPtr error;
-    auto app = adopt(g_subprocess_launcher_spawn(made.get(), ErrorOut(error), program.c_str(), "--page-url",
-                                                 page.c_str(), nullptr));
+    auto app = adopt(
+        g_subprocess_launcher_spawn(made.get(), ErrorOut(error), program.c_str(), "--page-url", page.c_str(), nullptr));
     ASSERT_TRUE(app) << error->message;
     ASSERT_TRUE(appWindowShows(display.display()));
 
     // Debian's own interpreter, where python3-gi lives.
-    const Ran read = finish(spawn({"/usr/bin/python3", ORVANE_SOURCE_DIR "/tests/run/accessible-names.py", ORVANE_BUNDLE_ID, "--press", "Main Menu"},
+    const Ran read = finish(spawn({"/usr/bin/python3", ORVANE_SOURCE_DIR "/tests/run/accessible-names.py",
+                                   ORVANE_BUNDLE_ID, "--press", "Main Menu"},
                                   env)
                                 .get());
     g_subprocess_send_signal(app.get(), SIGTERM);

@@ -107,11 +107,7 @@ TEST_F(MovedBundle, KeepsItsDesktopEntryAndWindowClassInAgreement) {
     Xvfb display;
     unsetenv("DISPLAY");  // for Orvane only: no D-Bus autolaunch in this process
     PrivateBus session;
-    auto env = data;
-    env["DISPLAY"] = display.display();
-    env["GDK_BACKEND"] = "x11";
-    env["NO_AT_BRIDGE"] = "1";
-    env["DBUS_SESSION_BUS_ADDRESS"] = session.address();
+    auto env = data + desktopEnvironment(display.display(), session.address());
     env["XDG_CONFIG_HOME"] = (folder_ / "config").string();
     env["XDG_STATE_HOME"] = (folder_ / "state").string();
     const fs::path moved = folder_ / "Moved" / "Orvane.app";
@@ -203,12 +199,7 @@ protected:
         ASSERT_EQ(::getsockname(silent_, reinterpret_cast<sockaddr*>(&address), &length), 0);
         page_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
         unsetenv("DISPLAY");  // for Orvane only: no D-Bus autolaunch in this process
-        env_ = {{"DISPLAY", display_.display()},
-                {"GDK_BACKEND", "x11"},
-                {"NO_AT_BRIDGE", "1"},
-                {"DBUS_SESSION_BUS_ADDRESS", session_.address()}};
-        for (const char* place : {"CONFIG", "STATE", "CACHE", "DATA"})
-            env_[std::string("XDG_") + place + "_HOME"] = (folder_ / place).string();
+        env_ = desktopEnvironment(display_.display(), session_.address()) + xdgFoldersUnder(folder_);
     }
     void TearDown() override {
         ::close(silent_);

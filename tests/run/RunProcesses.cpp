@@ -17,6 +17,22 @@ namespace orvane::test {
 
 namespace fs = std::filesystem;
 
+Environment desktopEnvironment(const std::string& display, const std::string& bus) {
+    return {{"DISPLAY", display}, {"GDK_BACKEND", "x11"}, {"NO_AT_BRIDGE", "1"}, {"DBUS_SESSION_BUS_ADDRESS", bus}};
+}
+
+Environment xdgFoldersUnder(const fs::path& home) {
+    Environment folders;
+    for (const char* place : {"CONFIG", "STATE", "CACHE", "DATA"})
+        folders[std::string("XDG_") + place + "_HOME"] = (home / place).string();
+    return folders;
+}
+
+Environment operator+(Environment base, const Environment& more) {
+    for (const auto& [name, value] : more) base[name] = value;
+    return base;
+}
+
 GPtr<GSubprocessLauncher> launcher(const Environment& env) {
     auto made = adopt(
         g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));

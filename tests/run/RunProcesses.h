@@ -23,6 +23,14 @@ struct Ran {
 
 using Environment = std::map<std::string, std::string>;
 
+// A desktop of the test's own: the X `display` and the session bus at `bus`,
+// without the accessibility bridge.
+Environment desktopEnvironment(const std::string& display, const std::string& bus);
+// The XDG folders (config, state, cache, data) under `home`.
+Environment xdgFoldersUnder(const std::filesystem::path& home);
+// `base` with `more` on top.
+Environment operator+(Environment base, const Environment& more);
+
 // Output piped, the desktop's display and bus unset, then `env` set.
 GPtr<GSubprocessLauncher> launcher(const Environment& env);
 

@@ -44,8 +44,7 @@ protected:
         // As the install leaves it: the version before kept, the new one on trial.
         std::ofstream(staging_ / "trial") << R"({"running":false,"ended":0,"quits":0})";
         unsetenv("DISPLAY");  // for Orvane only: no D-Bus autolaunch in this process
-        for (const char* place : {"CONFIG", "STATE", "CACHE", "DATA"})
-            env_[std::string("XDG_") + place + "_HOME"] = (folder_ / place).string();
+        env_ = xdgFoldersUnder(folder_);
         const Ran entry = run(place_, {"--install-desktop-entry"}, env_);
         ASSERT_EQ(entry.status, 0) << entry.output;
     }
@@ -96,11 +95,7 @@ TEST_P(UpdateKilled, TheDesktopEntryStartsTheVersionBeforeWholeAndItsPageIsTold)
     // The user starts Orvane from the desktop.
     Xvfb display;
     PrivateBus session;
-    Environment desktop = env_;
-    desktop["DISPLAY"] = display.display();
-    desktop["GDK_BACKEND"] = "x11";
-    desktop["NO_AT_BRIDGE"] = "1";
-    desktop["DBUS_SESSION_BUS_ADDRESS"] = session.address();
+    const Environment desktop = env_ + desktopEnvironment(display.display(), session.address());
     const fs::path launcher = folder_ / "DATA/orvane" / ("launch-" + std::string(ORVANE_BUNDLE_ID));
     auto app = spawn({launcher.string(), "--page-url", refused_}, desktop);
     EXPECT_TRUE(appWindowShows(display.display()));
