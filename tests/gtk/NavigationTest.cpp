@@ -438,6 +438,20 @@ TEST_F(NavigationTest, APageAddressThatLeadsToAnotherSiteShowsWhereWithAButtonFo
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
 }
 
+// Where the redirect led did not answer: the failure was taken for another
+// site's and its address handed to the browser, the window left blank.
+TEST_F(NavigationTest, APageAddressLeadingToASiteThatFailsIsThePagesFailure) {
+    const std::string elsewhere = "http://localhost:" + std::to_string(freePort()) + "/login";
+    server.serve("/moved", {"", "text/html", 302, elsewhere});
+    auto window = make(server.url("/moved"));
+    window->show();
+    ASSERT_TRUE(spinUntil([&] { return window->navigation().loads().offline() && log.size() == 2; }));
+    EXPECT_TRUE(log[0].starts_with("Orvane: page didn't load: ")) << log[0];
+    ASSERT_TRUE(spinUntil([&] { return evaluate(window->webView(), "!!document.getElementById('open')") == "true"; }));
+    EXPECT_EQ(evaluate(window->webView(), "document.getElementById('open').href"), jsString(elsewhere));
+    EXPECT_TRUE(opened.empty()) << opened.front();
+}
+
 // Behind the saved copy nothing tried again: it showed for good, without its
 // scripts and styles, after the server was back.
 TEST_F(NavigationTest, BehindTheSavedCopyTheLivePageComesBackByItself) {

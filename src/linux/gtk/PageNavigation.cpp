@@ -211,7 +211,11 @@ void PageNavigation::loadChanged(WebKitLoadEvent event) {
             if (settings_.shown) settings_.shown();
         }
         break;
-    case WEBKIT_LOAD_REDIRECTED: break;
+    case WEBKIT_LOAD_REDIRECTED:
+        // The page address leading elsewhere, even where that fails to load.
+        if (const auto target = addressOf(uri); pageLoadUnderWay_ && !sameSite(target, settings_.pageUrl))
+            movedTo_ = target;
+        break;
     }
 }
 
@@ -263,7 +267,9 @@ void PageNavigation::loadFailed(WebKitLoadEvent event, const char* uri, GError* 
         failure = {false, std::string(pageSentences::leadsElsewhere) + movedTo_->text + "."};
         loads_.failed(settings_.pageUrl, failure);
     } else {
-        loads_.failed(addressOf(uri), failure);
+        // A load of the page address fails as the page's, wherever its
+        // redirects took it: never a page for the desktop to open unasked.
+        loads_.failed(pageLoadUnderWay_ ? std::optional<Url>(settings_.pageUrl) : addressOf(uri), failure);
     }
     // A quiet retry found the page's address leading elsewhere, or no longer:
     // the offline page that shows says what is now the case.
