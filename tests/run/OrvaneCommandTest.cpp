@@ -291,6 +291,9 @@ protected:
         if (killed) g_subprocess_force_exit(app.get());
         else g_subprocess_send_signal(app.get(), SIGTERM);
         Ran ran = finish(app.get());
+        if (!killed) {
+            EXPECT_EQ(ran.status, 0) << "a quit ends in order\n" << ran.output;
+        }
         EXPECT_TRUE(windowGone());
         return ran;
     }

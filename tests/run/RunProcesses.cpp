@@ -72,6 +72,8 @@ Ran finish(GSubprocess* process) {
     ran.output = out ? out : "";
     g_free(out);
     ran.status = g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
+    if (ran.status == -1 && g_subprocess_get_if_signaled(process))
+        ran.output += "[signal " + std::to_string(g_subprocess_get_term_sig(process)) + "]";
     return ran;
 }
 

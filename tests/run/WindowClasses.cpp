@@ -13,6 +13,10 @@ std::vector<std::string> windowClasses(const std::string& display) {
     unsigned count = 0;
     if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
         for (unsigned i = 0; i < count; ++i) {
+            // GDK's hidden leader window carries the class from the moment
+            // the display opens, long before the app's window shows.
+            XWindowAttributes attributes{};
+            if (!XGetWindowAttributes(x, children[i], &attributes) || attributes.map_state != IsViewable) continue;
             XClassHint hint{};
             if (XGetClassHint(x, children[i], &hint)) {
                 names.emplace_back(hint.res_name ? hint.res_name : "");

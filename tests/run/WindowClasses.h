@@ -7,7 +7,7 @@
 
 namespace orvane::test {
 
-// The instance names (WM_CLASS) of the top-level windows on the display.
+// The instance names (WM_CLASS) of the top-level windows that show on the display.
 std::vector<std::string> windowClasses(const std::string& display);
 
 }  // namespace orvane::test

@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
 
     auto app = orvane::adopt(gtk_application_new(orvane::applicationId().c_str(), G_APPLICATION_DEFAULT_FLAGS));
     GApplication* application = G_APPLICATION(app.get());
+    // Before registering, which already opens the display: a session's end
+    // during the start is an orderly quit, not a crash of a version on trial.
+    quitOnSignals(application);
     orvane::GErrorPtr error;
     if (!g_application_register(application, nullptr, orvane::ErrorOut(error))) {
         std::fprintf(stderr, "orvane: %s\n", error->message);
@@ -165,7 +168,6 @@ int main(int argc, char** argv) {
                          static_cast<orvane::AppDelegate*>(self)->shutdown();
                      }),
                      &delegate);
-    quitOnSignals(application);
     g_application_run(application, 1, args);
     orvane::endTrialRun();
     return 0;
