@@ -25,12 +25,17 @@ struct CommandLine {
     std::optional<std::string> error;
 };
 
+// Gives a text in the user's language; the English one where untranslated.
+using Translate = const char* (*)(const char* english);
+inline const char* untranslated(const char* english) { return english; }
+
 // The arguments after the program name. "--page-url X" and "--page-url=X"
 // alike; a bad or missing value, an unknown option or a stray argument is an
 // error, and so are two actions at once.
-CommandLine parseCommandLine(const std::vector<std::string_view>& arguments);
+// `error` is in the language `tr` gives.
+CommandLine parseCommandLine(const std::vector<std::string_view>& arguments, Translate tr = untranslated);
 
 // The --help text, with the executable's name and the built-in page address.
-std::string usageText(std::string_view program, std::string_view builtInPage);
+std::string usageText(std::string_view program, std::string_view builtInPage, Translate tr = untranslated);
 
 }  // namespace orvane

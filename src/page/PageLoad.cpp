@@ -61,6 +61,7 @@ void PageLoad::processEnded() {
         return;
     }
     if (log_) log_(std::string(pageSentences::processEnded));
+    host_.reloadingAfterProcessEnd();
     if (processEnds_.size() == 1) {
         loadAfresh();
         return;

@@ -46,6 +46,9 @@ public:
     virtual void stopLoading() = 0;
     // Hands an https, http or mailto address to the desktop.
     virtual void openExternally(const Url& url) = 0;
+    // The page's process ended and the page is loaded again: the user is
+    // told, as the page starts afresh (its links closed).
+    virtual void reloadingAfterProcessEnd() {}
 };
 
 // Why a main-frame load ended before it showed anything.

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "PageContextMenu.h"
 #include "PageServer.h"
 #include "PrivateBus.h"
+#include "Sheet.h"
 #include "ShellTexts.h"
 #include "Spin.h"
 #include "WebProbe.h"
@@ -87,7 +89,7 @@ protected:
     }
 
     void TearDown() override {
-        closeAll(GTK_TYPE_ABOUT_DIALOG);
+        closeAll(ADW_TYPE_ABOUT_WINDOW);
         closeAll(GTK_TYPE_SHORTCUTS_WINDOW);
         window.reset();
         fs::remove_all(state);
@@ -151,12 +153,12 @@ TEST_F(AppCommandsTest, EachCommandWorksFromItsActionAndFromEachOfItsKeys) {
              GtkWindow* shortcuts = shownWindowOf(GTK_TYPE_SHORTCUTS_WINDOW);
              return shortcuts && gtk_window_get_transient_for(shortcuts) == window->window();
          }},
-        {"about", [] { closeAll(GTK_TYPE_ABOUT_DIALOG); },
+        {"about", [] { closeAll(ADW_TYPE_ABOUT_WINDOW); },
          [&] {
-             auto* about = reinterpret_cast<GtkAboutDialog*>(shownWindowOf(GTK_TYPE_ABOUT_DIALOG));
-             return about && credits == gtk_about_dialog_get_comments(about) &&
-                    g_strcmp0(gtk_about_dialog_get_program_name(about), "Lights") == 0 &&
-                    g_strcmp0(gtk_about_dialog_get_version(about), "1.2.3") == 0 &&
+             auto* about = reinterpret_cast<AdwAboutWindow*>(shownWindowOf(ADW_TYPE_ABOUT_WINDOW));
+             return about && credits == adw_about_window_get_comments(about) &&
+                    g_strcmp0(adw_about_window_get_application_name(about), "Lights") == 0 &&
+                    g_strcmp0(adw_about_window_get_version(about), "1.2.3") == 0 &&
                     gtk_window_get_modal(GTK_WINDOW(about)) &&
                     gtk_window_get_transient_for(GTK_WINDOW(about)) == window->window();
          }},
@@ -173,7 +175,7 @@ TEST_F(AppCommandsTest, EachCommandWorksFromItsActionAndFromEachOfItsKeys) {
         for (const AppCommand& command : appCommands()) {
             if (std::string_view(command.action) != row.action) continue;
             for (const char* key : command.keys) {
-                closeAll(GTK_TYPE_ABOUT_DIALOG);
+                closeAll(ADW_TYPE_ABOUT_WINDOW);
                 closeAll(GTK_TYPE_SHORTCUTS_WINDOW);
                 window->show();
                 row.before();
@@ -184,11 +186,41 @@ TEST_F(AppCommandsTest, EachCommandWorksFromItsActionAndFromEachOfItsKeys) {
     }
 }
 
+// Every key the app answers to is in the shortcuts window.
+TEST_F(AppCommandsTest, TheShortcutsWindowListsEveryKey) {
+    g_action_group_activate_action(G_ACTION_GROUP(app), "shortcuts", nullptr);
+    GtkWindow* shortcuts = nullptr;
+    ASSERT_TRUE(spinUntil([&] { return (shortcuts = shownWindowOf(GTK_TYPE_SHORTCUTS_WINDOW)) != nullptr; }));
+    std::set<std::string> listed;
+    std::function<void(GtkWidget*)> collect = [&](GtkWidget* widget) {
+        if (GTK_IS_SHORTCUTS_SHORTCUT(widget)) {
+            char* keys = nullptr;
+            g_object_get(widget, "accelerator", &keys, nullptr);
+            char** parts = g_strsplit(keys ? keys : "", " ", -1);
+            for (char** part = parts; *part; ++part) listed.insert(*part);
+            g_strfreev(parts);
+            g_free(keys);
+        }
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+            collect(child);
+    };
+    collect(GTK_WIDGET(shortcuts));
+    for (const AppCommand& command : appCommands()) {
+        for (const std::string_view key : command.keys) {
+            // The keypad's keys are the same keys to the user.
+            if (key.find("KP_") != std::string_view::npos) continue;
+            EXPECT_TRUE(listed.contains(std::string(key))) << key;
+        }
+    }
+    for (const char* key : {"F10", "Tab", "<Shift>Tab", "<Control>z", "<Control>a"})
+        EXPECT_TRUE(listed.contains(key)) << key;
+}
+
 TEST_F(AppCommandsTest, TheAppsKeysWorkInItsOwnWindowsToo) {
     if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press keys with";
     g_action_group_activate_action(G_ACTION_GROUP(app), "about", nullptr);
     GtkWindow* about = nullptr;
-    ASSERT_TRUE(spinUntil([&] { return (about = shownWindowOf(GTK_TYPE_ABOUT_DIALOG)) != nullptr; }));
+    ASSERT_TRUE(spinUntil([&] { return (about = shownWindowOf(ADW_TYPE_ABOUT_WINDOW)) != nullptr; }));
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(about)); }));
     test::pointAt(GTK_WIDGET(about));
     test::pressKeys("<Control>question");
@@ -209,14 +241,13 @@ TEST_F(AppCommandsTest, QuitAsksAPageThatWantsToBeWarnedAndStayingKeepsTheWindow
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/guarded")));
     // Pages are only allowed to ask after the user has done something on them.
     evaluate(window->webView(), "document.body.click()");
-    for (const int response : {GTK_RESPONSE_CANCEL, GTK_RESPONSE_OK}) {
+    for (const std::string_view response : {kSheetCancel, kSheetOk}) {
         g_action_group_activate_action(G_ACTION_GROUP(app), "quit", nullptr);
         ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
-        GCharPtr text;
-        g_object_get(window->dialogs().current(), "text", &text, nullptr);
-        EXPECT_STREQ(text.get(), "Leave this page?");
-        gtk_dialog_response(GTK_DIALOG(window->dialogs().current()), response);
-        if (response == GTK_RESPONSE_OK) break;
+        auto* dialog = ADW_MESSAGE_DIALOG(window->dialogs().current());
+        EXPECT_STREQ(adw_message_dialog_get_heading(dialog), "Leave this page?");
+        adw_message_dialog_response(dialog, response.data());
+        if (response == kSheetOk) break;
         ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() == nullptr; }));
         EXPECT_FALSE(closed) << "staying keeps the window";
         EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(window->window())));
@@ -257,10 +288,10 @@ TEST_P(QuitDuringDialogs, TheUserCanAlwaysQuit) {
         test::pointAt(GTK_WIDGET(dialog));
         test::pressKeys("<Control>q");
     } else if (way == "KeysInTheWindow") {
-        test::pointAt(GTK_WIDGET(window->headerBar().widget()));
+        test::pointAt(window->headerBar().widget());
         test::pressKeys("<Control>q");
     } else {
-        GtkWidget* button = closeButtonIn(gtk_window_get_titlebar(window->window()));
+        GtkWidget* button = closeButtonIn(window->headerBar().widget());
         ASSERT_NE(button, nullptr);
         test::pointAt(button);
         test::clickPrimary();
@@ -286,6 +317,35 @@ TEST_F(AppCommandsTest, FullScreenTogglesFromItsActionAndF11) {
     EXPECT_NE(gtk_window_is_fullscreen(window->window()), before);
     g_action_group_activate_action(G_ACTION_GROUP(app), "fullscreen", nullptr);
     EXPECT_EQ(gtk_window_is_fullscreen(window->window()), before);
+}
+
+// In full screen the title bar hides; the pointer at the top edge brings
+// it back, and F10 brings it with its menu open.
+TEST_F(AppCommandsTest, InFullScreenTheTopEdgeAndF10BringTheTitleBar) {
+    if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to move the pointer with";
+    GtkWidget* shown = GTK_WIDGET(window->window());
+    FullScreenBar& bar = window->fullScreenBar();
+    // Without a window manager only a window that is not showing yet can
+    // become full screen.
+    gtk_widget_set_visible(shown, FALSE);
+    gtk_window_fullscreen(window->window());
+    gtk_widget_set_visible(shown, TRUE);
+    ASSERT_TRUE(spinUntil([&] { return gtk_window_is_fullscreen(window->window()) && gtk_widget_get_mapped(shown); }));
+    test::pointAt(GTK_WIDGET(window->webView()));
+    EXPECT_TRUE(spinUntil([&] { return !bar.showing(); })) << "hidden in full screen";
+    test::pointAt(shown, gtk_widget_get_width(shown) / 2.0, 0);
+    EXPECT_TRUE(spinUntil([&] { return bar.showing(); })) << "the top edge brings it";
+    test::pointAt(GTK_WIDGET(window->webView()));
+    EXPECT_TRUE(spinUntil([&] { return !bar.showing(); })) << "and it goes with the pointer";
+    GtkWidget* menu = GTK_WIDGET(gtk_menu_button_get_popover(window->headerBar().menuButton()));
+    test::pressKeys("F10");
+    EXPECT_TRUE(spinUntil([&] { return bar.showing() && gtk_widget_get_visible(menu); })) << "F10 opens its menu";
+    test::pressKeys("Escape");
+    EXPECT_TRUE(spinUntil([&] { return !gtk_widget_get_visible(menu); }));
+    EXPECT_TRUE(spinUntil([&] { return !bar.showing(); })) << "it goes with the menu, the focus back in the page";
+    gtk_widget_set_visible(shown, FALSE);
+    gtk_window_unfullscreen(window->window());
+    EXPECT_TRUE(spinUntil([&] { return bar.showing(); })) << "always there out of full screen";
 }
 
 TEST_F(AppCommandsTest, EditingKeysWorkInThePageAndInItsTextFields) {
@@ -331,6 +391,36 @@ TEST_F(AppCommandsTest, EditingKeysWorkInThePageAndInItsTextFields) {
     EXPECT_TRUE(holds("ownUndos === 1 && field.value === 'glow'"));
 }
 
+// Tab goes on past the page's last control to the title bar's buttons, and
+// on from its last button back into the page: the focus is never lost.
+TEST_F(AppCommandsTest, TabGoesFromThePageToTheTitleBarAndBack) {
+    if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press keys with";
+    GtkWindow* shown = window->window();
+    GtkWidget* view = GTK_WIDGET(window->webView());
+    GtkWidget* bar = window->headerBar().widget();
+    const auto focusIn = [&](GtkWidget* area) {
+        GtkWidget* focus = gtk_window_get_focus(shown);
+        return focus && (focus == area || gtk_widget_is_ancestor(focus, area));
+    };
+    evaluate(window->webView(), "field.focus()");
+    test::pointAt(view);
+    ASSERT_TRUE(spinUntil([&] { return focusIn(view); }));
+    test::pressKeys("Tab");
+    ASSERT_TRUE(spinUntil([&] { return focusIn(bar); })) << "past the page's last control";
+    for (int i = 0; i < 8 && focusIn(bar); ++i) {
+        // One key at a time: a second Tab sent before the first has moved
+        // the focus would move it on again.
+        GtkWidget* before = gtk_window_get_focus(shown);
+        test::pressKeys("Tab");
+        ASSERT_TRUE(spinUntil([&] { return gtk_window_get_focus(shown) != before; }));
+    }
+    ASSERT_TRUE(spinUntil([&] { return focusIn(view); })) << "past the title bar's last button";
+    EXPECT_TRUE(spinUntil([&] { return evaluate(window->webView(), "document.activeElement === field") == "true"; }))
+        << evaluate(window->webView(), "document.activeElement.tagName").value_or("?");
+    test::pressKeys("<Shift>Tab");
+    EXPECT_TRUE(spinUntil([&] { return focusIn(bar); })) << "back before the page's first control";
+}
+
 TEST_F(AppCommandsTest, ControlScrollZoomsAndAPlainScrollScrollsThePage) {
     if (!test::fakeInputAvailable()) GTEST_SKIP() << "no XTEST (libXtst) to press the wheel with";
     test::pointAt(GTK_WIDGET(window->webView()));
@@ -345,8 +435,11 @@ TEST_F(AppCommandsTest, ControlScrollZoomsAndAPlainScrollScrollsThePage) {
     EXPECT_EQ(zoomLevel(), 1.1);
 }
 
-TEST_F(AppCommandsTest, HeaderBarIsTheTitleBarAndItsZoomRowFollowsAndResetsTheZoom) {
-    EXPECT_EQ(gtk_window_get_titlebar(window->window()), GTK_WIDGET(window->headerBar().widget()));
+TEST_F(AppCommandsTest, HeaderBarIsAtTheTopAndItsZoomRowFollowsAndResetsTheZoom) {
+    graphene_rect_t bar{}, view{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(window->headerBar().widget(), GTK_WIDGET(window->window()), &bar));
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(window->webView()), GTK_WIDGET(window->window()), &view));
+    EXPECT_LE(bar.origin.y + bar.size.height, view.origin.y);
     GtkButton* zoom = window->headerBar().zoomButton();
     EXPECT_STREQ(gtk_button_get_label(zoom), "100%");
     window->zoom(+1);
@@ -360,7 +453,7 @@ TEST_F(AppCommandsTest, HeaderBarIsTheTitleBarAndItsZoomRowFollowsAndResetsTheZo
     // Room for another control, left of the menu.
     GtkWidget* extra = gtk_button_new_with_label("extra");
     window->headerBar().packEnd(extra);
-    EXPECT_EQ(gtk_widget_get_ancestor(extra, GTK_TYPE_HEADER_BAR), GTK_WIDGET(window->headerBar().widget()));
+    EXPECT_EQ(gtk_widget_get_ancestor(extra, ADW_TYPE_HEADER_BAR), window->headerBar().widget());
 }
 
 // The menu's items as "label -> action", the zoom row as "[zoom]".
@@ -403,25 +496,39 @@ TEST(PrimaryMenu, HoldsTheCommandsUnderTheAppsNameOrOrvane) {
     }
 }
 
-TEST(AboutWindow, CreditsNameTheHostOfThePageAddressOrEndWithTheLineBreak) {
+TEST(AboutWindow, CreditsNameTheSiteOfThePageAddressWhichIsTheWebsite) {
     startDisplayAndGtk();
-    const std::string text = "Controls the Govee H617C light strip on the orvane over Bluetooth.\n";
+    adw_init();
+    const std::string text = "Controls the Govee H617C light strip over Bluetooth";
     struct Case {
         const char* address;
         std::string comments;
+        const char* website;
     };
-    for (const Case& row : {Case{"https://lights.example.org:8443/app/?x=1", text + "lights.example.org"},
-                            Case{"about:blank", text}, Case{"mailto:someone@example.org", text}}) {
-        GtkAboutDialog* about =
+    for (const Case& row :
+         {Case{"https://lights.example.org:8443/app/?x=1", text + ", from its page on lights.example.org.",
+               "https://lights.example.org:8443/app/?x=1"},
+          Case{"about:blank", text + ".", ""}, Case{"mailto:someone@example.org", text + ".", ""}}) {
+        auto* about = ADW_ABOUT_WINDOW(
             showAbout(nullptr, {"Orvane", "2.0", *Url::parse(row.address),
-                                fs::path(ORVANE_TEST_BUNDLE) / "Contents" / "Resources" / "orvane.svg"});
-        EXPECT_EQ(gtk_about_dialog_get_comments(about), row.comments) << row.address;
-        EXPECT_NE(gtk_about_dialog_get_logo(about), nullptr) << "the bundle's icon";
+                                fs::path(ORVANE_TEST_BUNDLE) / "Contents" / "Resources" / "orvane.svg"}));
+        EXPECT_EQ(adw_about_window_get_comments(about), row.comments) << row.address;
+        EXPECT_STREQ(adw_about_window_get_website(about), row.website);
+        EXPECT_STREQ(adw_about_window_get_developer_name(about), "The Orvane developers");
+        // The bundle's icon, found by its name.
+        EXPECT_STREQ(adw_about_window_get_application_icon(about), "orvane");
+        GtkIconTheme* theme = gtk_icon_theme_get_for_display(gdk_display_get_default());
+        GPtr<GtkIconPaintable> icon = adopt(
+            gtk_icon_theme_lookup_icon(theme, "orvane", nullptr, 128, 1, GTK_TEXT_DIR_NONE, GtkIconLookupFlags(0)));
+        GPtr<GFile> file = adopt(gtk_icon_paintable_get_file(icon.get()));
+        const GCharPtr path(file ? g_file_get_path(file.get()) : nullptr);
+        EXPECT_STREQ(path.get(), (fs::path(ORVANE_TEST_BUNDLE) / "Contents/Resources/orvane.svg").c_str());
         gtk_window_destroy(GTK_WINDOW(about));
     }
     // Without the icon file the window still shows, without one.
-    GtkAboutDialog* about = showAbout(nullptr, {"Orvane", "2.0", *Url::parse("https://a.example/"), "/nowhere.svg"});
-    EXPECT_EQ(gtk_about_dialog_get_logo(about), nullptr);
+    auto* about =
+        ADW_ABOUT_WINDOW(showAbout(nullptr, {"Orvane", "2.0", *Url::parse("https://a.example/"), "/nowhere.svg"}));
+    EXPECT_STREQ(adw_about_window_get_application_icon(about), "");
     gtk_window_destroy(GTK_WINDOW(about));
 }
 

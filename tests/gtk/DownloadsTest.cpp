@@ -1,6 +1,7 @@
 // Downloads with the real window and web view: where they go, what replaces
 // what, a cancelled save, and a server that drops the connection midway.
 
+#include <adwaita.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -50,7 +51,7 @@ std::vector<GtkWindow*> sheetsOn(GtkWindow* parent) {
     GListModel* toplevels = gtk_window_get_toplevels();
     for (guint i = 0; i < g_list_model_get_n_items(toplevels); ++i) {
         GPtr<GtkWindow> window = adopt(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
-        if (GTK_IS_MESSAGE_DIALOG(window.get()) && gtk_window_get_transient_for(window.get()) == parent &&
+        if (ADW_IS_MESSAGE_DIALOG(window.get()) && gtk_window_get_transient_for(window.get()) == parent &&
             gtk_widget_get_visible(GTK_WIDGET(window.get())))
             sheets.push_back(window.get());
     }
@@ -152,6 +153,7 @@ protected:
             done(next.empty() ? std::vector<std::string>{} : std::vector<std::string>{next});
         };
         settings.openDownload = [this](const std::string& path) { opened.push_back(path); };
+        settings.showDownloadInFolder = [this](const std::string& path) { shownInFolder.push_back(path); };
         auto window = MainWindow::create(queue, std::move(settings));
         window->show();
         EXPECT_TRUE(waitForLoad(window->webView(), server.url("/")));
@@ -186,7 +188,7 @@ protected:
     fs::path dir;
     std::deque<std::string> saves;
     std::vector<FileQuestion> asked;
-    std::vector<std::string> opened;
+    std::vector<std::string> opened, shownInFolder;
     std::size_t ended = 0;
     SignalConnection endWatch;
 };
@@ -212,8 +214,60 @@ TEST_F(DownloadsTest, SavesWhereChosenAndOpensFromTheHeaderBar) {
     EXPECT_TRUE(gtk_widget_get_visible(indicator.widget()));
     EXPECT_EQ(gtk_widget_get_ancestor(indicator.widget(), GTK_TYPE_WINDOW), GTK_WIDGET(window->window()));
     EXPECT_DOUBLE_EQ(indicator.progress(), 1);
+    EXPECT_EQ(indicator.stateText(0), "200.0\u00a0kB") << "its size";
+    EXPECT_FALSE(gtk_widget_get_visible(indicator.cancelButton(0)));
     indicator.activate(0);
     EXPECT_EQ(opened, std::vector<std::string>{target.string()});
+    ASSERT_TRUE(gtk_widget_get_visible(indicator.folderButton(0)));
+    g_signal_emit_by_name(indicator.folderButton(0), "clicked");
+    EXPECT_EQ(shownInFolder, std::vector<std::string>{target.string()});
+
+    // The window says it finished, and offers both.
+    AdwToast* notice = window->notices().current();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(window->notices().text(), "“picked.bin” downloaded");
+    g_signal_emit_by_name(notice, "button-clicked");
+    EXPECT_EQ(opened.size(), 2u);
+}
+
+// A name that looks like markup is shown as it is.
+TEST_F(DownloadsTest, TheNoticeShowsTheNameAsItIs) {
+    auto window = shown();
+    watchEnds(*window);
+    saves = {(dir / "a <b> & c.bin").string()};
+    downloadByLink(*window);
+    ASSERT_NE(window->notices().current(), nullptr);
+    GtkWidget* title = adw_toast_get_custom_title(window->notices().current());
+    ASSERT_TRUE(title && GTK_IS_LABEL(gtk_widget_get_first_child(title)));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(gtk_widget_get_first_child(title))), "“a <b> & c.bin” downloaded");
+}
+
+// Cancel while it runs: the chosen path keeps what it had, nothing is left
+// beside it, and no failure is reported.
+TEST_F(DownloadsTest, CancelStopsADownloadUnderWayAndLeavesTheChosenPathAsItWas) {
+    DroppingServer dropping(1000000, 300000);
+    auto window = shown();
+    watchEnds(*window);
+    const fs::path target = dir / "big.bin";
+    std::ofstream(target) << "the user's";
+    saves = {target.string()};
+    window->navigation().userActed();
+    GPtr<WebKitDownload> download =
+        adopt(webkit_web_view_download_uri(window->webView(), dropping.url("/big.bin").c_str()));
+    const auto& entries = window->downloads().entries();
+    ASSERT_TRUE(spinUntil([&] { return !entries.empty() && entries[0].received == 300000; }));
+    DownloadsIndicator& indicator = window->downloadsIndicator();
+    EXPECT_EQ(indicator.stateText(0), "300.0\u00a0kB of 1.0\u00a0MB");
+    ASSERT_TRUE(gtk_widget_get_visible(indicator.cancelButton(0)));
+    g_signal_emit_by_name(indicator.cancelButton(0), "clicked");
+    ASSERT_TRUE(spinUntil([&] { return ended == 1; }));
+    EXPECT_EQ(entries[0].state, DownloadEntry::State::cancelled);
+    EXPECT_EQ(indicator.stateText(0), "Cancelled");
+    EXPECT_FALSE(gtk_widget_get_visible(indicator.cancelButton(0)));
+    EXPECT_EQ(contents(target), "the user's");
+    EXPECT_EQ(listing(dir), std::set<std::string>{"big.bin"});
+    EXPECT_TRUE(sheetsOn(window->window()).empty()) << "a cancel is no failure";
+    EXPECT_EQ(window->notices().current(), nullptr);
 }
 
 struct ReplaceCase {
@@ -302,13 +356,13 @@ TEST_F(DownloadsTest, ADroppedConnectionShowsTheErrorAndLeavesTheChosenPathAsItW
     GtkWindow* sheet = sheetsOn(window->window()).front();
     EXPECT_STREQ(gtk_window_get_title(sheet), "Orvane");
     GCharPtr text, detail;
-    g_object_get(sheet, "text", &text, "secondary-text", &detail, nullptr);
+    g_object_get(sheet, "heading", &text, "body", &detail, nullptr);
     EXPECT_STREQ(text.get(), "The download failed");
     EXPECT_TRUE(detail && *detail.get()) << "the transport's own reason";
     EXPECT_EQ(entries[0].state, DownloadEntry::State::failed);
     EXPECT_EQ(contents(target), "old");
     EXPECT_EQ(listing(dir), std::set<std::string>{"big.bin"}) << "nothing half-written is left";
-    gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);
+    gtk_widget_activate_action(GTK_WIDGET(sheet), "window.close", nullptr);
     EXPECT_TRUE(sheetsOn(window->window()).empty());
 }
 
@@ -332,7 +386,7 @@ TEST_F(DownloadsTest, AServerClosingBeforeTheAnnouncedLengthFailsAndKeepsTheChos
     EXPECT_EQ(listing(dir), std::set<std::string>{"important.bin"}) << "nothing half-written is left";
     ASSERT_TRUE(spinUntil([&] { return !sheetsOn(window->window()).empty(); }));
     GCharPtr detail;
-    g_object_get(sheetsOn(window->window()).front(), "secondary-text", &detail, nullptr);
+    g_object_get(sheetsOn(window->window()).front(), "body", &detail, nullptr);
     EXPECT_TRUE(g_str_has_prefix(detail.get(), "The connection ended before the whole file arrived")) << detail.get();
 }
 

@@ -2,6 +2,7 @@
 // web view under Xvfb and pages from local servers. Another host name or
 // port of the same machine is another site.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -358,6 +359,10 @@ TEST_F(NavigationTest, AStoppedServerShowsTheSavedCopyWithAWorkingBridge) {
     EXPECT_STREQ(webkit_web_view_get_uri(window->webView()), page.c_str());
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
     EXPECT_TRUE(window->navigation().loads().triedCache());
+    // The window says it is a copy, and from when.
+    AdwToast* notice = window->notices().current();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_THAT(window->notices().text(), testing::StartsWith("The page can’t be reached: this is its copy saved "));
     // The copy is the page's origin: its messages are taken.
     evaluate(window->webView(), "__orvane.post({t: 'log', text: 'from the copy'}), true");
     ASSERT_TRUE(spinUntil([&] { return log.size() == 2; }));
@@ -434,7 +439,7 @@ TEST_F(NavigationTest, APageAddressThatLeadsToAnotherSiteShowsWhereWithAButtonFo
 
     // The quiet retries go on, and show the page once its address leads to it again.
     server.serve("/moved", {kPage});
-    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/moved")));
+    ASSERT_TRUE(waitForLoad(window->webView(), server.url("/moved"))) << testing::PrintToString(log);
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
 }
 
@@ -529,9 +534,12 @@ TEST_F(NavigationTest, AnEndedContentProcessLoadsThePageAddressAgain) {
     evaluate(window->webView(), click(server.url("/other")));
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/other")));
 
+    EXPECT_EQ(window->notices().current(), nullptr);
     webkit_web_view_terminate_web_process(window->webView());
     ASSERT_TRUE(spinUntil([&] { return !log.empty(); }));
     EXPECT_EQ(log, std::vector<std::string>{"Orvane: the page's process ended; loading it again"});
+    ASSERT_NE(window->notices().current(), nullptr) << "the window says so";
+    EXPECT_EQ(window->notices().text(), "The page stopped unexpectedly and was loaded again.");
     ASSERT_TRUE(waitForLoad(window->webView(), server.url("/")));
     EXPECT_EQ(evaluate(window->webView(), "window.marker"), "1");
 }

@@ -13,6 +13,7 @@
 #include "MainQueueGlib.h"
 #include "MainWindow.h"
 #include "PageServer.h"
+#include "Sheet.h"
 #include "Spin.h"
 #include "WebProbe.h"
 #include "Xvfb.h"
@@ -99,9 +100,36 @@ GtkEntry* focusedEntry(GtkWindow* dialog) {
 
 int buttonCount(GtkWindow* dialog) {
     int count = 0;
-    for (int response : {GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL})
-        count += gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response) != nullptr;
+    for (const char* response : {kSheetOk, kSheetCancel})
+        count += adw_message_dialog_has_response(ADW_MESSAGE_DIALOG(dialog), response);
     return count;
+}
+
+// The button that gives `response`, found as the user finds it: by its label.
+GtkWidget* responseButton(GtkWindow* dialog, const char* response) {
+    if (!adw_message_dialog_has_response(ADW_MESSAGE_DIALOG(dialog), response)) return nullptr;
+    const std::string label = adw_message_dialog_get_response_label(ADW_MESSAGE_DIALOG(dialog), response);
+    const std::function<GtkWidget*(GtkWidget*)> find = [&](GtkWidget* widget) -> GtkWidget* {
+        const char* text = GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget)) : nullptr;
+        if (text && label == text) return widget;
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+            if (GtkWidget* found = find(child)) return found;
+        return nullptr;
+    };
+    return find(GTK_WIDGET(dialog));
+}
+
+// What the dialog shows of the page's message: the text of its label.
+std::string messageOf(GtkWindow* dialog) {
+    const std::function<GtkLabel*(GtkWidget*)> find = [&](GtkWidget* widget) -> GtkLabel* {
+        if (GTK_IS_LABEL(widget)) return GTK_LABEL(widget);
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+            if (GtkLabel* found = find(child)) return found;
+        return nullptr;
+    };
+    GtkWidget* below = adw_message_dialog_get_extra_child(ADW_MESSAGE_DIALOG(dialog));
+    GtkLabel* label = below ? find(below) : nullptr;
+    return label ? gtk_label_get_text(label) : "";
 }
 
 enum class End { ok, cancel, escape, enter };
@@ -110,15 +138,14 @@ void end(GtkWindow* dialog, End how) {
     switch (how) {
     case End::ok:
     case End::cancel: {
-        GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog),
-                                                               how == End::ok ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
+        GtkWidget* button = responseButton(dialog, how == End::ok ? kSheetOk : kSheetCancel);
         ASSERT_NE(button, nullptr);
         gtk_widget_activate(button);
         break;
     }
     case End::escape:
-        // What the dialog's Escape key binding emits.
-        g_signal_emit_by_name(dialog, "close");
+        // What the dialog's Escape key binding activates.
+        gtk_widget_activate_action(GTK_WIDGET(dialog), "window.close", nullptr);
         break;
     case End::enter: {
         // Enter in the entry: its text's key binding.
@@ -152,8 +179,7 @@ TEST_P(DialogTable, AnswersThePageAsTheUserEndedIt) {
     EXPECT_FALSE(gtk_window_get_modal(dialog));
     EXPECT_FALSE(gtk_widget_get_sensitive(GTK_WIDGET(window->webView())));
     EXPECT_EQ(buttonCount(dialog), row.buttons);
-    EXPECT_EQ(gtk_window_get_default_widget(dialog),
-              gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));
+    EXPECT_EQ(gtk_window_get_default_widget(dialog), responseButton(dialog, kSheetOk));
     GtkEntry* entry = focusedEntry(dialog);
     if (row.entry) {
         ASSERT_NE(entry, nullptr) << "the prompt's entry has the focus";
@@ -199,11 +225,8 @@ TEST_F(PageDialogsTest, ThePageAddressIsNeverTheTitleAndTheMessageIsPlainText) {
     GtkWindow* dialog = ask(*window, "alert('<b>' + location.href + '</b>')");
     ASSERT_NE(dialog, nullptr);
     EXPECT_STREQ(gtk_window_get_title(dialog), "Orvane");
-    GCharPtr text;
-    gboolean markup = TRUE;
-    g_object_get(dialog, "text", &text, "use-markup", &markup, nullptr);
-    EXPECT_EQ(std::string(text.get()), "<b>" + server.url("/") + "</b>");
-    EXPECT_FALSE(markup);
+    EXPECT_EQ(messageOf(dialog), "<b>" + server.url("/") + "</b>");
+
     end(dialog, End::ok);
     answer(*window);
 }
@@ -217,9 +240,7 @@ TEST_F(PageDialogsTest, AHugeMessageIsCutForDisplay) {
                                       {"alert('a'.repeat(3000))", std::string(3000, 'a')}}) {
         GtkWindow* dialog = ask(*window, call);
         ASSERT_NE(dialog, nullptr) << call;
-        GCharPtr text;
-        g_object_get(dialog, "text", &text, nullptr);
-        const std::string got = text.get();
+        const std::string got = messageOf(dialog);
         if (!shown.empty()) {
             EXPECT_EQ(got, shown) << "a message that fits shows whole";
         } else {
@@ -235,8 +256,9 @@ TEST_F(PageDialogsTest, AHugeMessageIsCutForDisplay) {
 
 // The choice to stop the page's dialogs, if the dialog offers it.
 GtkCheckButton* stopChoice(GtkWindow* dialog) {
-    GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
-    for (GtkWidget* child = gtk_widget_get_first_child(area); child; child = gtk_widget_get_next_sibling(child))
+    GtkWidget* below = adw_message_dialog_get_extra_child(ADW_MESSAGE_DIALOG(dialog));
+    for (GtkWidget* child = below ? gtk_widget_get_first_child(below) : nullptr; child;
+         child = gtk_widget_get_next_sibling(child))
         if (GTK_IS_CHECK_BUTTON(child)) return GTK_CHECK_BUTTON(child);
     return nullptr;
 }
@@ -314,9 +336,7 @@ TEST_F(PageDialogsTest, LeavingAPageThatAsksToBeWarnedAsksFirst) {
     webkit_web_view_load_uri(window->webView(), server.url("/").c_str());
     ASSERT_TRUE(spinUntil([&] { return window->dialogs().current() != nullptr; }));
     GtkWindow* dialog = window->dialogs().current();
-    GCharPtr text;
-    g_object_get(dialog, "text", &text, nullptr);
-    EXPECT_STREQ(text.get(), "Leave this page?");
+    EXPECT_STREQ(adw_message_dialog_get_heading(ADW_MESSAGE_DIALOG(dialog)), "Leave this page?");
     EXPECT_EQ(buttonCount(dialog), 2);
     end(dialog, End::escape);
 

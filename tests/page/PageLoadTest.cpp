@@ -25,6 +25,7 @@ public:
     }
     void showOffline() override { calls.emplace_back("offline"); }
     void showStopped() override { calls.emplace_back("stopped"); }
+    void reloadingAfterProcessEnd() override { calls.emplace_back("told"); }
     void stopLoading() override { calls.emplace_back("stop"); }
     void openExternally(const Url& url) override { calls.emplace_back("open " + url.text); }
     void probePage(std::function<void(bool)> done) override {
@@ -241,7 +242,7 @@ TEST_F(PageLoadTest, ProcessEndedLogsAndLoadsThePageAfresh) {
     takeLog();
     loads.processEnded();
     EXPECT_EQ(takeLog(), (Calls{"Orvane: the page's process ended; loading it again"}));
-    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_EQ(view.take(), (Calls{"told", "load"}));
     EXPECT_FALSE(loads.triedCache());
 }
 
@@ -270,13 +271,15 @@ TEST_F(PageLoadTest, AProcessThatKeepsEndingIsReloadedAfterGrowingPausesThenNoMo
     loads.committed(false);
     view.take();
     const std::string ended = "Orvane: the page's process ended; loading it again";
-    // The first end reloads at once, the next after 1 s, then 2 s.
+    // The first end reloads at once, the next after 1 s, then 2 s; the user
+    // is told each time.
     loads.processEnded();
-    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_EQ(view.take(), (Calls{"told", "load"}));
     for (double pause : {1.0, 2.0}) {
         SCOPED_TRACE(pause);
         loads.committed(false);
         loads.processEnded();
+        EXPECT_EQ(view.take(), (Calls{"told"}));
         queue.advance(pause - 0.01);
         EXPECT_TRUE(view.take().empty());
         queue.advance(0.01);
@@ -293,12 +296,12 @@ TEST_F(PageLoadTest, AProcessThatKeepsEndingIsReloadedAfterGrowingPausesThenNoMo
     loads.load();
     EXPECT_EQ(view.take(), (Calls{"load"}));
     loads.processEnded();
-    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_EQ(view.take(), (Calls{"told", "load"}));
     loads.committed(false);
     // An end long after the ones before counts as a first again.
     queue.advance(PageLoad::kProcessEndWindowSeconds);
     loads.processEnded();
-    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_EQ(view.take(), (Calls{"told", "load"}));
 }
 
 TEST(OfflinePage, NamesThePageAndItsHostAsWritten) {

@@ -49,6 +49,22 @@ TEST(OrvaneCommand, PrintsHelpAndVersionWithoutADisplayAndRefusesWhatItDoesNotKn
     EXPECT_EQ(unknown.output, "orvane: unknown option --page\nTry 'orvane --help'.\n");
 }
 
+TEST(OrvaneCommand, SpeaksTheLanguageTheEnvironmentAsksForFromTheBundlesCatalogs) {
+    // C.UTF-8 is on every machine; LANGUAGE picks the catalog.
+    const Environment german = {{"LANGUAGE", "de"}, {"LC_ALL", "C.UTF-8"}};
+    const Ran help = run(kBundle, {"--help"}, german);
+    EXPECT_TRUE(help.output.starts_with("Aufruf: orvane [OPTION]\n")) << help.output;
+    EXPECT_NE(help.output.find("--page-url ADRESSE"), std::string::npos) << help.output;
+
+    const Ran unknown = run(kBundle, {"--page"}, german);
+    EXPECT_EQ(unknown.output,
+              "orvane: unbekannte Option --page\n\u201eorvane --help\u201c gibt weitere Informationen.\n");
+
+    // What scripts read stays as it is.
+    const Ran version = run(kBundle, {"--version"}, german);
+    EXPECT_EQ(version.output, "Orvane " ORVANE_TEST_VERSION "\n");
+}
+
 TEST(OrvaneCommand, AConfiguredAddressThatIsNotAWebAddressIsNamedAndPassedOver) {
     char* made = g_dir_make_tmp("orvane-command-config-XXXXXX", nullptr);
     ASSERT_TRUE(made);

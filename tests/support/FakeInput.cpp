@@ -57,17 +57,20 @@ void hold(const std::vector<KeyCode>& keys, bool down) {
 bool fakeInputAvailable() { return xtest() != nullptr; }
 
 void pointAt(GtkWidget* widget) {
+    pointAt(widget, gtk_widget_get_width(widget) / 2.0, gtk_widget_get_height(widget) / 2.0);
+}
+
+void pointAt(GtkWidget* widget, double x, double y) {
     GtkNative* native = gtk_widget_get_native(widget);
     graphene_point_t middle{};
-    const graphene_point_t centre{.x = static_cast<float>(gtk_widget_get_width(widget)) / 2.0f,
-                                  .y = static_cast<float>(gtk_widget_get_height(widget)) / 2.0f};
+    const graphene_point_t centre{.x = static_cast<float>(x), .y = static_cast<float>(y)};
     if (!gtk_widget_compute_point(widget, GTK_WIDGET(native), &centre, &middle)) return;
     const Window surface = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
-    int x = 0, y = 0;
+    int rootX = 0, rootY = 0;
     Window child = 0;
     XTranslateCoordinates(xdisplay(), surface, DefaultRootWindow(xdisplay()), static_cast<int>(middle.x),
-                          static_cast<int>(middle.y), &x, &y, &child);
-    xtest()->motion(xdisplay(), DefaultScreen(xdisplay()), x, y, CurrentTime);
+                          static_cast<int>(middle.y), &rootX, &rootY, &child);
+    xtest()->motion(xdisplay(), DefaultScreen(xdisplay()), rootX, rootY, CurrentTime);
     // There is no window manager to give the focus: take it as one would.
     XSetInputFocus(xdisplay(), surface, RevertToParent, CurrentTime);
     XFlush(xdisplay());

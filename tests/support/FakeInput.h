@@ -14,6 +14,8 @@ bool fakeInputAvailable();
 // Puts the pointer over the middle of `widget` and the keyboard's focus in
 // its window, so that what follows goes there.
 void pointAt(GtkWidget* widget);
+// The same at the point (x, y) of `widget`.
+void pointAt(GtkWidget* widget, double x, double y);
 
 // Presses and releases `accelerator` (gtk_accelerator_parse's notation,
 // e.g. "<Control>plus"), its modifiers held around it.

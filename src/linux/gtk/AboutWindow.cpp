@@ -1,20 +1,29 @@
 #include "AboutWindow.h"
 
-#include "GRef.h"
 #include "ShellTexts.h"
 
 namespace orvane {
 
-GtkAboutDialog* showAbout(GtkWindow* parent, const AboutContent& content) {
-    auto* about = GTK_ABOUT_DIALOG(gtk_about_dialog_new());
-    gtk_about_dialog_set_program_name(about, content.name.c_str());
-    gtk_about_dialog_set_version(about, content.version.c_str());
-    gtk_about_dialog_set_comments(about, shellTexts::aboutCredits(content.pageUrl).c_str());
+GtkWindow* showAbout(GtkWindow* parent, const AboutContent& content) {
+    auto* about = ADW_ABOUT_WINDOW(adw_about_window_new());
+    adw_about_window_set_application_name(about, content.name.c_str());
+    adw_about_window_set_version(about, content.version.c_str());
+    adw_about_window_set_developer_name(about, shellTexts::aboutDevelopers(content.name).c_str());
+    adw_about_window_set_comments(about, shellTexts::aboutCredits(content.pageUrl).c_str());
+    if (content.pageUrl.host) adw_about_window_set_website(about, content.pageUrl.text.c_str());
     std::error_code missing;
     if (!content.icon.empty() && std::filesystem::is_regular_file(content.icon, missing)) {
-        GPtr<GFile> file = adopt(g_file_new_for_path(content.icon.c_str()));
-        GPtr<GtkIconPaintable> icon = adopt(gtk_icon_paintable_new_for_file(file.get(), 128, 1));
-        gtk_about_dialog_set_logo(about, GDK_PAINTABLE(icon.get()));
+        // The window takes an icon by name: the bundle's is found by its
+        // file's name once its folder is among the places GTK looks.
+        GtkIconTheme* theme = gtk_icon_theme_get_for_display(gtk_widget_get_display(GTK_WIDGET(about)));
+        const std::string folder = content.icon.parent_path().string();
+        bool known = false;
+        if (char** paths = gtk_icon_theme_get_search_path(theme)) {
+            for (char** path = paths; *path; ++path) known = known || folder == *path;
+            g_strfreev(paths);
+        }
+        if (!known) gtk_icon_theme_add_search_path(theme, folder.c_str());
+        adw_about_window_set_application_icon(about, content.icon.stem().c_str());
     }
     gtk_window_set_transient_for(GTK_WINDOW(about), parent);
     // In the application, so that its keys (Ctrl+Q, Ctrl+?) work here too.
@@ -23,23 +32,8 @@ GtkAboutDialog* showAbout(GtkWindow* parent, const AboutContent& content) {
     gtk_window_set_destroy_with_parent(GTK_WINDOW(about), TRUE);
     // Closed means gone: the next About is built afresh.
     gtk_window_set_hide_on_close(GTK_WINDOW(about), FALSE);
-    // Its first focusable part is the selectable name, which selects itself
-    // all once it has taken the focus, so that the name would show
-    // highlighted: right after, the focus goes (Tab brings it back).
-    g_signal_connect(about, "notify::focus-widget", G_CALLBACK(+[](GtkWindow* shown, GParamSpec*, gpointer) {
-                         GtkWidget* focus = gtk_window_get_focus(shown);
-                         if (!focus || !GTK_IS_LABEL(focus)) return;
-                         auto unfocus = +[](gpointer label) -> gboolean {
-                             gtk_label_select_region(GTK_LABEL(label), 0, 0);
-                             auto* root = GTK_WINDOW(gtk_widget_get_root(GTK_WIDGET(label)));
-                             if (root && gtk_window_get_focus(root) == label) gtk_window_set_focus(root, nullptr);
-                             return G_SOURCE_REMOVE;
-                         };
-                         g_idle_add_full(G_PRIORITY_DEFAULT, unfocus, g_object_ref(focus), g_object_unref);
-                     }),
-                     nullptr);
     gtk_window_present(GTK_WINDOW(about));
-    return about;
+    return GTK_WINDOW(about);
 }
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 // The About window: the app's name, version and icon, and what it is for.
 
+#include <adwaita.h>
 #include <gtk/gtk.h>
 
 #include <filesystem>
@@ -13,11 +14,11 @@ namespace orvane {
 struct AboutContent {
     std::string name;
     std::string version;
-    Url pageUrl;                 // its host is named in the comments
+    Url pageUrl;                 // its site is named in the comments and is the website
     std::filesystem::path icon;  // the bundle's icon; none shown when missing
 };
 
 // Shows a new About window, modal over `parent`; it goes away when closed.
-GtkAboutDialog* showAbout(GtkWindow* parent, const AboutContent& content);
+GtkWindow* showAbout(GtkWindow* parent, const AboutContent& content);
 
 }  // namespace orvane

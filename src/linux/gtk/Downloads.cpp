@@ -35,10 +35,11 @@ struct Target {
 
 // The name the chooser starts with: a bare file name, never a path.
 std::string suggestion(const char* suggested) {
-    if (!suggested || !*suggested) return texts::unnamedDownload;
+    if (!suggested || !*suggested) return std::string(texts::unnamedDownload);
     GCharPtr base(g_path_get_basename(suggested));
     std::string name = base.get();
-    if (name.empty() || name == "." || name == ".." || name == G_DIR_SEPARATOR_S) return texts::unnamedDownload;
+    if (name.empty() || name == "." || name == ".." || name == G_DIR_SEPARATOR_S)
+        return std::string(texts::unnamedDownload);
     return name;
 }
 
@@ -71,7 +72,7 @@ std::string partPath(const std::string& path) {
 // checks are all there is.
 std::string incompleteness(WebKitDownload* download) {
     WebKitURIResponse* response = webkit_download_get_response(download);
-    if (!response) return texts::downloadCutOff;
+    if (!response) return std::string(texts::downloadCutOff);
     const guint64 declared = webkit_uri_response_get_content_length(response);
     SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
     const char* encoding = headers ? soup_message_headers_get_one(headers, "Content-Encoding") : nullptr;
@@ -206,7 +207,11 @@ void Downloads::progressed(std::uint64_t id) {
     if (!found) return;
     Item& item = *found;
     if (item.entry == SIZE_MAX) return;
-    entries_[item.entry].progress = webkit_download_get_estimated_progress(item.download.get());
+    DownloadEntry& entry = entries_[item.entry];
+    entry.progress = webkit_download_get_estimated_progress(item.download.get());
+    entry.received = webkit_download_get_received_data_length(item.download.get());
+    WebKitURIResponse* response = webkit_download_get_response(item.download.get());
+    entry.size = response ? webkit_uri_response_get_content_length(response) : 0;
     if (changed) changed(item.entry);
 }
 
@@ -215,13 +220,13 @@ void Downloads::failed(std::uint64_t id, const GError* error) {
     if (!found) return;
     Item& item = *found;
     item.failed = true;
+    const bool cancelled = g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER);
     if (item.entry != SIZE_MAX) {
-        entries_[item.entry].state = DownloadEntry::State::failed;
+        entries_[item.entry].state = cancelled ? DownloadEntry::State::cancelled : DownloadEntry::State::failed;
         if (changed) changed(item.entry);
     }
     // A cancelled save, or the app cancelling, is no failure to report.
-    if (!g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER))
-        showError(error->message);
+    if (!cancelled) showError(error->message);
 }
 
 void Downloads::finished(std::uint64_t id) {
@@ -234,12 +239,21 @@ void Downloads::finished(std::uint64_t id) {
         std::string why = incompleteness(item.download.get());
         if (why.empty()) why = moveInto(item.part, entry.path);
         else g_remove(item.part.c_str());
-        if (why.empty()) entry.progress = 1;
+        if (why.empty()) {
+            entry.progress = 1;
+            entry.received = entry.size = webkit_download_get_received_data_length(item.download.get());
+        }
         entry.state = why.empty() ? DownloadEntry::State::finished : DownloadEntry::State::failed;
         if (changed) changed(item.entry);
         if (!why.empty()) showError(why);
     }
     drop(item);
+}
+
+void Downloads::cancel(std::size_t index) {
+    const auto found =
+        std::find_if(items_.begin(), items_.end(), [&](const auto& item) { return item->entry == index; });
+    if (found != items_.end()) webkit_download_cancel((*found)->download.get());
 }
 
 void Downloads::drop(Item& item) {
@@ -260,11 +274,12 @@ void Downloads::drop(Item& item) {
 }
 
 void Downloads::showError(const std::string& detail) {
-    GtkWidget* sheet = makeSheet(parent_, appName_, texts::downloadFailed, detail);
-    gtk_dialog_add_button(GTK_DIALOG(sheet), texts::ok, GTK_RESPONSE_OK);
-    gtk_dialog_set_default_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);
+    GtkWidget* sheet = makeSheet(parent_, appName_, std::string(texts::downloadFailed), detail);
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(sheet), kSheetOk, texts::ok);
+    adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(sheet), kSheetOk);
+    adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(sheet), kSheetOk);
     errors_.push_back(retain(sheet));
-    connectForLife(sheet, "response", G_CALLBACK(+[](GtkDialog* dialog, int, WeakDownloads* self) {
+    connectForLife(sheet, "response", G_CALLBACK(+[](AdwMessageDialog* dialog, const char*, WeakDownloads* self) {
                        if (auto owner = self->lock())
                            std::erase_if(owner->errors_,
                                          [&](const auto& held) { return held.get() == GTK_WIDGET(dialog); });

@@ -23,10 +23,12 @@
 namespace orvane {
 
 struct DownloadEntry {
-    enum class State { running, finished, failed };
+    enum class State { running, finished, failed, cancelled };
     std::string name;     // the chosen file's name
     std::string path;     // where it is saved
     double progress = 0;  // 0 to 1; 0 while the size is unknown
+    std::uint64_t received = 0;
+    std::uint64_t size = 0;  // as the server announced it; 0 when it did not
     State state = State::running;
 };
 
@@ -52,6 +54,9 @@ public:
     const std::vector<DownloadEntry>& entries() const { return entries_; }
     // Called after an entry was added or changed (its index).
     std::function<void(std::size_t)> changed;
+    // Stops the download at `index` if it still runs: its hidden file goes,
+    // the chosen path keeps what it had, and nothing is reported as failed.
+    void cancel(std::size_t index);
 
 private:
     struct Item;

@@ -2,14 +2,51 @@
 
 #include "ButtonName.h"
 #include "PageDialogTexts.h"
+#include "ShowInFolder.h"
 
 namespace orvane {
 
 namespace texts = pageDialogTexts;
 using State = DownloadEntry::State;
 
-DownloadsIndicator::DownloadsIndicator(Downloads& downloads, std::function<void(const std::string&)> open)
-    : downloads_(downloads), open_(std::move(open)) {
+namespace {
+
+std::string sizeText(std::uint64_t bytes) {
+    const GCharPtr text(g_format_size(bytes));
+    return text.get();
+}
+
+// "1.2 MB of 3.0 MB" while it runs, its size once done.
+std::string stateOf(const DownloadEntry& entry) {
+    switch (entry.state) {
+    case State::running:
+        if (entry.received == 0) return "";
+        return entry.size ? texts::downloadProgress(sizeText(entry.received), sizeText(entry.size))
+                          : sizeText(entry.received);
+    case State::finished: return sizeText(entry.size);
+    case State::failed: return std::string(texts::downloadFailedShort);
+    case State::cancelled: return std::string(texts::downloadCancelled);
+    }
+    return "";
+}
+
+GtkWidget* rowButton(const char* icon, const char* name) {
+    GtkWidget* button = gtk_button_new_from_icon_name(icon);
+    nameButton(button, name);
+    gtk_widget_add_css_class(button, "flat");
+    gtk_widget_set_valign(button, GTK_ALIGN_CENTER);
+    return button;
+}
+
+struct RowTarget {
+    DownloadsIndicator* indicator;
+    std::size_t index;
+};
+
+}  // namespace
+
+DownloadsIndicator::DownloadsIndicator(Downloads& downloads, FileAction open, FileAction showInFolder)
+    : downloads_(downloads), open_(std::move(open)), showInFolder_(std::move(showInFolder)) {
     button_ = retain(gtk_menu_button_new());
     GtkMenuButton* button = GTK_MENU_BUTTON(button_.get());
     nameButton(button_.get(), texts::downloads);
@@ -42,8 +79,14 @@ DownloadsIndicator::DownloadsIndicator(Downloads& downloads, std::function<void(
 
 DownloadsIndicator::~DownloadsIndicator() {
     downloads_.changed = nullptr;
-    // The list's handler points here; the button may live on in a header bar.
+    // The list's handlers point here; the button may live on in a header bar.
     g_signal_handlers_disconnect_by_data(list_, this);
+    for (const Row& row : rows_) {
+        g_signal_handlers_disconnect_matched(row.cancel, G_SIGNAL_MATCH_ID, g_signal_lookup("clicked", GTK_TYPE_BUTTON),
+                                             0, nullptr, nullptr, nullptr);
+        g_signal_handlers_disconnect_matched(row.folder, G_SIGNAL_MATCH_ID, g_signal_lookup("clicked", GTK_TYPE_BUTTON),
+                                             0, nullptr, nullptr, nullptr);
+    }
 }
 
 double DownloadsIndicator::progress() const {
@@ -69,41 +112,76 @@ void DownloadsIndicator::activate(std::size_t index) {
     if (uri) gtk_show_uri(GTK_WINDOW(gtk_widget_get_root(button_.get())), uri.get(), GDK_CURRENT_TIME);
 }
 
+void DownloadsIndicator::showInFolder(std::size_t index) {
+    const auto& entries = downloads_.entries();
+    if (index >= entries.size() || entries[index].state != State::finished) return;
+    gtk_menu_button_popdown(GTK_MENU_BUTTON(button_.get()));
+    if (showInFolder_) showInFolder_(entries[index].path);
+    else orvane::showInFolder(entries[index].path);
+}
+
+void DownloadsIndicator::addRow() {
+    const std::size_t index = rows_.size();
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    gtk_widget_set_hexpand(box, TRUE);
+    GtkWidget* name = gtk_label_new(downloads_.entries().at(index).name.c_str());
+    gtk_label_set_xalign(GTK_LABEL(name), 0);
+    gtk_label_set_ellipsize(GTK_LABEL(name), PANGO_ELLIPSIZE_MIDDLE);
+    gtk_label_set_max_width_chars(GTK_LABEL(name), 40);
+    GtkWidget* state = gtk_label_new(nullptr);
+    gtk_label_set_xalign(GTK_LABEL(state), 0);
+    gtk_widget_add_css_class(state, "dim-label");
+    gtk_widget_add_css_class(state, "caption");
+    GtkWidget* bar = gtk_progress_bar_new();
+    gtk_box_append(GTK_BOX(box), name);
+    gtk_box_append(GTK_BOX(box), bar);
+    gtk_box_append(GTK_BOX(box), state);
+
+    GtkWidget* line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    gtk_widget_set_margin_top(line, 6);
+    gtk_widget_set_margin_bottom(line, 6);
+    gtk_widget_set_margin_start(line, 6);
+    gtk_widget_set_margin_end(line, 6);
+    gtk_box_append(GTK_BOX(line), box);
+    GtkWidget* cancel = rowButton("process-stop-symbolic", texts::cancelDownload);
+    GtkWidget* folder = rowButton("folder-open-symbolic", texts::showInFolder);
+    gtk_box_append(GTK_BOX(line), cancel);
+    gtk_box_append(GTK_BOX(line), folder);
+    // The buttons go with the list, which this outlives only when the
+    // destructor has cut its handlers.
+    connectForLife(cancel, "clicked", G_CALLBACK(+[](GtkButton*, RowTarget* target) {
+                       target->indicator->downloads_.cancel(target->index);
+                   }),
+                   RowTarget{this, index});
+    connectForLife(folder, "clicked",
+                   G_CALLBACK(+[](GtkButton*, RowTarget* target) { target->indicator->showInFolder(target->index); }),
+                   RowTarget{this, index});
+
+    GtkWidget* row = gtk_list_box_row_new();
+    gtk_list_box_row_set_child(GTK_LIST_BOX_ROW(row), line);
+    gtk_list_box_append(list_, row);
+    rows_.push_back({row, GTK_LABEL(state), GTK_PROGRESS_BAR(bar), cancel, folder, State::running});
+}
+
 void DownloadsIndicator::update(std::size_t index) {
+    while (rows_.size() <= index) addRow();
     const DownloadEntry& entry = downloads_.entries().at(index);
-    while (rows_.size() <= index) {
-        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
-        gtk_widget_set_margin_top(box, 6);
-        gtk_widget_set_margin_bottom(box, 6);
-        gtk_widget_set_margin_start(box, 6);
-        gtk_widget_set_margin_end(box, 6);
-        GtkWidget* name = gtk_label_new(nullptr);
-        gtk_label_set_xalign(GTK_LABEL(name), 0);
-        gtk_label_set_ellipsize(GTK_LABEL(name), PANGO_ELLIPSIZE_MIDDLE);
-        gtk_label_set_max_width_chars(GTK_LABEL(name), 40);
-        GtkWidget* state = gtk_label_new(nullptr);
-        gtk_label_set_xalign(GTK_LABEL(state), 0);
-        gtk_widget_add_css_class(state, "dim-label");
-        GtkWidget* bar = gtk_progress_bar_new();
-        gtk_box_append(GTK_BOX(box), name);
-        gtk_box_append(GTK_BOX(box), bar);
-        gtk_box_append(GTK_BOX(box), state);
-        GtkWidget* row = gtk_list_box_row_new();
-        gtk_list_box_row_set_child(GTK_LIST_BOX_ROW(row), box);
-        gtk_list_box_append(list_, row);
-        gtk_label_set_text(GTK_LABEL(name), downloads_.entries().at(rows_.size()).name.c_str());
-        rows_.push_back({row, GTK_LABEL(state), GTK_PROGRESS_BAR(bar)});
-    }
-    const Row& row = rows_[index];
+    Row& row = rows_[index];
+    const bool running = entry.state == State::running;
+    const bool done = entry.state == State::finished;
     gtk_progress_bar_set_fraction(row.bar, entry.progress);
-    gtk_widget_set_visible(GTK_WIDGET(row.bar), entry.state == State::running);
-    const char* state = entry.state == State::finished ? texts::openDownload
-                        : entry.state == State::failed ? texts::downloadFailedShort
-                                                       : "";
-    gtk_label_set_text(row.state, state);
-    gtk_widget_set_visible(GTK_WIDGET(row.state), entry.state != State::running);
-    gtk_list_box_row_set_activatable(GTK_LIST_BOX_ROW(row.row), entry.state == State::finished);
+    gtk_widget_set_visible(GTK_WIDGET(row.bar), running);
+    const std::string state = stateOf(entry);
+    gtk_label_set_text(row.state, state.c_str());
+    gtk_widget_set_visible(GTK_WIDGET(row.state), !state.empty());
+    gtk_widget_set_visible(row.cancel, running);
+    gtk_widget_set_visible(row.folder, done);
+    gtk_list_box_row_set_activatable(GTK_LIST_BOX_ROW(row.row), done);
+    gtk_widget_set_tooltip_text(row.row, done ? static_cast<const char*>(texts::openDownload) : nullptr);
+    const bool newlyDone = done && row.shown != State::finished;
+    row.shown = entry.state;
     updateButton();
+    if (newlyDone && finished) finished(index);
 }
 
 void DownloadsIndicator::updateButton() {

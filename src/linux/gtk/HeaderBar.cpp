@@ -10,9 +10,8 @@ namespace {
 
 constexpr const char* kZoomRow = "zoom";
 
-void addItem(GMenu* section, const std::string& label, const char* action) {
-    g_menu_append(section, label.c_str(), action);
-}
+void addItem(GMenu* section, const char* label, const char* action) { g_menu_append(section, label, action); }
+void addItem(GMenu* section, const std::string& label, const char* action) { addItem(section, label.c_str(), action); }
 
 GtkWidget* iconButton(const char* icon, const char* action, const char* tooltip) {
     GtkWidget* button = gtk_button_new_from_icon_name(icon);
@@ -48,9 +47,9 @@ GPtr<GMenu> primaryMenu(const std::string& appName) {
     return menu;
 }
 
-HeaderBar::HeaderBar(GtkWindow* window, WebKitWebView* view, const std::string& appName) {
+HeaderBar::HeaderBar(WebKitWebView* view, const std::string& appName) {
     namespace t = shellTexts;
-    bar_ = GTK_HEADER_BAR(gtk_header_bar_new());
+    bar_ = ADW_HEADER_BAR(adw_header_bar_new());
 
     GPtr<GMenu> model = primaryMenu(appName);
     GtkWidget* popover = gtk_popover_menu_new_from_model(G_MENU_MODEL(model.get()));
@@ -71,8 +70,7 @@ HeaderBar::HeaderBar(GtkWindow* window, WebKitWebView* view, const std::string& 
     gtk_menu_button_set_popover(menu_, popover);
     nameButton(GTK_WIDGET(menu_), t::mainMenu);
     gtk_menu_button_set_primary(menu_, TRUE);  // F10 opens it
-    gtk_header_bar_pack_end(bar_, GTK_WIDGET(menu_));
-    gtk_window_set_titlebar(window, GTK_WIDGET(bar_));
+    adw_header_bar_pack_end(bar_, GTK_WIDGET(menu_));
 
     showZoom(webkit_web_view_get_zoom_level(view));
     // The connection goes with this object, so the handler never outlives it.
@@ -82,7 +80,7 @@ HeaderBar::HeaderBar(GtkWindow* window, WebKitWebView* view, const std::string& 
     zoomWatch_ = SignalConnection(view, g_signal_connect(view, "notify::zoom-level", G_CALLBACK(changed), this));
 }
 
-void HeaderBar::packEnd(GtkWidget* child) { gtk_header_bar_pack_end(bar_, child); }
+void HeaderBar::packEnd(GtkWidget* child) { adw_header_bar_pack_end(bar_, child); }
 
 void HeaderBar::showZoom(double level) {
     const std::string percent = std::to_string(std::lround(level * 100)) + "%";

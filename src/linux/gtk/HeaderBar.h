@@ -3,6 +3,7 @@
 // page) and the primary menu with the app's commands. Other controls go at
 // its end, left of the menu.
 
+#include <adwaita.h>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
@@ -18,15 +19,15 @@ GPtr<GMenu> primaryMenu(const std::string& appName);
 
 class HeaderBar {
 public:
-    // Becomes `window`'s title bar; the zoom row shows `view`'s zoom.
-    HeaderBar(GtkWindow* window, WebKitWebView* view, const std::string& appName);
+    // The window places widget() at its top; the zoom row shows `view`'s zoom.
+    HeaderBar(WebKitWebView* view, const std::string& appName);
     HeaderBar(const HeaderBar&) = delete;
     HeaderBar& operator=(const HeaderBar&) = delete;
 
     // Adds a control at the end of the bar, left of the menu button.
     void packEnd(GtkWidget* child);
 
-    GtkHeaderBar* widget() const { return bar_; }
+    GtkWidget* widget() const { return GTK_WIDGET(bar_); }
     GtkMenuButton* menuButton() const { return menu_; }
     // The zoom row's middle button: the zoom as a percentage; it resets it.
     GtkButton* zoomButton() const { return zoom_; }
@@ -34,7 +35,7 @@ public:
 private:
     void showZoom(double level);
 
-    GtkHeaderBar* bar_;  // the window owns these widgets
+    AdwHeaderBar* bar_;  // the window owns these widgets
     GtkMenuButton* menu_;
     GtkButton* zoom_;
     SignalConnection zoomWatch_;

@@ -8,6 +8,7 @@
 #include "OpenOutside.h"
 #include "ScrollZoom.h"
 #include "Site.h"
+#include "TranslatedPages.h"
 
 namespace orvane {
 namespace {
@@ -149,16 +150,26 @@ void MainWindow::build() {
     gtk_widget_set_vexpand(GTK_WIDGET(webView_.get()), TRUE);
     navigation_ = std::make_unique<PageNavigation>(queue_, webView_.get(), navigationSettings());
 
-    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
-    window_ = retain(GTK_WINDOW(gtk_window_new()));
+    // The app is dark by design, whatever the desktop's choice.
+    adw_init();
+    adw_style_manager_set_color_scheme(adw_style_manager_get_default(), ADW_COLOR_SCHEME_FORCE_DARK);
+    window_ = retain(GTK_WINDOW(g_object_new(ADW_TYPE_APPLICATION_WINDOW, nullptr)));
     gtk_window_set_title(window_.get(), settings_.appName.c_str());
     styleWindow(window_.get());
     gtk_widget_set_size_request(GTK_WIDGET(window_.get()), kMinWidth, kMinHeight);
     gtk_window_set_default_size(window_.get(), kWidth, kHeight);
     // Hiding on close keeps the window: the app ends through `closed` instead.
     gtk_window_set_hide_on_close(window_.get(), TRUE);
-    gtk_window_set_child(window_.get(), GTK_WIDGET(webView_.get()));
-    header_ = std::make_unique<HeaderBar>(window_.get(), webView_.get(), settings_.appName);
+    header_ = std::make_unique<HeaderBar>(webView_.get(), settings_.appName);
+    fullScreenBar_ = std::make_unique<FullScreenBar>(window_.get(), header_->widget(), header_->menuButton());
+    // The bar and the page in one column, so that Tab goes from one to the other.
+    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_append(GTK_BOX(column), fullScreenBar_->widget());
+    toasts_ = ADW_TOAST_OVERLAY(adw_toast_overlay_new());
+    adw_toast_overlay_set_child(toasts_, GTK_WIDGET(webView_.get()));
+    notices_ = std::make_unique<Notices>(toasts_);
+    gtk_box_append(GTK_BOX(column), GTK_WIDGET(toasts_));
+    adw_application_window_set_content(ADW_APPLICATION_WINDOW(window_.get()), column);
     addEditingKeys(window_.get(), webView_.get());
 
     if (auto frame = loadWindowFrame(kFrameName, settings_.windowState)) {
@@ -219,6 +230,12 @@ void MainWindow::build() {
                                 weak);
     installBridge();
     installDialogsAndDownloads();
+    // Past the page's last control the title bar is next, and before its
+    // first one too: the bar is above the page, and the order wraps.
+    keyboardFocus_ =
+        std::make_unique<PageKeyboardFocus>(window_.get(), webView_.get(), content_.get(), [weak](bool forward) {
+            if (auto window = weak.lock()) window->fullScreenBar_->takeFocus(forward);
+        });
 }
 
 bool MainWindow::askPageBeforeClosing() {
@@ -247,16 +264,29 @@ void MainWindow::installDialogsAndDownloads() {
             return window && window->navigation_ && window->navigation_->mayDownload(address);
         },
         settings_.unfinishedDownloads);
-    downloadsIndicator_ = std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload);
+    downloadsIndicator_ =
+        std::make_unique<DownloadsIndicator>(*downloads_, settings_.openDownload, settings_.showDownloadInFolder);
+    downloadsIndicator_->finished = [weak = weak_.weak()](std::size_t index) {
+        auto window = weak.lock();
+        if (!window) return;
+        const auto act = [weak](void (DownloadsIndicator::*what)(std::size_t), std::size_t which) {
+            return [weak, what, which] {
+                if (auto owner = weak.lock()) (owner->downloadsIndicator_.get()->*what)(which);
+            };
+        };
+        window->notices_->downloadFinished(window->downloads_->entries().at(index).name,
+                                           act(&DownloadsIndicator::activate, index),
+                                           act(&DownloadsIndicator::showInFolder, index));
+    };
     header_->packEnd(downloadsIndicator_->widget());
 }
 
 PageNavigationSettings MainWindow::navigationSettings() {
     PageNavigationSettings navigation;
     navigation.pageUrl = settings_.pageUrl;
-    navigation.offlineTemplate = settings_.bundle.resource("offline", "html");
-    navigation.stoppedTemplate = settings_.bundle.resource("stopped", "html");
-    navigation.movedTemplate = settings_.bundle.resource("moved", "html");
+    navigation.offlineTemplate = translatedPage(settings_.bundle.resource("offline", "html"));
+    navigation.stoppedTemplate = translatedPage(settings_.bundle.resource("stopped", "html"));
+    navigation.movedTemplate = translatedPage(settings_.bundle.resource("moved", "html"));
     navigation.savedPages = settings_.savedPages;
     navigation.retryDelays = settings_.retryDelays;
     navigation.openOutside = [this](const Url& url) { openExternally(url); };
@@ -265,6 +295,12 @@ PageNavigationSettings MainWindow::navigationSettings() {
         if (loadedOnce_) return;
         loadedOnce_ = true;
         if (settings_.firstLoad) settings_.firstLoad();
+    };
+    navigation.savedCopyShown = [this](std::chrono::system_clock::time_point saved) {
+        if (notices_) notices_->savedCopyShown(saved);
+    };
+    navigation.reloadedAfterProcessEnd = [this] {
+        if (notices_) notices_->pageReloaded();
     };
     navigation.log = [log = session_->logger()](const std::string& line) {
         if (log) log(line);

@@ -4,6 +4,7 @@
 // session's host on WebKitGTK: it relays the page's messages to the session
 // and evaluates the session's scripts; the session does the rest.
 
+#include <adwaita.h>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
@@ -15,13 +16,16 @@
 #include "Downloads.h"
 #include "DownloadsIndicator.h"
 #include "FileChooser.h"
+#include "FullScreenBar.h"
 #include "GRef.h"
 #include "HeaderBar.h"
 #include "HeldReply.h"
 #include "MainQueue.h"
+#include "Notices.h"
 #include "PageContextMenu.h"
 #include "PageDialogs.h"
 #include "PageHost.h"
+#include "PageKeyboardFocus.h"
 #include "PageNavigation.h"
 #include "PageSession.h"
 #include "Url.h"
@@ -62,6 +66,8 @@ struct MainWindowSettings {
     // handler for its type.
     FileChooser chooseFiles;
     std::function<void(const std::string& path)> openDownload;
+    // Shows a finished download in its folder; empty, the desktop's file manager does.
+    std::function<void(const std::string& path)> showDownloadInFolder;
 };
 
 class MainWindow final : public PageHost {
@@ -114,10 +120,12 @@ public:
     PageSession& session() { return *session_; }
     // The title bar, with the app's menu; other controls can go at its end.
     HeaderBar& headerBar() { return *header_; }
+    FullScreenBar& fullScreenBar() { return *fullScreenBar_; }
     PageNavigation& navigation() { return *navigation_; }
     PageDialogs& dialogs() { return *dialogs_; }
     Downloads& downloads() { return *downloads_; }
     DownloadsIndicator& downloadsIndicator() { return *downloadsIndicator_; }
+    Notices& notices() { return *notices_; }
 
 private:
     MainWindow(MainQueue& queue, MainWindowSettings settings);
@@ -141,6 +149,10 @@ private:
     GPtr<WebKitUserContentManager> content_;
     std::unique_ptr<PageSession> session_;
     std::unique_ptr<HeaderBar> header_;
+    std::unique_ptr<FullScreenBar> fullScreenBar_;
+    std::unique_ptr<PageKeyboardFocus> keyboardFocus_;
+    AdwToastOverlay* toasts_ = nullptr;  // the window owns it
+    std::unique_ptr<Notices> notices_;
     std::unique_ptr<PageContextMenu> contextMenu_;
     std::unique_ptr<PageNavigation> navigation_;
     std::unique_ptr<PageDialogs> dialogs_;

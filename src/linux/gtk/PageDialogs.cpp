@@ -59,6 +59,22 @@ std::string shownMessage(const char* message) {
     return shown + "…";
 }
 
+// The page's message as plain text, in a view that scrolls when it is long:
+// the dialog stays within the screen, its buttons in reach.
+GtkWidget* messageView(const std::string& text) {
+    GtkWidget* label = gtk_label_new(text.c_str());
+    gtk_label_set_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+    gtk_widget_add_css_class(label, "body");
+    GtkWidget* scrolled = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scrolled), 320);
+    gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scrolled), TRUE);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scrolled), label);
+    return scrolled;
+}
+
 // The answer a page gets for a dialog the user stopped: as if dismissed,
 // except that leaving the page is not held up.
 void answerUnshown(WebKitScriptDialog* dialog) {
@@ -138,34 +154,44 @@ bool PageDialogs::show(WebKitScriptDialog* dialog) {
     }
     const auto type = webkit_script_dialog_get_dialog_type(dialog);
     const bool leaving = type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM;
-    GtkWidget* sheet = leaving ? makeSheet(parent_, appName_, texts::leaveQuestion, texts::leaveDetail)
-                               : makeSheet(parent_, appName_, shownMessage(webkit_script_dialog_get_message(dialog)));
+    GtkWidget* sheet =
+        leaving ? makeSheet(parent_, appName_, std::string(texts::leaveQuestion), std::string(texts::leaveDetail))
+                : makeSheet(parent_, appName_, "", "");
     // Holding only the page (see holdPage), not the window.
     gtk_window_set_modal(GTK_WINDOW(sheet), FALSE);
     auto open = std::make_unique<Open>(dialog, sheet);
-    GtkWidget* messageArea = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(sheet));
-    GtkDialog* box = GTK_DIALOG(sheet);
+    AdwMessageDialog* box = ADW_MESSAGE_DIALOG(sheet);
     switch (type) {
-    case WEBKIT_SCRIPT_DIALOG_ALERT: gtk_dialog_add_button(box, texts::ok, GTK_RESPONSE_OK); break;
+    case WEBKIT_SCRIPT_DIALOG_ALERT: adw_message_dialog_add_response(box, kSheetOk, texts::ok); break;
     case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
         // Asked because the user or the app is leaving: leaving is the
         // default, Escape stays.
-        gtk_dialog_add_button(box, texts::stay, GTK_RESPONSE_CANCEL);
-        gtk_dialog_add_button(box, texts::leave, GTK_RESPONSE_OK);
+        adw_message_dialog_add_response(box, kSheetCancel, texts::stay);
+        adw_message_dialog_add_response(box, kSheetOk, texts::leave);
         break;
     default:
-        gtk_dialog_add_button(box, texts::cancel, GTK_RESPONSE_CANCEL);
-        gtk_dialog_add_button(box, texts::ok, GTK_RESPONSE_OK);
+        adw_message_dialog_add_response(box, kSheetCancel, texts::cancel);
+        adw_message_dialog_add_response(box, kSheetOk, texts::ok);
         break;
     }
-    gtk_dialog_set_default_response(box, GTK_RESPONSE_OK);
+    adw_message_dialog_set_default_response(box, kSheetOk);
+    adw_message_dialog_set_close_response(box, type == WEBKIT_SCRIPT_DIALOG_ALERT ? kSheetOk : kSheetCancel);
+    GtkWidget* below = nullptr;  // the prompt's entry, the choice to stop
+    const auto addBelow = [&](GtkWidget* widget) {
+        if (!below) {
+            below = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
+            adw_message_dialog_set_extra_child(box, below);
+        }
+        gtk_box_append(GTK_BOX(below), widget);
+    };
+    if (!leaving) addBelow(messageView(shownMessage(webkit_script_dialog_get_message(dialog))));
     if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
         GtkWidget* entry = gtk_entry_new();
         open->entry = GTK_ENTRY(entry);
         const char* text = webkit_script_dialog_prompt_get_default_text(dialog);
         gtk_editable_set_text(GTK_EDITABLE(entry), text ? text : "");
         gtk_entry_set_activates_default(open->entry, TRUE);
-        gtk_box_append(GTK_BOX(messageArea), entry);
+        addBelow(entry);
         // Typing goes to the entry from the start.
         gtk_window_set_focus(GTK_WINDOW(sheet), entry);
     }
@@ -173,9 +199,10 @@ bool PageDialogs::show(WebKitScriptDialog* dialog) {
     if (!leaving && shownThisLoad_++ > 0) {
         GtkWidget* stop = gtk_check_button_new_with_mnemonic(texts::stopDialogs);
         open->stop = GTK_CHECK_BUTTON(stop);
-        gtk_box_append(GTK_BOX(messageArea), stop);
+        addBelow(stop);
     }
-    open->response = connectWith(sheet, "response", G_CALLBACK(+[](GtkDialog* widget, int response, WeakDialogs* self) {
+    open->response = connectWith(sheet, "response",
+                                 G_CALLBACK(+[](AdwMessageDialog* widget, const char* response, WeakDialogs* self) {
                                      if (auto dialogs = self->lock()) dialogs->ended(GTK_WIDGET(widget), response);
                                  }),
                                  weak_.weak());
@@ -185,13 +212,13 @@ bool PageDialogs::show(WebKitScriptDialog* dialog) {
     return true;
 }
 
-void PageDialogs::ended(GtkWidget* widget, int response) {
+void PageDialogs::ended(GtkWidget* widget, std::string_view response) {
     const auto found =
         std::find_if(open_.begin(), open_.end(), [&](const auto& open) { return open->widget.get() == widget; });
     if (found == open_.end()) return;
     std::unique_ptr<Open> open = std::move(*found);
     open_.erase(found);
-    const bool ok = response == GTK_RESPONSE_OK;
+    const bool ok = response == kSheetOk;
     if (open->stop && gtk_check_button_get_active(open->stop)) stopped_ = true;
     const auto type = webkit_script_dialog_get_dialog_type(open->request);
     switch (type) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "FileChooser.h"
@@ -44,7 +45,7 @@ public:
 private:
     struct Open;
     bool show(WebKitScriptDialog* dialog);
-    void ended(GtkWidget* widget, int response);
+    void ended(GtkWidget* widget, std::string_view response);
     bool chooseFiles(WebKitFileChooserRequest* request);
     // A new document: its dialogs are counted, and shown, afresh.
     void pageReplaced();

@@ -1,5 +1,7 @@
 #include "PageNavigation.h"
 
+#include <sys/stat.h>
+
 #include <gio/gio.h>
 
 #include <memory>
@@ -316,7 +318,14 @@ bool PageNavigation::showSavedCopy() {
     // addresses are those of the page.
     const char* page = settings_.pageUrl.text.c_str();
     webkit_web_view_load_alternate_html(view_, copy->c_str(), page, page);
+    struct stat written {};
+    if (settings_.savedCopyShown && ::stat(saved_.file().c_str(), &written) == 0)
+        settings_.savedCopyShown(std::chrono::system_clock::from_time_t(written.st_mtime));
     return true;
+}
+
+void PageNavigation::reloadingAfterProcessEnd() {
+    if (settings_.reloadedAfterProcessEnd) settings_.reloadedAfterProcessEnd();
 }
 
 void PageNavigation::showOffline() {

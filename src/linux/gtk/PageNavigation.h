@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -42,6 +43,10 @@ struct PageNavigationSettings {
     // A document finished loading and shows: the page, its saved copy or the
     // offline page (not a load that failed, nor WebKit's empty stand-in).
     std::function<void()> shown;
+    // The saved copy, written at `saved`, is being shown for the page.
+    std::function<void(std::chrono::system_clock::time_point saved)> savedCopyShown;
+    // The page's process ended and the page is loaded again.
+    std::function<void()> reloadedAfterProcessEnd;
     std::function<void(const std::string& line)> log;
 };
 
@@ -76,6 +81,7 @@ public:
     void stopLoading() override;
     void openExternally(const Url& url) override;
     void probePage(std::function<void(bool answers)> done) override;
+    void reloadingAfterProcessEnd() override;
 
 private:
     bool decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);

@@ -50,8 +50,10 @@ std::string interfaceText() {
     namespace t = shellTexts;
     const std::vector<Group> groups = {
         {t::groupApplication,
-         {{t::keyboardShortcuts, keysOf("shortcuts")},
+         {{t::mainMenu, "F10"},
+          {t::keyboardShortcuts, keysOf("shortcuts")},
           {t::fullScreen, keysOf("fullscreen")},
+          {t::moveFocus, "Tab <Shift>Tab"},
           {t::closeWindow, keysOf("close")},
           {t::quitPlain, keysOf("quit")}}},
         {t::groupView,

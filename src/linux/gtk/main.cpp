@@ -2,6 +2,7 @@
 // a display), then one GtkApplication per user session and one AppDelegate
 // for the whole run. A second launch activates the first instance and ends.
 
+#include <adwaita.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
@@ -20,6 +21,7 @@
 #include "GRef.h"
 #include "Log.h"
 #include "Staging.h"
+#include "Translated.h"
 #include "Trial.h"
 
 namespace {
@@ -40,7 +42,7 @@ const char* sourceText(orvane::PageUrlSource source) {
 int printAndEnd(const CommandLine& line, const char* program) {
     switch (line.action) {
     case CommandLine::Action::Help:
-        std::fputs(orvane::usageText(program, orvane::builtInPageUrl()).c_str(), stdout);
+        std::fputs(orvane::usageText(program, orvane::builtInPageUrl(), orvane::tr).c_str(), stdout);
         return 0;
     case CommandLine::Action::Version:
         std::printf("%s %s\n", orvane::appNameFrom(orvane::info()).c_str(), orvane::VERSION().c_str());
@@ -97,12 +99,14 @@ int main(int argc, char** argv) {
     // starts again from the place, so that it reads its bundle there.
     if (const auto known = orvane::recoverFromInside(orvane::Bundle::running().root(), orvane::logLine))
         return startInstead(*known, argv);
+    orvane::useTranslations(orvane::Bundle::running().root());
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const CommandLine line = orvane::parseCommandLine(arguments);
+    const CommandLine line = orvane::parseCommandLine(arguments, orvane::tr);
     // Named as a person types it, not by the bundle path it was started from.
     const char* program = "orvane";
     if (line.error) {
-        std::fprintf(stderr, "orvane: %s\nTry '%s --help'.\n", line.error->c_str(), program);
+        const std::string hint = orvane::fill(orvane::tr("Try '{program} --help'."), {{"program", program}});
+        std::fprintf(stderr, "orvane: %s\n%s\n", line.error->c_str(), hint.c_str());
         return 2;
     }
     if (line.pageUrl) orvane::usePageUrlForThisRun(*line.pageUrl);
@@ -119,7 +123,9 @@ int main(int argc, char** argv) {
     g_set_application_name(orvane::appNameFrom(orvane::info()).c_str());
     orvane::refreshDesktopEntry(orvane::runningBundle(), orvane::applicationId());
 
-    auto app = orvane::adopt(gtk_application_new(orvane::applicationId().c_str(), G_APPLICATION_DEFAULT_FLAGS));
+    // Libadwaita is set up with it: its widgets and the style they need.
+    auto app = orvane::adopt(
+        GTK_APPLICATION(adw_application_new(orvane::applicationId().c_str(), G_APPLICATION_DEFAULT_FLAGS)));
     GApplication* application = G_APPLICATION(app.get());
     // Before registering, which already opens the display: a session's end
     // during the start is an orderly quit, not a crash of a version on trial.
@@ -139,9 +145,12 @@ int main(int argc, char** argv) {
         ready.send();
         // Say what happened: otherwise a second start looks like a start that did nothing.
         g_application_run(application, 1, args);  // activates the running instance
-        std::fprintf(stderr, "orvane: Orvane already runs in this session; its window was brought to the front.\n");
+        std::fprintf(stderr, "orvane: %s\n",
+                     orvane::tr("Orvane already runs in this session; its window was brought to the front."));
         if (!line.pageUrl) return 0;
-        std::fprintf(stderr, "orvane: the page address given (%s) was not used.\n", line.pageUrl->c_str());
+        const std::string unused =
+            orvane::fill(orvane::tr("the page address given ({address}) was not used."), {{"address", *line.pageUrl}});
+        std::fprintf(stderr, "orvane: %s\n", unused.c_str());
         return 1;
     }
 
