@@ -45,6 +45,7 @@ void PageLoad::processEnded() {
     retryTask_.cancel();
     deadline_.cancel();
     loading_.reset();
+    underWay_ = false;
     offline_ = false;
     copyRequested_ = false;
     behindCopy_ = false;
@@ -99,6 +100,7 @@ void PageLoad::started(std::optional<Url> address) {
     // that shows again starts them again.
     if (std::exchange(behindCopy_, false)) retryTask_.cancel();
     loading_ = std::move(address);
+    markUnderWay();
     deadline_.cancel();
     deadline_ = queue_.after(kDeadlineSeconds, [weak = weak_.weak()] {
         if (const auto self = weak.lock()) self->deadlinePassed();
@@ -108,6 +110,7 @@ void PageLoad::started(std::optional<Url> address) {
 void PageLoad::committed(bool offlinePage) {
     deadline_.cancel();
     loading_.reset();
+    underWay_ = false;
     if (offlinePage) return;
     // Something real shows: the offline page's retries are over.
     offline_ = false;
@@ -130,6 +133,7 @@ void PageLoad::deadlinePassed() {
 void PageLoad::failed(const std::optional<Url>& address, const LoadError& error) {
     deadline_.cancel();
     loading_.reset();
+    underWay_ = false;
     if (error.cancelled) {
         // A quiet retry called off by something else (a click on the
         // offline page) is tried again later: the retries must not end here.
@@ -172,8 +176,15 @@ void PageLoad::logFailure(const std::string& why) {
 
 void PageLoad::showOffline() {
     offline_ = true;
+    // Its start is reported later, maybe after the first retry is due.
+    markUnderWay();
     host_.showOffline();
     scheduleRetry(delay_);
+}
+
+void PageLoad::markUnderWay() {
+    underWay_ = true;
+    underWaySince_ = queue_.now();
 }
 
 void PageLoad::scheduleRetry(double seconds) {
@@ -185,6 +196,10 @@ void PageLoad::scheduleRetry(double seconds) {
 
 void PageLoad::retry() {
     if (behindCopy_) return probe();
+    // The offline page still on its way: its showing would be taken for
+    // the page's (the engine names it by the address asked for next).
+    const double waited = std::chrono::duration<double>(queue_.now() - underWaySince_).count();
+    if (underWay_ && waited < kDeadlineSeconds) return scheduleRetry(delay_);
     retrying_ = true;
     triedCache_ = false;
     loadPage();

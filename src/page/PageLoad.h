@@ -115,6 +115,7 @@ private:
     void showOffline();
     // The offline page's next retry, in `seconds`.
     void scheduleRetry(double seconds);
+    void markUnderWay();
     void retry();
     void probe();
     void probed(bool answers);
@@ -130,6 +131,12 @@ private:
     bool offline_ = false;
     // The load under way is one of the offline page's own retries: it fails quietly.
     bool retrying_ = false;
+    // A load has been asked for or has started, and has neither shown nor
+    // failed: the view's address is already the next load's once that is
+    // asked for, so a retry waits until this one is through (for at most
+    // the deadline, should the engine never report it).
+    bool underWay_ = false;
+    MainQueue::Clock::time_point underWaySince_{};
     // The saved copy was asked for; its commit starts the quiet probes.
     bool copyRequested_ = false;
     bool behindCopy_ = false;

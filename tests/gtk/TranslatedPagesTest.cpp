@@ -30,8 +30,9 @@ TEST(TranslatedPages, EveryTextOfTheTemplatesIsFoundAndShownInGerman) {
     for (const std::string& page : pages) ASSERT_NE(page.find("<html lang=\"en\">"), std::string::npos);
     for (const Text& text : pageTexts()) {
         const std::string element = ">" + std::string(text.english()) + "<";
-        const bool found = std::any_of(pages.begin(), pages.end(),
-                                       [&](const std::string& page) { return page.find(element) != std::string::npos; });
+        const bool found = std::any_of(pages.begin(), pages.end(), [&](const std::string& page) {
+            return page.find(element) != std::string::npos;
+        });
         EXPECT_TRUE(found) << "no template holds " << element;
     }
 

@@ -184,6 +184,31 @@ TEST_F(PageLoadTest, OfflinePageRetriesWithAGrowingPauseQuietlyUnlessTheFailureC
     EXPECT_EQ(loads.nextRetryDelay(), 10);
 }
 
+// A retry due while the offline page was still on its way started the page's
+// load; the offline page's showing then read as the page's (the view already
+// named the page's address) and ended the retries for good.
+TEST_F(PageLoadTest, ARetryWaitsForTheOfflinePageToShow) {
+    loads.load();
+    fail("Could not connect");
+    EXPECT_EQ(view.take(), (Calls{"load", "copy", "offline"}));
+    // Its start is reported after the first retry was due, or before.
+    queue.advance(10);
+    loads.started(std::nullopt);  // the offline page, a document of the app's own
+    queue.advance(10);
+    EXPECT_TRUE(view.take().empty()) << "no load while another is under way";
+    loads.committed(true);
+    queue.advance(loads.nextRetryDelay());
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+    EXPECT_TRUE(loads.offline());
+    // An offline page the engine never reports holds the retries up only
+    // as long as a load may take.
+    loads.load();
+    fail("Could not connect");
+    EXPECT_EQ(view.take(), (Calls{"load", "copy", "offline"}));
+    queue.advance(PageLoad::kDeadlineSeconds + 40);
+    EXPECT_EQ(view.take(), (Calls{"load"}));
+}
+
 // After a failed start the saved copy showed for good, without its scripts
 // and styles, and nothing noticed the server coming back.
 TEST_F(PageLoadTest, BehindTheSavedCopyThePageIsAskedForQuietlyAndLoadedOnceItAnswers) {

@@ -39,7 +39,7 @@ GtkWidget* rowButton(const char* icon, const char* name) {
 }
 
 struct RowTarget {
-    DownloadsIndicator* indicator;
+    std::weak_ptr<DownloadsIndicator> indicator;
     std::size_t index;
 };
 
@@ -64,11 +64,12 @@ DownloadsIndicator::DownloadsIndicator(Downloads& downloads, FileAction open, Fi
     GtkWidget* list = gtk_list_box_new();
     list_ = GTK_LIST_BOX(list);
     gtk_list_box_set_selection_mode(list_, GTK_SELECTION_NONE);
-    g_signal_connect(
-        list, "row-activated", G_CALLBACK(+[](GtkListBox*, GtkListBoxRow* row, gpointer self) {
-            static_cast<DownloadsIndicator*>(self)->activate(static_cast<std::size_t>(gtk_list_box_row_get_index(row)));
-        }),
-        this);
+    connectForLife(list, "row-activated",
+                   G_CALLBACK(+[](GtkListBox*, GtkListBoxRow* row, std::weak_ptr<DownloadsIndicator>* self) {
+                       if (auto indicator = self->lock())
+                           indicator->activate(static_cast<std::size_t>(gtk_list_box_row_get_index(row)));
+                   }),
+                   weak_.weak());
     GtkWidget* popover = gtk_popover_new();
     gtk_popover_set_child(GTK_POPOVER(popover), list);
     gtk_menu_button_set_popover(button, popover);
@@ -77,17 +78,7 @@ DownloadsIndicator::DownloadsIndicator(Downloads& downloads, FileAction open, Fi
     for (std::size_t i = 0; i < downloads_.entries().size(); ++i) update(i);
 }
 
-DownloadsIndicator::~DownloadsIndicator() {
-    downloads_.changed = nullptr;
-    // The list's handlers point here; the button may live on in a header bar.
-    g_signal_handlers_disconnect_by_data(list_, this);
-    for (const Row& row : rows_) {
-        g_signal_handlers_disconnect_matched(row.cancel, G_SIGNAL_MATCH_ID, g_signal_lookup("clicked", GTK_TYPE_BUTTON),
-                                             0, nullptr, nullptr, nullptr);
-        g_signal_handlers_disconnect_matched(row.folder, G_SIGNAL_MATCH_ID, g_signal_lookup("clicked", GTK_TYPE_BUTTON),
-                                             0, nullptr, nullptr, nullptr);
-    }
-}
+DownloadsIndicator::~DownloadsIndicator() { downloads_.changed = nullptr; }
 
 double DownloadsIndicator::progress() const {
     double done = 0;
@@ -147,15 +138,15 @@ void DownloadsIndicator::addRow() {
     GtkWidget* folder = rowButton("folder-open-symbolic", texts::showInFolder);
     gtk_box_append(GTK_BOX(line), cancel);
     gtk_box_append(GTK_BOX(line), folder);
-    // The buttons go with the list, which this outlives only when the
-    // destructor has cut its handlers.
+    // The buttons go with the list, which may outlive this in a header bar.
     connectForLife(cancel, "clicked", G_CALLBACK(+[](GtkButton*, RowTarget* target) {
-                       target->indicator->downloads_.cancel(target->index);
+                       if (auto indicator = target->indicator.lock()) indicator->downloads_.cancel(target->index);
                    }),
-                   RowTarget{this, index});
-    connectForLife(folder, "clicked",
-                   G_CALLBACK(+[](GtkButton*, RowTarget* target) { target->indicator->showInFolder(target->index); }),
-                   RowTarget{this, index});
+                   RowTarget{weak_.weak(), index});
+    connectForLife(folder, "clicked", G_CALLBACK(+[](GtkButton*, RowTarget* target) {
+                       if (auto indicator = target->indicator.lock()) indicator->showInFolder(target->index);
+                   }),
+                   RowTarget{weak_.weak(), index});
 
     GtkWidget* row = gtk_list_box_row_new();
     gtk_list_box_row_set_child(GTK_LIST_BOX_ROW(row), line);

@@ -12,6 +12,7 @@
 
 #include "Downloads.h"
 #include "GRef.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -61,6 +62,7 @@ private:
     GtkProgressBar* overall_ = nullptr;
     GtkListBox* list_ = nullptr;
     std::vector<Row> rows_;
+    WeakPtrFactory<DownloadsIndicator> weak_{this};
 };
 
 }  // namespace orvane

@@ -8,6 +8,8 @@ namespace {
 constexpr double kEdge = 3;
 constexpr double kSlack = 12;
 
+using WeakBar = std::weak_ptr<FullScreenBar>;
+
 }  // namespace
 
 FullScreenBar::FullScreenBar(GtkWindow* window, GtkWidget* bar, GtkMenuButton* menu)
@@ -16,39 +18,46 @@ FullScreenBar::FullScreenBar(GtkWindow* window, GtkWidget* bar, GtkMenuButton* m
     gtk_revealer_set_transition_type(revealer_, GTK_REVEALER_TRANSITION_TYPE_SLIDE_DOWN);
     gtk_revealer_set_reveal_child(revealer_, TRUE);
 
-    auto changed = +[](GObject*, GParamSpec*, FullScreenBar* self) { self->update(); };
-    fullScreenWatch_ =
-        SignalConnection(window_, g_signal_connect(window_, "notify::fullscreened", G_CALLBACK(changed), this));
-    focusWatch_ = SignalConnection(window_, g_signal_connect(window_, "notify::focus-widget", G_CALLBACK(changed), this));
+    auto changed = +[](GObject*, GParamSpec*, WeakBar* self) {
+        if (auto owner = self->lock()) owner->update();
+    };
+    fullScreenWatch_ = connectWith(window_, "notify::fullscreened", G_CALLBACK(changed), weak_.weak());
+    focusWatch_ = connectWith(window_, "notify::focus-widget", G_CALLBACK(changed), weak_.weak());
     GtkPopover* popover = gtk_menu_button_get_popover(menu_);
-    auto shown = +[](GtkWidget* popup, GParamSpec*, FullScreenBar* self) { self->menuShown(gtk_widget_get_visible(popup)); };
-    menuWatch_ = SignalConnection(popover, g_signal_connect(popover, "notify::visible", G_CALLBACK(shown), this));
+    auto shown = +[](GtkWidget* popup, GParamSpec*, WeakBar* self) {
+        if (auto owner = self->lock()) owner->menuShown(gtk_widget_get_visible(popup));
+    };
+    menuWatch_ = connectWith(popover, "notify::visible", G_CALLBACK(shown), weak_.weak());
     g_weak_ref_init(&focusBefore_, nullptr);
 
     // Seen before the web view, which takes the pointer's moves for the page.
     motion_ = gtk_event_controller_motion_new();
     gtk_event_controller_set_propagation_phase(motion_, GTK_PHASE_CAPTURE);
-    motionWatch_ = SignalConnection(
-        motion_, g_signal_connect(motion_, "motion", G_CALLBACK(+[](GtkEventController*, double, double y,
-                                                                     FullScreenBar* self) { self->pointerAt(y); }),
-                                  this));
-    leaveWatch_ = SignalConnection(
-        motion_, g_signal_connect(motion_, "leave", G_CALLBACK(+[](GtkEventController*, FullScreenBar* self) {
-                                      self->pointerNear_ = false;
-                                      self->update();
-                                  }),
-                                  this));
+    motionWatch_ = connectWith(motion_, "motion", G_CALLBACK(+[](GtkEventController*, double, double y, WeakBar* self) {
+                                   if (auto owner = self->lock()) owner->pointerAt(y);
+                               }),
+                               weak_.weak());
+    leaveWatch_ = connectWith(motion_, "leave", G_CALLBACK(+[](GtkEventController*, WeakBar* self) {
+                                  if (auto owner = self->lock()) {
+                                      owner->pointerNear_ = false;
+                                      owner->update();
+                                  }
+                              }),
+                              weak_.weak());
     gtk_widget_add_controller(GTK_WIDGET(window_), motion_);
 
     // F10 opens the menu of a bar that shows; a hidden one is brought first.
     keys_ = gtk_shortcut_controller_new();
     gtk_event_controller_set_propagation_phase(keys_, GTK_PHASE_CAPTURE);
-    auto open = +[](GtkWidget*, GVariant*, gpointer self) -> gboolean {
-        return static_cast<FullScreenBar*>(self)->openMenu();
+    auto open = +[](GtkWidget*, GVariant*, gpointer data) -> gboolean {
+        auto owner = static_cast<WeakBar*>(data)->lock();
+        return owner && owner->openMenu();
     };
     gtk_shortcut_controller_add_shortcut(
         GTK_SHORTCUT_CONTROLLER(keys_),
-        gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_F10, GdkModifierType(0)), gtk_callback_action_new(open, this, nullptr)));
+        gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_F10, GdkModifierType(0)),
+                         gtk_callback_action_new(open, new WeakBar(weak_.weak()),
+                                                 [](gpointer data) { delete static_cast<WeakBar*>(data); })));
     gtk_widget_add_controller(GTK_WIDGET(window_), keys_);
 }
 

@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 
 #include "GRef.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -41,6 +42,7 @@ private:
     // the menu closes, so the bar can hide again.
     GWeakRef focusBefore_{};
     SignalConnection fullScreenWatch_, focusWatch_, menuWatch_, motionWatch_, leaveWatch_;
+    WeakPtrFactory<FullScreenBar> weak_{this};
 };
 
 }  // namespace orvane

@@ -5,6 +5,8 @@
 namespace orvane {
 namespace {
 
+using WeakFocus = std::weak_ptr<PageKeyboardFocus>;
+
 constexpr const char* kWorld = "orvane-focus";
 constexpr const char* kHandler = "focusExit";
 // Leaving: the page's own handling of the key runs first (a page that keeps
@@ -47,25 +49,27 @@ constexpr const char* kScript = R"((() => {
 PageKeyboardFocus::PageKeyboardFocus(GtkWindow* window, WebKitWebView* view, WebKitUserContentManager* content,
                                      std::function<void(bool forward)> left)
     : window_(window), view_(view), content_(retain(content)), left_(std::move(left)) {
-    WebKitUserScript* script = webkit_user_script_new_for_world(
-        kScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kWorld, nullptr, nullptr);
+    WebKitUserScript* script =
+        webkit_user_script_new_for_world(kScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kWorld, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
     webkit_user_content_manager_register_script_message_handler(content, kHandler, kWorld);
-    auto received = +[](WebKitUserContentManager*, JSCValue* value, PageKeyboardFocus* self) {
-        if (!jsc_value_is_string(value) || !self->inView()) return;
+    auto received = +[](WebKitUserContentManager*, JSCValue* value, WeakFocus* weak) {
+        const auto self = weak->lock();
+        if (!self || !jsc_value_is_string(value) || !self->inView()) return;
         const GCharPtr direction(jsc_value_to_string(value));
         self->left_(g_strcmp0(direction.get(), "backward") != 0);
     };
-    messageWatch_ = SignalConnection(
-        content, g_signal_connect(content, "script-message-received::focusExit", G_CALLBACK(received), this));
+    messageWatch_ = connectWith(content, "script-message-received::focusExit", G_CALLBACK(received), weak_.weak());
 
     // Seen before the window moves the focus for the key; where the focus
     // went is known once it has.
     keys_ = gtk_event_controller_key_new();
     gtk_event_controller_set_propagation_phase(keys_, GTK_PHASE_CAPTURE);
-    auto pressed = +[](GtkEventControllerKey* controller, guint key, guint, GdkModifierType state,
-                       PageKeyboardFocus* self) {
+    auto pressed = +[](GtkEventControllerKey* controller, guint key, guint, GdkModifierType state, WeakFocus* weak) {
+        const auto self = weak->lock();
+        if (!self) return gboolean(FALSE);
         const bool tab = key == GDK_KEY_Tab || key == GDK_KEY_ISO_Left_Tab || key == GDK_KEY_KP_Tab;
         if (!tab || (state & (GDK_CONTROL_MASK | GDK_ALT_MASK))) return gboolean(FALSE);
         const bool forward = !(state & GDK_SHIFT_MASK) && key != GDK_KEY_ISO_Left_Tab;
@@ -83,7 +87,7 @@ PageKeyboardFocus::PageKeyboardFocus(GtkWindow* window, WebKitWebView* view, Web
         else self->tabbed(forward);
         return gboolean(FALSE);
     };
-    keyWatch_ = SignalConnection(keys_, g_signal_connect(keys_, "key-pressed", G_CALLBACK(pressed), this));
+    keyWatch_ = connectWith(keys_, "key-pressed", G_CALLBACK(pressed), weak_.weak());
     gtk_widget_add_controller(GTK_WIDGET(window_), keys_);
 }
 
@@ -103,21 +107,23 @@ bool PageKeyboardFocus::inView() const {
 void PageKeyboardFocus::tabbed(bool forward) {
     if (pending_) g_source_remove(pending_);
     struct Check {
-        PageKeyboardFocus* self;
+        WeakFocus self;
         bool forward;
     };
     pending_ = g_idle_add_full(
         G_PRIORITY_DEFAULT,
         +[](gpointer data) -> gboolean {
             const auto* check = static_cast<Check*>(data);
-            check->self->pending_ = 0;
-            if (!check->self->inView()) return G_SOURCE_REMOVE;
+            const auto self = check->self.lock();
+            if (!self) return G_SOURCE_REMOVE;
+            self->pending_ = 0;
+            if (!self->inView()) return G_SOURCE_REMOVE;
             const std::string call = std::string("orvaneFocusEnter(") + (check->forward ? "true" : "false") + ")";
-            webkit_web_view_evaluate_javascript(check->self->view_, call.c_str(), -1, kWorld, nullptr, nullptr, nullptr,
+            webkit_web_view_evaluate_javascript(self->view_, call.c_str(), -1, kWorld, nullptr, nullptr, nullptr,
                                                 nullptr);
             return G_SOURCE_REMOVE;
         },
-        new Check{this, forward}, +[](gpointer data) { delete static_cast<Check*>(data); });
+        new Check{weak_.weak(), forward}, +[](gpointer data) { delete static_cast<Check*>(data); });
 }
 
 }  // namespace orvane

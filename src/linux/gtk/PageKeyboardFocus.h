@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "GRef.h"
+#include "WeakPtr.h"
 
 namespace orvane {
 
@@ -36,6 +37,7 @@ private:
     SignalConnection messageWatch_, keyWatch_;
     guint pending_ = 0;
     guint32 tabInPageTime_ = 0;  // of the last Tab the page was given
+    WeakPtrFactory<PageKeyboardFocus> weak_{this};
 };
 
 }  // namespace orvane

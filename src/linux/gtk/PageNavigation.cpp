@@ -148,6 +148,12 @@ bool PageNavigation::decide(WebKitPolicyDecision* decision, WebKitPolicyDecision
     case NavigationDecision::Verdict::download: webkit_policy_decision_download(decision); break;
     }
     if (decided.openOutside) openExternally(*decided.openOutside);
+    // A navigation that overtakes the page's load before it starts (a click
+    // on the offline page as a retry begins) ends it without a word from
+    // the engine, even when it is refused itself: the load is called off.
+    if (decided.verdict == NavigationDecision::Verdict::cancel && request.stage == NavigationStage::action &&
+        std::exchange(pageRequested_, false))
+        loads_.failed(settings_.pageUrl, {true, "overtaken by another navigation"});
     // The engine reports the load it now calls off as cancelled; that report
     // becomes the failure, in its turn (see loadFailed).
     if (decided.serverFailed) serverFailed_ = request.status;

@@ -20,9 +20,8 @@ void openFolderOf(const std::string& path) {
 void showInFolder(const std::string& path) {
     const GCharPtr uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
     if (!uri) return;
-    GDBusConnection* bus = g_application_get_default()
-                               ? g_application_get_dbus_connection(g_application_get_default())
-                               : nullptr;
+    GDBusConnection* bus =
+        g_application_get_default() ? g_application_get_dbus_connection(g_application_get_default()) : nullptr;
     if (!bus) return openFolderOf(path);
     const char* uris[] = {uri.get(), nullptr};
     g_dbus_connection_call(

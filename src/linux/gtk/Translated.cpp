@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <clocale>
 
-
 namespace orvane {
 
 const char* tr(const char* english) { return g_dgettext(kTextDomain, english); }
@@ -27,7 +26,8 @@ std::string fill(std::string_view text, std::initializer_list<std::pair<std::str
         const std::size_t close = open == std::string_view::npos ? open : text.find('}', open);
         if (close == std::string_view::npos) break;
         const std::string_view name = text.substr(open + 1, close - open - 1);
-        const auto* found = std::find_if(values.begin(), values.end(), [&](const auto& pair) { return pair.first == name; });
+        const auto* found =
+            std::find_if(values.begin(), values.end(), [&](const auto& pair) { return pair.first == name; });
         out += text.substr(from, open - from);
         if (found != values.end()) out += found->second;
         else out += text.substr(open, close - open + 1);

@@ -6,10 +6,10 @@
 // are never translated: pages match on them.
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <initializer_list>
 
 namespace orvane {
 
