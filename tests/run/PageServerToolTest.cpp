@@ -85,7 +85,12 @@ protected:
         port_ = static_cast<unsigned>(std::stoul(found[1]));
     }
     void TearDown() override {
-        if (server_) g_subprocess_force_exit(server_.get());
+        // GLib sends the kill from its worker thread: waited for, or the test
+        // may end first and leave the server holding ctest's output pipe.
+        if (server_) {
+            g_subprocess_force_exit(server_.get());
+            g_subprocess_wait(server_.get(), nullptr, nullptr);
+        }
         fs::remove_all(folder_);
     }
 

@@ -51,6 +51,7 @@ PrivateBus::PrivateBus(const std::string& policy) {
     if (!line) {
         if (error) g_error_free(error);
         g_subprocess_force_exit(daemon_.get());
+        g_subprocess_wait(daemon_.get(), nullptr, nullptr);
         std::filesystem::remove_all(folder_);
         throw std::runtime_error("dbus-daemon printed no address");
     }
