@@ -296,11 +296,11 @@ PageNavigationSettings MainWindow::navigationSettings() {
         loadedOnce_ = true;
         if (settings_.firstLoad) settings_.firstLoad();
     };
-    navigation.savedCopyShown = [this](std::chrono::system_clock::time_point saved) {
-        if (notices_) notices_->savedCopyShown(saved);
+    navigation.savedCopyShown = [weak = weak_.weak()](std::chrono::system_clock::time_point saved) {
+        if (auto window = weak.lock(); window && window->notices_) window->notices_->savedCopyShown(saved);
     };
-    navigation.reloadedAfterProcessEnd = [this] {
-        if (notices_) notices_->pageReloaded();
+    navigation.reloadedAfterProcessEnd = [weak = weak_.weak()] {
+        if (auto window = weak.lock(); window && window->notices_) window->notices_->pageReloaded();
     };
     navigation.log = [log = session_->logger()](const std::string& line) {
         if (log) log(line);

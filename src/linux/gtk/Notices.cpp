@@ -41,8 +41,7 @@ void Notices::downloadFinished(const std::string& name, Action open, Action show
                    std::move(open));
     // The second choice sits in the title, as a link-like button.
     GtkWidget* title = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-    GtkWidget* label = gtk_label_new(adw_toast_get_title(made.get()));
-    gtk_label_set_use_markup(GTK_LABEL(label), TRUE);
+    GtkWidget* label = gtk_label_new(text_.c_str());  // plain text, never markup
     gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_MIDDLE);
     gtk_box_append(GTK_BOX(title), label);
     GtkWidget* folder = gtk_button_new_with_mnemonic(shellTexts::showInFolder);
